@@ -1,0 +1,77 @@
+// The one writer and the one reader of payload bytes.
+//
+// Sizes are unsigned 64-bit little-endian. A string is its byte length as a size, then the bytes,
+// no terminator. A wide string travels as UTF-16LE with a byte length of 2 x its code units,
+// whatever the width of wchar_t on this platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace xel {
+
+// UTF-16 from a wide string: a copy where wchar_t is 16-bit; where it is 32-bit, code points past
+// the basic plane become surrogate pairs and values that are no code point become U+FFFD.
+std::u16string toUtf16(std::wstring_view text);
+// The inverse: surrogate pairs are joined; an unpaired surrogate is kept as it is.
+std::wstring fromUtf16(std::u16string_view text);
+
+// Writes into caller memory of a known capacity. A write that does not fit writes nothing and
+// fails the writer for good; ok() tells whether every write so far fitted.
+class PayloadWriter {
+public:
+    PayloadWriter(void* data, std::size_t capacity)
+        : m_data(static_cast<unsigned char*>(data)), m_capacity(capacity) {}
+    // For the raw primitives, whose callers size the memory themselves.
+    static PayloadWriter unbounded(void* data) { return PayloadWriter(data, SIZE_MAX); }
+
+    static constexpr std::size_t sizeOfString(std::size_t bytes) { return 8 + bytes; }
+
+    bool putSize(std::uint64_t value);
+    bool putBytes(const void* bytes, std::size_t count);
+    bool putString(std::string_view text);
+    bool putUtf16(std::u16string_view text);
+
+    bool ok() const { return m_ok; }
+    std::size_t written() const { return m_offset; }
+
+private:
+    bool reserve(std::size_t count);
+
+    unsigned char* m_data;
+    std::size_t m_capacity;
+    std::size_t m_offset = 0;
+    bool m_ok = true;
+};
+
+// Reads from a payload of a known size. A read past the end returns an empty value, reads nothing
+// and fails the reader for good: a decoder checks ok() once, after its last field.
+class PayloadReader {
+public:
+    PayloadReader(const void* data, std::size_t size)
+        : m_data(static_cast<const unsigned char*>(data)), m_size(size) {}
+    static PayloadReader unbounded(const void* data) { return PayloadReader(data, SIZE_MAX); }
+
+    std::uint64_t getSize();
+    // A string ends at its first NUL: the bytes after it are consumed but not returned.
+    std::string getString();
+    std::u16string getUtf16();
+    // `count` raw bytes, or null if they are not all there.
+    const void* getBytes(std::size_t count);
+
+    bool ok() const { return m_ok; }
+    std::size_t consumed() const { return m_offset; }
+    std::size_t remaining() const { return m_size - m_offset; }
+
+private:
+    const unsigned char* take(std::size_t count);
+
+    const unsigned char* m_data;
+    std::size_t m_size;
+    std::size_t m_offset = 0;
+    bool m_ok = true;
+};
+
+}  // namespace xel

@@ -1,0 +1,116 @@
+#include "tests/support/channel_test_support.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "platform/process.h"
+#include "render_link/channel/message_channel.h"
+
+namespace xel::test {
+
+qint32 uniqueQueueId(int slot) {
+    // Positive, far from real process ids, and distinct for concurrent test processes.
+    return 0x20000000 + static_cast<qint32>(platform::currentProcessId() % 0x400000) * 16 + slot;
+}
+
+ChannelCleanup::ChannelCleanup(qint32 queueId) : m_queueId(queueId) {
+    MessageChannel::removeLeftovers(m_queueId);
+}
+
+ChannelCleanup::~ChannelCleanup() {
+    MessageChannel::removeLeftovers(m_queueId);
+}
+
+void RecordingObserver::onMessage(const char* type, const void* data, long size) {
+    ReceivedMessage message{type, std::vector<char>(static_cast<const char*>(data),
+                                                    static_cast<const char*>(data) + size)};
+    if (m_echoChannel && message.type == "echo")
+        m_echoChannel->sendMessageAsync("echores", message.data.data(), message.data.size());
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_messages.push_back(std::move(message));
+    m_changed.notify_all();
+}
+
+void RecordingObserver::onChannelConnected() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    ++m_connected;
+    m_changed.notify_all();
+}
+
+void RecordingObserver::onChannelDisconnected() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    ++m_disconnected;
+}
+
+void RecordingObserver::onError(int code, const char* text) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_errors.push_back(std::to_string(code) + " " + text);
+    m_changed.notify_all();
+}
+
+bool RecordingObserver::waitForMessages(std::size_t count, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return m_messages.size() >= count; });
+}
+
+bool RecordingObserver::waitForConnected(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return m_connected > 0; });
+}
+
+bool RecordingObserver::waitForError(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return !m_errors.empty(); });
+}
+
+std::vector<ReceivedMessage> RecordingObserver::messages() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_messages;
+}
+
+std::vector<std::string> RecordingObserver::errors() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_errors;
+}
+
+int RecordingObserver::connectedCalls() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_connected;
+}
+
+int RecordingObserver::disconnectedCalls() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_disconnected;
+}
+
+std::vector<char> pattern(std::size_t size, std::uint32_t seed) {
+    std::vector<char> bytes(size);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (std::size_t i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        bytes[i] = static_cast<char>(x);
+    }
+    return bytes;
+}
+
+std::uint64_t digest(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::uint64_t h = 0xcbf29ce484222325ull ^ size;
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        h = (h ^ word) * 0x100000001b3ull;
+        h ^= h >> 29;
+    }
+    for (; i < size; ++i)
+        h = (h ^ bytes[i]) * 0x100000001b3ull;
+    return h;
+}
+
+}  // namespace xel::test

@@ -27,7 +27,8 @@ class XELREMOTERENDER_EXPORT XelInterProcessMessagesObserver {
 public:
     // One complete message. `type` is NUL-terminated; `data` holds `size` bytes. Both belong to
     // the manager and are valid only during the call. The peer's segment stays locked during the
-    // call, so an answer sent from here must go through sendMessageAsync().
+    // call (for a message that arrived in chunks, it is not), so an answer sent from here must go
+    // through sendMessageAsync().
     virtual void onMessage(const char* type, const void* data, long size) = 0;
     // The reader thread has started and the channel is usable.
     virtual void onChannelConnected() = 0;
@@ -51,7 +52,8 @@ public:
     XelInterProcessMessagesManager(XelInterProcessMessagesObserver* observer, long queueId);
     // Stops and joins the reader thread and the asynchronous sender, detaches the segments, and
     // calls onChannelDisconnected(). Messages still queued for an asynchronous send are written
-    // if the segment has room at once, and dropped otherwise. Must not be called from onMessage().
+    // if the segment has room at once, and dropped otherwise; a message that was arriving in
+    // chunks is not delivered. Must not be called from onMessage().
     ~XelInterProcessMessagesManager();
     XelInterProcessMessagesManager(const XelInterProcessMessagesManager&) = delete;
     XelInterProcessMessagesManager& operator=(const XelInterProcessMessagesManager&) = delete;
@@ -63,11 +65,13 @@ public:
 
     // Appends one message to this side's segment and wakes the peer. Returns without waiting for
     // the peer, except for a message larger than the segment's free space, which is handed over in
-    // chunks while the caller waits. When the segment is nearly full (36 bytes or fewer free), or
-    // while earlier asynchronous messages are still queued, the message is copied and sent by the
-    // asynchronous sender instead, so that messages of one thread keep their order. `type` is at
-    // most 11 characters (12 bytes are copied); a negative `size` is rejected. Messages of one
-    // thread are delivered in the order sent. Thread-safe.
+    // chunks while the caller waits; if the peer does not take a chunk within 180 s, the message
+    // is given up (the peer drops what it has of it) and the call returns. When the segment is
+    // nearly full (36 bytes or fewer free), or while earlier asynchronous messages are still
+    // queued, the message is copied and sent by the asynchronous sender instead, so that messages
+    // of one thread keep their order. `type` is at most 11 characters (12 bytes are copied); a
+    // negative `size` is rejected. Messages of one thread are delivered in the order sent.
+    // Thread-safe.
     void sendMessage(const char* type, const void* data, long size);
     // Copies `type` and `size` bytes of `data` and returns at once; one sender thread per manager
     // writes queued messages in order. If the peer does not drain its segment, the backlog is

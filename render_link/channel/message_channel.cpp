@@ -289,6 +289,8 @@ void MessageChannel::readerLoop() {
 }
 
 bool MessageChannel::ensureBuffer(std::uint64_t length) {
+    // Never empty, so that even a zero-length payload is handed over at a valid address.
+    length = std::max<std::uint64_t>(length, 1);
     if (length <= m_bufferCapacity)
         return true;
     m_buffer.reset();
@@ -323,6 +325,9 @@ void MessageChannel::drain() {
             return;
         unsigned char* base = segment.base;
         const std::uint64_t count = load64(base);
+        // Consumed before any is delivered: a reader killed inside a handler leaves no batch for
+        // the next reader to deliver again. The writer cannot append before the unlock.
+        store64(base, 0);
         std::uint64_t offset = 8;
         // Whatever the count and the lengths say, no read leaves the segment: a record that does
         // not fit its place ends the drain and the rest is dropped.
@@ -360,7 +365,6 @@ void MessageChannel::drain() {
             m_receivingPartial.store(true);
             break;
         }
-        store64(base, 0);
     }
     segment.received->set();
     if (m_receivingPartial.load())

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12. Safe to run again.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+packages=(build-essential cmake qtbase5-dev libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -34,12 +34,10 @@ std::vector<std::string> typesOf(const std::vector<test::ReceivedMessage>& messa
 
 class ChannelPair : public ::testing::Test {
 protected:
-    void open(std::size_t segmentBytes = kSmall, ChannelOptions creatorOptions = {}) {
-        creatorOptions.segmentBytes = segmentBytes;
-        ChannelOptions attacherOptions;
-        attacherOptions.segmentBytes = segmentBytes;
-        creator = std::make_unique<MessageChannel>(&creatorSeen, id, creatorOptions);
-        attacher = std::make_unique<MessageChannel>(&attacherSeen, id, attacherOptions);
+    void open(std::size_t segmentBytes = kSmall, ChannelOptions options = {}) {
+        options.segmentBytes = segmentBytes;
+        creator = std::make_unique<MessageChannel>(&creatorSeen, id, options);
+        attacher = std::make_unique<MessageChannel>(&attacherSeen, id, options);
         ASSERT_TRUE(creator->isCreator());
         ASSERT_FALSE(attacher->isCreator());
         senderView = std::make_unique<QSharedMemory>(QString::number(id) + "_Sender");
@@ -267,7 +265,9 @@ TEST_F(ChannelPair, ASecondRunDoesNothing) {
 }
 
 TEST_F(ChannelPair, DestructionWhileTheReaderWaitsJoinsItAndDisconnects) {
-    open();
+    ChannelOptions waitForever;
+    waitForever.waitTimeoutMs = -1;  // only a wake can end the reader's wait
+    open(kSmall, waitForever);
     runBoth();
     attacher.reset();  // its reader is inside a 180 s wait
     EXPECT_EQ(attacherSeen.disconnectedCalls(), 1);

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace xel::platform {
 
@@ -16,5 +17,8 @@ std::string posixShmName(const std::string& kind, const std::string& name);
 void* mapPosixShm(const std::string& shmName, std::size_t bytes, bool create, bool fresh,
                   bool* created);
 void unmapPosixShm(void* address, std::size_t bytes);
+
+// The names given to posixShmName(kind, name) of the objects of `kind` that exist now.
+std::vector<std::string> listPosixShmNames(const std::string& kind);
 
 }  // namespace xel::platform

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 
 namespace xel::platform {
@@ -45,6 +47,21 @@ void* mapPosixShm(const std::string& shmName, std::size_t bytes, bool create, bo
     void* address = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     ::close(fd);
     return address == MAP_FAILED ? nullptr : address;
+}
+
+std::vector<std::string> listPosixShmNames(const std::string& kind) {
+    // POSIX shared memory objects are the files of /dev/shm on Linux.
+    const std::string prefix = posixShmName(kind, "").substr(1);
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir("/dev/shm")) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string file = entry->d_name;
+            if (file.compare(0, prefix.size(), prefix) == 0)
+                names.push_back(file.substr(prefix.size()));
+        }
+        ::closedir(dir);
+    }
+    return names;
 }
 
 void unmapPosixShm(void* address, std::size_t bytes) {

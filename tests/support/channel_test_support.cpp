@@ -1,9 +1,16 @@
 #include "tests/support/channel_test_support.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
+#include <QSharedMemory>
+
+#include <set>
+
+#include "platform/posix_shm_name.h"
 #include "platform/process.h"
+#include "platform/shared_segment.h"
 #include "render_link/channel/message_channel.h"
 
 namespace xel::test {
@@ -11,6 +18,27 @@ namespace xel::test {
 qint32 uniqueQueueId(int slot) {
     // Positive, far from real process ids, and distinct for concurrent test processes.
     return 0x20000000 + static_cast<qint32>(platform::currentProcessId() % 0x400000) * 16 + slot;
+}
+
+int sweepTestLeftovers() {
+    std::set<qint32> ids;
+    for (const char* kind : {"event", "mutex"}) {
+        for (const std::string& name : platform::listPosixShmNames(kind)) {
+            const qint64 id = std::atoll(name.c_str());
+            if (id >= 0x20000000 && id < 0x40000000)
+                ids.insert(static_cast<qint32>(id));
+        }
+    }
+    int cleaned = 0;
+    for (qint32 id : ids) {
+        QSharedMemory segment(QString::number(id) + "_Sender");
+        const auto owner = platform::segmentOwnership(segment);
+        if (owner && owner->attachCount > 0 && platform::processExists(owner->creatorPid))
+            continue;  // a test that runs now
+        MessageChannel::removeLeftovers(id);
+        ++cleaned;
+    }
+    return cleaned;
 }
 
 ChannelCleanup::ChannelCleanup(qint32 queueId) : m_queueId(queueId) {

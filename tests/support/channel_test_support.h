@@ -33,6 +33,10 @@ private:
     qint32 m_queueId;
 };
 
+// Removes what crashed test processes left behind: the objects of every queue id in the tests'
+// range whose segments no live process holds. Returns how many queue ids it cleaned.
+int sweepTestLeftovers();
+
 struct ReceivedMessage {
     std::string type;
     std::vector<char> data;

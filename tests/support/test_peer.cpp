@@ -4,6 +4,7 @@
 //   xel_test_peer channel QUEUE_ID SEGMENT_BYTES   a channel end; answers "ready CREATOR" first
 //     run | send TYPE SIZE SEED COUNT | async TYPE SIZE SEED COUNT | idle | expect N | quit
 //   xel_test_peer lock NAME            locks the named inter-process mutex, answers "locked"
+//   xel_test_peer sweep                removes what crashed test processes left behind
 //   xel_test_peer wait-event NAME      answers "waiting", then "signalled" once the auto-reset
 //                                      event is set
 #include <cstdio>
@@ -89,6 +90,10 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "channel" && argc == 4)
         return runChannel(std::stol(argv[2]), std::stoull(argv[3]));
+    if (mode == "sweep") {
+        std::printf("removed the leftovers of %d queue ids\n", test::sweepTestLeftovers());
+        return 0;
+    }
     if (mode == "lock" && argc == 3) {
         auto mutex = platform::InterProcessMutex::open(
             argv[2], platform::InterProcessMutex::OpenMode::OpenExisting);

@@ -8,6 +8,10 @@ namespace xel::platform {
 // The id of the calling process.
 std::int64_t currentProcessId();
 
+// The id of the process that started the calling one, 0 if there is none. A process started
+// detached may have been handed to the system's reaper: its parent is then not its starter.
+std::int64_t parentProcessId();
+
 // Whether a process with this id exists now. A process id can be reused after its process ended.
 bool processExists(std::int64_t pid);
 

@@ -11,6 +11,10 @@ std::int64_t currentProcessId() {
     return ::getpid();
 }
 
+std::int64_t parentProcessId() {
+    return ::getppid();
+}
+
 bool processExists(std::int64_t pid) {
     if (pid <= 0)
         return false;

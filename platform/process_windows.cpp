@@ -2,10 +2,31 @@
 
 #include "platform/win32_object.h"
 
+#include <tlhelp32.h>
+
 namespace xel::platform {
 
 std::int64_t currentProcessId() {
     return static_cast<std::int64_t>(::GetCurrentProcessId());
+}
+
+std::int64_t parentProcessId() {
+    // The parent is recorded in the process snapshot's entry of this process.
+    Win32Handle snapshot;
+    snapshot.handle = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot.handle == INVALID_HANDLE_VALUE) {
+        snapshot.handle = nullptr;
+        return 0;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    const DWORD self = ::GetCurrentProcessId();
+    for (BOOL more = ::Process32FirstW(snapshot.handle, &entry); more;
+         more = ::Process32NextW(snapshot.handle, &entry)) {
+        if (entry.th32ProcessID == self)
+            return static_cast<std::int64_t>(entry.th32ParentProcessID);
+    }
+    return 0;
 }
 
 bool processExists(std::int64_t pid) {

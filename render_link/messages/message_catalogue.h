@@ -1,0 +1,180 @@
+// Every message of the render link: its type, direction, delivery and payload layout, with one
+// table-driven encoder and one bounds-checked decoder for all of them.
+//
+// Payload fields follow each other without gaps, little-endian:
+//   Str       u64 byte length, then the UTF-8 bytes, no terminator
+//   WStr      u64 byte length (2 x code units), then UTF-16LE code units, no terminator
+//   U8        one byte; as a flag 0 = false, 1 = true
+//   I32, F32, I64
+//   F32Array, I32Array, U8Array    u64 element count n, then n elements
+//   RawText   the rest of the payload, no length prefix (only as the last field)
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xel::messages {
+
+namespace type {
+inline constexpr char kAddMesh[] = "addMesh";
+inline constexpr char kAddMaterial[] = "addMaterial";
+inline constexpr char kAddGroup[] = "addGroup";
+inline constexpr char kAddInstance[] = "addInstance";
+inline constexpr char kAddComponentDef[] = "addComp";
+inline constexpr char kAddLayer[] = "addLayer";
+inline constexpr char kRemoveEntity[] = "remEntity";
+inline constexpr char kRemoveMeshes[] = "remMeshes";
+inline constexpr char kClearSession[] = "clearSess";
+inline constexpr char kSetCamera[] = "setCamera";
+inline constexpr char kSetSunLight[] = "setSunLight";
+inline constexpr char kSetSectionPlane[] = "setCutP";
+inline constexpr char kRemoveSectionPlane[] = "remCutP";
+inline constexpr char kSetVisible[] = "setVisible";
+inline constexpr char kDictionaryMessage[] = "DicMes";
+inline constexpr char kSetLanguage[] = "setLang";
+inline constexpr char kExport[] = "export";
+inline constexpr char kRedraw[] = "redraw";
+inline constexpr char kSave[] = "SAVE";
+inline constexpr char kExit[] = "EXIT";
+inline constexpr char kState[] = "STATE";
+inline constexpr char kSetState[] = "SETSTATE";
+inline constexpr char kMapsGenerate[] = "MAPSGEN";
+inline constexpr char kBeginTransaction[] = "BEGINTRAN";
+inline constexpr char kEndTransaction[] = "ENDTRAN";
+inline constexpr char kEcho[] = "echo";
+inline constexpr char kEchoResult[] = "echores";
+inline constexpr char kInit[] = "INIT";
+inline constexpr char kSaved[] = "SAVED";
+inline constexpr char kMaterialMaps[] = "MATMAPS";
+inline constexpr char kSetEntityAttribute[] = "setEnt";
+inline constexpr char kEnumEntityContent[] = "enumEnt";
+inline constexpr char kEnumEntityAttributes[] = "enumEAT";
+inline constexpr char kExportTexture[] = "expTx";
+}  // namespace type
+
+// The ENDTRAN payload of an aborted transaction.
+inline constexpr char kAbortText[] = "ABORT";
+
+enum class FieldKind : std::uint8_t { Str, WStr, U8, I32, F32, I64, F32Array, I32Array, U8Array, RawText };
+
+enum class Direction : std::uint8_t { ToRender, ToPlugin, Both };
+
+// Sync: the channel's sendMessage on the caller's thread. Async: sendMessageAsync. StateThread:
+// sendMessage on the sender's state thread.
+enum class Delivery : std::uint8_t { Sync, Async, StateThread };
+
+struct MessageLayout {
+    const char* type;
+    Direction direction;
+    Delivery delivery;
+    const FieldKind* fields;
+    std::size_t fieldCount;
+    // A payload of fixed bytes that no receiver reads ("redra", "SAVE", "EXIT", "STATE"), or null.
+    const char* placeholder;
+};
+
+// The layout of `type`, compared exactly (a longer name with a known prefix is unknown). With
+// `acceptAliases`, the render window's long names are found too: "addComponentDef",
+// "removeEntity", "removeMeshes" and "clearSession", each also as the 12 characters a channel type
+// field keeps of it. Null for an unknown type. Where a type names two messages ("STATE", "EXIT",
+// "echo"), both directions share the layout returned. Thread-safe.
+const MessageLayout* findLayout(std::string_view type, bool acceptAliases = false);
+
+// Every message, for tests and tools.
+const std::vector<const MessageLayout*>& allLayouts();
+
+// One value to encode. The kind must match the layout's field kind; strings and arrays are not
+// copied, so they must live until encode() returns.
+class FieldValue {
+public:
+    static FieldValue str(const char* text);       // null encodes as empty
+    static FieldValue str(std::string_view text);
+    static FieldValue wstr(const wchar_t* text);   // null encodes as empty
+    static FieldValue u8(bool value);
+    static FieldValue i32(std::int32_t value);
+    static FieldValue f32(float value);
+    static FieldValue i64(std::int64_t value);
+    static FieldValue f32Array(const float* values, std::uint64_t count);
+    static FieldValue i32Array(const std::int32_t* values, std::uint64_t count);
+    static FieldValue u8Array(const bool* values, std::uint64_t count);
+    static FieldValue rawText(const char* text);   // null encodes as empty
+
+    FieldKind kind() const { return m_kind; }
+
+private:
+    friend class PayloadBuilder;
+    FieldKind m_kind = FieldKind::U8;
+    std::string_view m_text;
+    std::u16string m_wide;
+    const void* m_array = nullptr;
+    std::uint64_t m_count = 0;
+    std::int64_t m_integer = 0;
+    float m_real = 0;
+};
+
+// Builds payloads in one buffer that it keeps from message to message: a large payload costs one
+// allocation when the buffer first grows, not one per message. Not thread-safe: one builder per
+// sending thread.
+class PayloadBuilder {
+public:
+    // Encodes `values` by `layout` and returns the payload, valid until the next build(). Returns
+    // an empty view and sets ok() false if the values do not match the layout's field kinds.
+    std::string_view build(const MessageLayout& layout, const FieldValue* values, std::size_t count);
+    std::string_view build(const MessageLayout& layout, std::initializer_list<FieldValue> values) {
+        return build(layout, values.begin(), values.size());
+    }
+    bool ok() const { return m_ok; }
+    // Frees the buffer if it grew past `keepBytes`.
+    void trim(std::size_t keepBytes);
+
+private:
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_capacity = 0;
+    bool m_ok = true;
+};
+
+// The fields of one received payload. Decoding checks every count and length against the payload:
+// a payload whose fields do not fit is rejected whole. Bytes after the last field are ignored.
+// Strings are copied and NUL-terminated (a string ends at its first NUL). Arrays point into the
+// payload when it is aligned for their element type, and into a copy held here when it is not.
+// Every pointer stays valid until the next decode() or the object's end, and, for arrays that
+// point into the payload, while the payload lives.
+class DecodedMessage {
+public:
+    bool decode(const MessageLayout& layout, const void* data, std::size_t size);
+
+    std::size_t fieldCount() const;
+    const char* str(std::size_t field) const;     // Str and RawText
+    const wchar_t* wstr(std::size_t field) const;
+    bool flag(std::size_t field) const;           // U8: true when not 0
+    std::uint8_t u8(std::size_t field) const;
+    std::int32_t i32(std::size_t field) const;
+    float f32(std::size_t field) const;
+    std::int64_t i64(std::size_t field) const;
+    std::uint64_t count(std::size_t field) const;  // element count of an array field
+    // The array fields, null when the count is 0. U8 arrays read as bool: any byte other than 0
+    // is true.
+    const float* floats(std::size_t field) const;
+    const std::int32_t* ints(std::size_t field) const;
+    const bool* bools(std::size_t field) const;
+
+private:
+    struct Field {
+        FieldKind kind;
+        std::uint64_t count = 0;
+        std::int64_t integer = 0;
+        float real = 0;
+        std::size_t text = 0;   // index into m_texts or m_wides
+        const void* array = nullptr;
+    };
+    std::vector<Field> m_fields;
+    std::vector<std::string> m_texts;
+    std::vector<std::wstring> m_wides;
+    std::vector<std::unique_ptr<unsigned char[]>> m_copies;  // aligned copies of arrays
+};
+
+}  // namespace xel::messages

@@ -1,0 +1,11 @@
+// What the plug-in side hands the render-window program it starts, besides its arguments.
+#pragma once
+
+namespace xel {
+
+// Environment variable holding the decimal id of the process that started the render window. A
+// program started detached is re-parented on some systems, so its parent id does not name its
+// starter; the render window watches this process instead.
+inline constexpr char kStarterPidVariable[] = "XEL_RENDER_STARTER_PID";
+
+}  // namespace xel

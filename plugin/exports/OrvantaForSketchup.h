@@ -1,9 +1,14 @@
 /* The exports of the plug-in library, as the host extension script calls them: undecorated C
- * names, UTF-8 texts. Every export may be called from the host thread only, unless noted. */
+ * names, UTF-8 texts (a null text reads as the empty text). Every export may be called from the
+ * host thread only, the thread that called obrInitialize, unless noted. No export reports a
+ * failure: one that cannot act does nothing, and a query then answers false or 0. */
 #ifndef ORVANTA_FOR_SKETCHUP_H
 #define ORVANTA_FOR_SKETCHUP_H
 
 #include <stdint.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
 
 #if defined(_WIN32)
 #if defined(ORVANTA_BUILDING)
@@ -19,12 +24,75 @@
 extern "C" {
 #endif
 
+/* Host callbacks: functions of the host that the plug-in calls on the host thread only, to have
+ * the host do work that the render window asked for. The host owns them; any may be null, and
+ * requests of that kind are then dropped. The texts they receive are UTF-8, owned by the plug-in
+ * and valid only during the call. */
+typedef void (*ObrHostSetEntityAttribute)(const char* owner, const char* dictionary,
+                                          const char* key, const char* value);
+typedef void (*ObrHostEnumEntityContent)(const char* entityId);
+typedef void (*ObrHostEnumEntityAttributes)(const char* owner, const char* dictionary);
+typedef void (*ObrHostExportTexture)(const char* first, const char* second);
+/* `pointer` is a host-side pointer value, as a signed 64-bit integer. */
+typedef void (*ObrHostDestroyPointer)(int64_t pointer);
+
+/* Start-up and shutdown. */
+
+/* The first call after loading. Records the plug-in folder (the folder of the render-window
+ * program), the native handles of the host's main window and of the window that may hold the
+ * render window, the five host callbacks and the calling thread as the host thread; opens the
+ * settings store, creates the session folder, starts the render link and the render-window
+ * program. Reports nothing: whether the render window came up is learnt through the render link.
+ * A later call does nothing. */
+ORVANTA_EXPORT void obrInitialize(const char* pluginFolder, int64_t mainWindowHandle,
+                                  int64_t parentWindowHandle,
+                                  ObrHostSetEntityAttribute setEntityAttribute,
+                                  ObrHostEnumEntityContent enumEntityContent,
+                                  ObrHostEnumEntityAttributes enumEntityAttributes,
+                                  ObrHostExportTexture exportTexture,
+                                  ObrHostDestroyPointer destroyPointer);
+/* Whether obrInitialize has run; stays true after obrUninitialize. */
+ORVANTA_EXPORT bool obrInitialized(void);
+/* Asks the render window to end. The plug-in keeps running; the host unloads it afterwards. */
+ORVANTA_EXPORT void obrUninitialize(void);
+/* Asks the render window to render its view again. */
+ORVANTA_EXPORT void obrRestartRender(void);
+/* Records whether the host application is paused. */
+ORVANTA_EXPORT void obrSetApplicationPaused(bool paused);
+
+/* Settings and log. The settings store is the per-user store of the plug-in; it opens with
+ * obrInitialize: before that the getters answer 0 and false and the setters do nothing. */
+
+/* The value under `key` as an integer: 0 when the key is missing or its value is no number. */
+ORVANTA_EXPORT int obrGetAppSetting(const char* key);
+ORVANTA_EXPORT bool obrExistsAppSetting(const char* key);
+/* Stores `value` under `key` and writes the store through, when the store is writable. */
+ORVANTA_EXPORT void obrSetAppSetting(const char* key, int value);
+/* Writes "<message> - ThreadId: <calling thread's id>" to the debug message stream of the
+ * process. Any thread. */
+ORVANTA_EXPORT void obrAppendLog(const char* message);
+/* Do nothing: the plug-in keeps no log buffer and no model summary. */
+ORVANTA_EXPORT void obrClearLog(void);
+ORVANTA_EXPORT void obrEnumModelInfo(void);
+
 /* Units, hashes and small utilities. */
 ORVANTA_EXPORT uint32_t obrSkpStringHash(const char* text);
 ORVANTA_EXPORT uint32_t obrComputeStringHash(const char* text);
 
 #ifdef __cplusplus
 }
+#endif
+
+/* The one export with a C++ parameter, still under its undecorated name; seen only by C++ code
+ * built against Qt 5. The caller must use the same Qt 5 as the plug-in, since the string's layout
+ * crosses the boundary. Stores the text `value` under `key` and writes the store through, when the
+ * store is writable; the export takes over the string and releases it before it returns, stored
+ * or not. */
+#if defined(__cplusplus) && defined(__has_include)
+#if __has_include(<QString>)
+#include <QString>
+extern "C" ORVANTA_EXPORT void obrSetAppSettingStr(const char* key, QString value);
+#endif
 #endif
 
 #endif

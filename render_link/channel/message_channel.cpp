@@ -418,7 +418,8 @@ void MessageChannel::receiveChunks(const char* type, std::uint64_t length, std::
 }
 
 MessageChannel::WriteResult MessageChannel::writeMessage(const std::array<char, kTypeBytes>& type,
-                                                         const char* data, std::uint64_t size) {
+                                                         const char* data, std::uint64_t size,
+                                                         std::uint64_t generation) {
     Segment& segment = *m_own;
     if (!segment.usable())
         return WriteResult::GivenUp;
@@ -461,13 +462,14 @@ MessageChannel::WriteResult MessageChannel::writeMessage(const std::array<char, 
     segment.data->set();
     if (written == size)
         return WriteResult::Written;
-    return sendChunks(data, size, written, count, end);
+    return sendChunks(data, size, written, count, end, generation);
 }
 
 MessageChannel::WriteResult MessageChannel::sendChunks(const char* data, std::uint64_t size,
                                                        std::uint64_t sent,
                                                        std::uint64_t countBefore,
-                                                       std::uint64_t recordOffset) {
+                                                       std::uint64_t recordOffset,
+                                                       std::uint64_t generation) {
     Segment& segment = *m_own;
     const std::uint64_t chunkBytes = m_options.segmentBytes - 8;
     m_sendingPartial.store(true);
@@ -507,7 +509,8 @@ MessageChannel::WriteResult MessageChannel::sendChunks(const char* data, std::ui
             segment.partial->set();
             continue;
         }
-        if (m_closing.load() || !segment.partialReceived->wait(m_options.waitTimeoutMs))
+        if (m_closing.load() || m_peerGeneration.load() != generation ||
+            !segment.partialReceived->wait(m_options.waitTimeoutMs))
             break;
     }
     if (giveUpChunkedSend(readerSawRecord, countBefore)) {
@@ -546,7 +549,8 @@ void MessageChannel::sendMessage(const char* type, const void* data, long size) 
     // order.
     if (m_pending.load() == 0) {
         std::lock_guard<std::mutex> guard(m_writeMutex);
-        if (writeMessage(field, bytes, static_cast<std::uint64_t>(size)) != WriteResult::Full)
+        if (writeMessage(field, bytes, static_cast<std::uint64_t>(size), m_peerGeneration.load()) !=
+            WriteResult::Full)
             return;
     }
     enqueue(field, bytes, static_cast<std::uint64_t>(size));
@@ -603,16 +607,17 @@ void MessageChannel::senderLoop() {
 }
 
 void MessageChannel::sendQueued(PendingMessage& message) {
+    const std::uint64_t generation = m_peerGeneration.load();
     int backoffMs = 1;
     for (;;) {
         WriteResult result;
         {
             std::lock_guard<std::mutex> guard(m_writeMutex);
-            result = writeMessage(message.type, message.data.get(), message.size);
+            result = writeMessage(message.type, message.data.get(), message.size, generation);
         }
         if (result != WriteResult::Full)
             return;
-        if (m_closing.load()) {
+        if (m_closing.load() || m_peerGeneration.load() != generation) {
             m_dropped.fetch_add(1);
             return;
         }
@@ -621,6 +626,29 @@ void MessageChannel::sendQueued(PendingMessage& message) {
         m_own->received->wait(backoffMs);
         backoffMs = std::min(backoffMs * 2, 1000);
     }
+}
+
+void MessageChannel::abandonPeer() {
+    m_peerGeneration.fetch_add(1);
+    for (NamedEvent* event : {m_own->received, m_own->partialReceived})
+        if (event)
+            event->set();  // a writer waiting for the peer sees the new generation
+    {
+        std::lock_guard<std::mutex> guard(m_queueMutex);
+        m_dropped.fetch_add(m_queue.size());
+        m_pending.fetch_sub(m_queue.size());
+        m_queue.clear();
+        m_queuedBytes = 0;
+        if (m_pending.load() == 0)
+            m_queueIdle.notify_all();
+    }
+    std::lock_guard<std::mutex> guard(m_writeMutex);
+    if (!m_own->usable())
+        return;
+    SegmentLock lock(*m_own->lock);
+    if (lock)
+        store64(m_own->base, 0);
+    m_cachedCount = 0;
 }
 
 void MessageChannel::waitForAsyncIdle() {

@@ -95,6 +95,12 @@ public:
     void sendMessage(const char* type, const void* data, long size);
     void sendMessageAsync(const char* type, const char* data, std::uint64_t size);
 
+    // The peer is gone for good (its process ended): what waits for it is dropped. Queued
+    // asynchronous messages are discarded, a send waiting for the peer gives up at once, and the
+    // records nobody read are removed from this side's segment, so that a new peer starts clean.
+    // Later sends work as usual. Any thread.
+    void abandonPeer();
+
     // Waits until the asynchronous sender holds no message. Test and shutdown aid.
     void waitForAsyncIdle();
     // Asynchronous messages dropped because the backlog was full, or sends given up.
@@ -122,10 +128,13 @@ private:
     bool ensureBuffer(std::uint64_t length);
     void trimBuffer();
 
+    // `generation` is m_peerGeneration when the message was taken up: a send gives up when the
+    // peer is abandoned under it.
     WriteResult writeMessage(const std::array<char, kTypeBytes>& type, const char* data,
-                             std::uint64_t size);
+                             std::uint64_t size, std::uint64_t generation);
     WriteResult sendChunks(const char* data, std::uint64_t size, std::uint64_t sent,
-                           std::uint64_t countBefore, std::uint64_t recordOffset);
+                           std::uint64_t countBefore, std::uint64_t recordOffset,
+                           std::uint64_t generation);
     // Returns true if the record was retracted before the reader saw it.
     bool giveUpChunkedSend(bool readerSawRecord, std::uint64_t countBefore);
     void enqueue(const std::array<char, kTypeBytes>& type, const char* data, std::uint64_t size);
@@ -148,6 +157,7 @@ private:
     std::atomic<bool> m_closing{false};
     std::atomic<bool> m_receivingPartial{false};
     std::atomic<bool> m_sendingPartial{false};
+    std::atomic<std::uint64_t> m_peerGeneration{0};  // advanced by abandonPeer()
     std::thread m_reader;
 
     // Reader thread only: the delivery buffer, reused from message to message.

@@ -1,1 +1,641 @@
-// Filled in with the message catalogue.
+#include "render_link/messages/message_catalogue.h"
+
+#include "render_link/channel/message_channel.h"
+#include "render_link/channel/payload_codec.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+
+// Arrays are handed out as pointers into the payload, so the payload's byte order must be the
+// host's.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "The render link payloads are little-endian; this host is not."
+#endif
+
+namespace xel::messages {
+
+namespace {
+
+using K = FieldKind;
+using D = Direction;
+using L = Delivery;
+
+static_assert(sizeof(float) == 4 && sizeof(bool) == 1, "payload element sizes");
+
+// Field lists, in wire order.
+constexpr FieldKind kAddMeshFields[] = {
+    K::Str,       // meshId
+    K::Str,       // entityId
+    K::Str,       // meshLabel
+    K::F32Array,  // positions, 3 per vertex
+    K::F32Array,  // normals, 3 per vertex
+    K::F32Array,  // front UVs, 2 per vertex
+    K::F32Array,  // back UVs, 2 per vertex
+    K::U8Array,   // vertex flags, 1 per vertex
+    K::I32Array,  // indices
+    K::I32,       // index count
+    K::Str,       // front material
+    K::Str,       // back material
+};
+constexpr FieldKind kAddMaterialFields[] = {K::Str, K::Str, K::Str, K::I32, K::F32, K::Str};
+// groupId, parentId, recordLabel, passText, transform (16 floats), recordNote.
+constexpr FieldKind kAddGroupFields[] = {K::Str, K::Str, K::Str, K::Str, K::F32Array, K::Str};
+// instanceId, parentId, definitionId, recordLabel, passText, transform (16 floats), recordNote.
+constexpr FieldKind kAddInstanceFields[] = {K::Str, K::Str,      K::Str, K::Str,
+                                            K::Str, K::F32Array, K::Str};
+constexpr FieldKind kAddComponentDefFields[] = {K::Str, K::Str, K::U8, K::Str};
+constexpr FieldKind kAddLayerFields[] = {K::Str, K::U8, K::I32, K::U8};
+// entityId, parentId, content table, for update.
+constexpr FieldKind kRemoveEntityFields[] = {K::Str, K::Str, K::U8, K::U8};
+// Nine floats, two flags, four floats, the scene name.
+constexpr FieldKind kSetCameraFields[] = {K::F32, K::F32, K::F32, K::F32, K::F32, K::F32,
+                                          K::F32, K::F32, K::F32, K::U8,  K::U8,  K::F32,
+                                          K::F32, K::F32, K::F32, K::Str};
+// p1, p2, p3, p6, p7, p8, p9, p4, p5: wire order, not numbering order.
+constexpr FieldKind kSetSunLightFields[] = {K::I32, K::F32, K::F32, K::I32, K::F32,
+                                            K::F32, K::F32, K::F32, K::F32};
+// Plane number, active, first vector (3 floats), second vector (3 floats), caps on, caps value.
+constexpr FieldKind kSetSectionPlaneFields[] = {K::I32,      K::I32, K::F32Array,
+                                                K::F32Array, K::I32, K::I32};
+constexpr FieldKind kOneI32[] = {K::I32};
+constexpr FieldKind kSetVisibleFields[] = {K::Str, K::Str, K::U8};
+constexpr FieldKind kOneStr[] = {K::Str};
+constexpr FieldKind kTwoStr[] = {K::Str, K::Str};
+constexpr FieldKind kFourStr[] = {K::Str, K::Str, K::Str, K::Str};
+// Eight flags, then the render window's parent handle.
+constexpr FieldKind kStateFields[] = {K::U8, K::U8, K::U8, K::U8, K::U8,
+                                      K::U8, K::U8, K::U8, K::I64};
+// m1..m4, map value, quality, format, material name.
+constexpr FieldKind kMapsGenerateFields[] = {K::I32, K::I32, K::I32, K::I32,
+                                             K::F32, K::I32, K::I32, K::Str};
+// Material name, then seven map paths.
+constexpr FieldKind kMaterialMapsFields[] = {K::Str,  K::WStr, K::WStr, K::WStr,
+                                             K::WStr, K::WStr, K::WStr, K::WStr};
+constexpr FieldKind kRawText[] = {K::RawText};
+
+template <std::size_t N>
+constexpr MessageLayout layout(const char* type, Direction direction, Delivery delivery,
+                               const FieldKind (&fields)[N], const char* placeholder = nullptr) {
+    return {type, direction, delivery, fields, N, placeholder};
+}
+constexpr MessageLayout layout(const char* type, Direction direction, Delivery delivery,
+                               const char* placeholder = nullptr) {
+    return {type, direction, delivery, nullptr, 0, placeholder};
+}
+
+constexpr MessageLayout kLayouts[] = {
+    layout(type::kAddMesh, D::ToRender, L::Sync, kAddMeshFields),
+    layout(type::kAddMaterial, D::ToRender, L::Sync, kAddMaterialFields),
+    layout(type::kAddGroup, D::ToRender, L::Sync, kAddGroupFields),
+    layout(type::kAddInstance, D::ToRender, L::Sync, kAddInstanceFields),
+    layout(type::kAddComponentDef, D::ToRender, L::Sync, kAddComponentDefFields),
+    layout(type::kAddLayer, D::ToRender, L::Sync, kAddLayerFields),
+    layout(type::kRemoveEntity, D::ToRender, L::Sync, kRemoveEntityFields),
+    layout(type::kRemoveMeshes, D::ToRender, L::Sync, kOneStr),
+    layout(type::kClearSession, D::ToRender, L::Sync),
+    layout(type::kSetCamera, D::ToRender, L::Async, kSetCameraFields),
+    layout(type::kSetSunLight, D::ToRender, L::Async, kSetSunLightFields),
+    layout(type::kSetSectionPlane, D::ToRender, L::Async, kSetSectionPlaneFields),
+    layout(type::kRemoveSectionPlane, D::ToRender, L::Async, kOneI32),
+    layout(type::kSetVisible, D::ToRender, L::Async, kSetVisibleFields),
+    // Owner, dictionary, key, value.
+    layout(type::kDictionaryMessage, D::ToRender, L::Async, kFourStr),
+    layout(type::kSetLanguage, D::ToRender, L::Async, kOneStr),
+    layout(type::kExport, D::ToRender, L::Async, kOneStr),
+    layout(type::kRedraw, D::ToRender, L::Async, "redra"),
+    layout(type::kSave, D::ToRender, L::Async, "SAVE"),
+    // The plug-in sends "EXIT" asynchronously; the render window answers synchronously with an
+    // empty payload, which its sender writes itself.
+    layout(type::kExit, D::Both, L::Async, "EXIT"),
+    // The fields are the render window's 16-byte reply; the plug-in's request carries only the
+    // placeholder "STATE", which its sender writes itself.
+    layout(type::kState, D::Both, L::Async, kStateFields, "STATE"),
+    layout(type::kSetState, D::ToRender, L::StateThread, kStateFields),
+    layout(type::kMapsGenerate, D::ToRender, L::Async, kMapsGenerateFields),
+    // The transaction name; at the end "ABORT" for an aborted transaction, else empty.
+    layout(type::kBeginTransaction, D::ToRender, L::Sync, kRawText),
+    layout(type::kEndTransaction, D::ToRender, L::Sync, kRawText),
+    layout(type::kEcho, D::Both, L::Async, kOneStr),
+    layout(type::kEchoResult, D::Both, L::Async, kOneStr),
+    layout(type::kInit, D::ToPlugin, L::Sync),
+    layout(type::kSaved, D::ToPlugin, L::Sync),
+    layout(type::kMaterialMaps, D::ToPlugin, L::Async, kMaterialMapsFields),
+    layout(type::kSetEntityAttribute, D::ToPlugin, L::Async, kFourStr),
+    layout(type::kEnumEntityContent, D::ToPlugin, L::Async, kOneStr),
+    layout(type::kEnumEntityAttributes, D::ToPlugin, L::Async, kTwoStr),
+    layout(type::kExportTexture, D::ToPlugin, L::Async, kTwoStr),
+};
+constexpr std::size_t kLayoutCount = sizeof(kLayouts) / sizeof(kLayouts[0]);
+
+struct NamedLayout {
+    std::string_view name;
+    const MessageLayout* layout;
+};
+
+constexpr std::array<NamedLayout, kLayoutCount> sortedByName() {
+    std::array<NamedLayout, kLayoutCount> table{};
+    for (std::size_t i = 0; i < kLayoutCount; ++i)
+        table[i] = {kLayouts[i].type, &kLayouts[i]};
+    for (std::size_t i = 1; i < kLayoutCount; ++i) {
+        for (std::size_t j = i; j > 0 && table[j].name < table[j - 1].name; --j) {
+            const NamedLayout moved = table[j];
+            table[j] = table[j - 1];
+            table[j - 1] = moved;
+        }
+    }
+    return table;
+}
+
+// Built at compile time, so a lookup is a binary search over constant memory.
+constexpr std::array<NamedLayout, kLayoutCount> kByName = sortedByName();
+
+constexpr bool namesAreUnique() {
+    for (std::size_t i = 1; i < kLayoutCount; ++i) {
+        if (kByName[i].name == kByName[i - 1].name)
+            return false;
+    }
+    return true;
+}
+static_assert(namesAreUnique(), "two layouts share a type name");
+
+// The render window's long names. A channel type field keeps only kTypeBytes characters of a
+// name, so each also matches as its cut.
+constexpr NamedLayout kAliases[] = {
+    {"addComponentDef", &kLayouts[4]},
+    {"removeEntity", &kLayouts[6]},
+    {"removeMeshes", &kLayouts[7]},
+    {"clearSession", &kLayouts[8]},
+};
+static_assert(kLayouts[4].type == type::kAddComponentDef &&
+                  kLayouts[6].type == type::kRemoveEntity &&
+                  kLayouts[7].type == type::kRemoveMeshes &&
+                  kLayouts[8].type == type::kClearSession,
+              "an alias points at the wrong layout");
+
+// Byte counts of fields: false when they do not fit in a size_t.
+bool addBytes(std::size_t& total, std::uint64_t more) {
+    if (more > SIZE_MAX - total)
+        return false;
+    total += static_cast<std::size_t>(more);
+    return true;
+}
+
+bool addArrayBytes(std::size_t& total, std::uint64_t count, std::size_t elementBytes) {
+    if (count > (SIZE_MAX - 8) / elementBytes)
+        return false;
+    return addBytes(total, 8 + count * elementBytes);
+}
+
+void putLittleEndian(PayloadWriter& writer, std::uint64_t bits, std::size_t bytes) {
+    unsigned char out[8];
+    for (std::size_t i = 0; i < bytes; ++i)
+        out[i] = static_cast<unsigned char>(bits >> (8 * i));
+    writer.putBytes(out, bytes);
+}
+
+std::uint64_t getLittleEndian(PayloadReader& reader, std::size_t bytes) {
+    const auto* in = static_cast<const unsigned char*>(reader.getBytes(bytes));
+    std::uint64_t bits = 0;
+    if (in) {
+        for (std::size_t i = 0; i < bytes; ++i)
+            bits |= std::uint64_t(in[i]) << (8 * i);
+    }
+    return bits;
+}
+
+float floatFromBits(std::uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+std::uint32_t bitsOfFloat(float value) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+bool isAligned(const void* at, std::size_t alignment) {
+    return reinterpret_cast<std::uintptr_t>(at) % alignment == 0;
+}
+
+template <typename Field>
+const Field* fieldAt(const std::vector<Field>& fields, std::size_t index, FieldKind kind) {
+    if (index >= fields.size() || fields[index].kind != kind)
+        return nullptr;
+    return &fields[index];
+}
+
+}  // namespace
+
+const MessageLayout* findLayout(std::string_view type, bool acceptAliases) {
+    const auto found = std::lower_bound(
+        kByName.begin(), kByName.end(), type,
+        [](const NamedLayout& entry, std::string_view name) { return entry.name < name; });
+    if (found != kByName.end() && found->name == type)
+        return found->layout;
+    if (acceptAliases) {
+        for (const NamedLayout& alias : kAliases) {
+            if (type == alias.name ||
+                (alias.name.size() > kTypeBytes && type == alias.name.substr(0, kTypeBytes)))
+                return alias.layout;
+        }
+    }
+    return nullptr;
+}
+
+const std::vector<const MessageLayout*>& allLayouts() {
+    static const std::vector<const MessageLayout*> layouts = [] {
+        std::vector<const MessageLayout*> all;
+        for (const MessageLayout& entry : kLayouts)
+            all.push_back(&entry);
+        return all;
+    }();
+    return layouts;
+}
+
+FieldValue FieldValue::str(const char* text) {
+    return str(text ? std::string_view(text) : std::string_view());
+}
+
+FieldValue FieldValue::str(std::string_view text) {
+    FieldValue value;
+    value.m_kind = FieldKind::Str;
+    value.m_text = text;
+    return value;
+}
+
+FieldValue FieldValue::wstr(const wchar_t* text) {
+    FieldValue value;
+    value.m_kind = FieldKind::WStr;
+    if (text)
+        value.m_wide = toUtf16(text);
+    return value;
+}
+
+FieldValue FieldValue::u8(bool flag) {
+    FieldValue value;
+    value.m_kind = FieldKind::U8;
+    value.m_integer = flag ? 1 : 0;
+    return value;
+}
+
+FieldValue FieldValue::i32(std::int32_t number) {
+    FieldValue value;
+    value.m_kind = FieldKind::I32;
+    value.m_integer = number;
+    return value;
+}
+
+FieldValue FieldValue::f32(float number) {
+    FieldValue value;
+    value.m_kind = FieldKind::F32;
+    value.m_real = number;
+    return value;
+}
+
+FieldValue FieldValue::i64(std::int64_t number) {
+    FieldValue value;
+    value.m_kind = FieldKind::I64;
+    value.m_integer = number;
+    return value;
+}
+
+FieldValue FieldValue::f32Array(const float* values, std::uint64_t count) {
+    FieldValue value;
+    value.m_kind = FieldKind::F32Array;
+    value.m_array = values;
+    value.m_count = count;
+    return value;
+}
+
+FieldValue FieldValue::i32Array(const std::int32_t* values, std::uint64_t count) {
+    FieldValue value;
+    value.m_kind = FieldKind::I32Array;
+    value.m_array = values;
+    value.m_count = count;
+    return value;
+}
+
+FieldValue FieldValue::u8Array(const bool* values, std::uint64_t count) {
+    FieldValue value;
+    value.m_kind = FieldKind::U8Array;
+    value.m_array = values;
+    value.m_count = count;
+    return value;
+}
+
+FieldValue FieldValue::rawText(const char* text) {
+    FieldValue value;
+    value.m_kind = FieldKind::RawText;
+    value.m_text = text ? std::string_view(text) : std::string_view();
+    return value;
+}
+
+std::string_view PayloadBuilder::build(const MessageLayout& layout, const FieldValue* values,
+                                       std::size_t count) {
+    m_ok = false;
+    if (count != layout.fieldCount || (count && !values))
+        return {};
+
+    // The exact size first, so that the writer below cannot run out.
+    std::size_t size = 0;
+    if (layout.fieldCount == 0 && layout.placeholder) {
+        size = std::strlen(layout.placeholder);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const FieldValue& value = values[i];
+        if (value.m_kind != layout.fields[i])
+            return {};
+        if (value.m_count && !value.m_array)
+            return {};
+        bool fits = true;
+        switch (value.m_kind) {
+            case FieldKind::Str:
+                fits = addBytes(size, PayloadWriter::sizeOfString(value.m_text.size()));
+                break;
+            case FieldKind::WStr:
+                fits = addArrayBytes(size, value.m_wide.size(), 2);
+                break;
+            case FieldKind::U8:
+                fits = addBytes(size, 1);
+                break;
+            case FieldKind::I32:
+            case FieldKind::F32:
+                fits = addBytes(size, 4);
+                break;
+            case FieldKind::I64:
+                fits = addBytes(size, 8);
+                break;
+            case FieldKind::F32Array:
+                fits = addArrayBytes(size, value.m_count, sizeof(float));
+                break;
+            case FieldKind::I32Array:
+                fits = addArrayBytes(size, value.m_count, sizeof(std::int32_t));
+                break;
+            case FieldKind::U8Array:
+                fits = addArrayBytes(size, value.m_count, 1);
+                break;
+            case FieldKind::RawText:
+                fits = addBytes(size, value.m_text.size());
+                break;
+        }
+        if (!fits)
+            return {};
+    }
+
+    if (size == 0) {
+        m_ok = true;
+        return {};
+    }
+    if (size > m_capacity) {
+        // The old buffer goes first, so that a large payload never needs both at once.
+        m_buffer.reset();
+        m_capacity = 0;
+        m_buffer.reset(new (std::nothrow) char[size]);
+        if (!m_buffer)
+            return {};
+        m_capacity = size;
+    }
+
+    PayloadWriter writer(m_buffer.get(), size);
+    if (layout.fieldCount == 0)
+        writer.putBytes(layout.placeholder, size);
+    for (std::size_t i = 0; i < count; ++i) {
+        const FieldValue& value = values[i];
+        switch (value.m_kind) {
+            case FieldKind::Str:
+                writer.putString(value.m_text);
+                break;
+            case FieldKind::WStr:
+                writer.putUtf16(value.m_wide);
+                break;
+            case FieldKind::U8:
+                putLittleEndian(writer, static_cast<std::uint64_t>(value.m_integer), 1);
+                break;
+            case FieldKind::I32:
+                putLittleEndian(writer, static_cast<std::uint64_t>(value.m_integer), 4);
+                break;
+            case FieldKind::F32:
+                putLittleEndian(writer, bitsOfFloat(value.m_real), 4);
+                break;
+            case FieldKind::I64:
+                putLittleEndian(writer, static_cast<std::uint64_t>(value.m_integer), 8);
+                break;
+            case FieldKind::F32Array:
+                writer.putSize(value.m_count);
+                writer.putBytes(value.m_array, value.m_count * sizeof(float));
+                break;
+            case FieldKind::I32Array:
+                writer.putSize(value.m_count);
+                writer.putBytes(value.m_array, value.m_count * sizeof(std::int32_t));
+                break;
+            case FieldKind::U8Array: {
+                writer.putSize(value.m_count);
+                // Through a small staging block, so that every byte is 0 or 1 whatever the
+                // caller's bool representation.
+                const auto* flags = static_cast<const bool*>(value.m_array);
+                unsigned char block[256];
+                for (std::uint64_t done = 0; done < value.m_count;) {
+                    const std::size_t n = static_cast<std::size_t>(
+                        std::min<std::uint64_t>(sizeof block, value.m_count - done));
+                    for (std::size_t k = 0; k < n; ++k)
+                        block[k] = flags[done + k] ? 1 : 0;
+                    writer.putBytes(block, n);
+                    done += n;
+                }
+                break;
+            }
+            case FieldKind::RawText:
+                writer.putBytes(value.m_text.data(), value.m_text.size());
+                break;
+        }
+    }
+    if (!writer.ok() || writer.written() != size)
+        return {};
+    m_ok = true;
+    return {m_buffer.get(), size};
+}
+
+void PayloadBuilder::trim(std::size_t keepBytes) {
+    if (m_capacity > keepBytes) {
+        m_buffer.reset();
+        m_capacity = 0;
+    }
+}
+
+bool DecodedMessage::decode(const MessageLayout& layout, const void* data, std::size_t size) {
+    m_fields.clear();
+    m_texts.clear();
+    m_wides.clear();
+    m_copies.clear();
+    if (!data && size)
+        return false;
+    m_fields.reserve(layout.fieldCount);
+
+    PayloadReader reader(data, size);
+    bool fits = true;
+    // An array's elements, checked against the payload before anything is taken or allocated
+    // (a count that overflows the payload does not fit). Null when the count is 0 or the elements
+    // do not fit.
+    auto takeArray = [&reader, &fits](std::uint64_t count,
+                                      std::size_t elementBytes) -> const void* {
+        if (!reader.ok() || count == 0)
+            return nullptr;
+        if (count > reader.remaining() / elementBytes) {
+            fits = false;
+            return nullptr;
+        }
+        return reader.getBytes(static_cast<std::size_t>(count) * elementBytes);
+    };
+    // `bytes` where they are aligned for `alignment`, else a copy held by this object.
+    auto alignedArray = [this](const void* bytes, std::size_t byteCount,
+                               std::size_t alignment) -> const void* {
+        if (isAligned(bytes, alignment))
+            return bytes;
+        m_copies.emplace_back(new unsigned char[byteCount]);
+        std::memcpy(m_copies.back().get(), bytes, byteCount);
+        return m_copies.back().get();
+    };
+
+    for (std::size_t i = 0; i < layout.fieldCount && fits && reader.ok(); ++i) {
+        Field field{};
+        field.kind = layout.fields[i];
+        switch (field.kind) {
+            case FieldKind::Str:
+                field.text = m_texts.size();
+                m_texts.push_back(reader.getString());
+                break;
+            case FieldKind::WStr:
+                field.text = m_wides.size();
+                m_wides.push_back(fromUtf16(reader.getUtf16()));
+                break;
+            case FieldKind::U8:
+                field.integer = static_cast<std::int64_t>(getLittleEndian(reader, 1));
+                break;
+            case FieldKind::I32:
+                field.integer = static_cast<std::int32_t>(getLittleEndian(reader, 4));
+                break;
+            case FieldKind::F32:
+                field.real = floatFromBits(static_cast<std::uint32_t>(getLittleEndian(reader, 4)));
+                break;
+            case FieldKind::I64:
+                field.integer = static_cast<std::int64_t>(getLittleEndian(reader, 8));
+                break;
+            case FieldKind::F32Array:
+            case FieldKind::I32Array: {
+                field.count = reader.getSize();
+                const void* bytes = takeArray(field.count, 4);
+                if (bytes)
+                    field.array = alignedArray(
+                        bytes, static_cast<std::size_t>(field.count) * 4,
+                        field.kind == FieldKind::F32Array ? alignof(float) : alignof(std::int32_t));
+                break;
+            }
+            case FieldKind::U8Array: {
+                field.count = reader.getSize();
+                const auto* bytes = static_cast<const unsigned char*>(takeArray(field.count, 1));
+                if (!bytes)
+                    break;
+                const auto n = static_cast<std::size_t>(field.count);
+                if (std::all_of(bytes, bytes + n, [](unsigned char b) { return b <= 1; })) {
+                    field.array = bytes;
+                    break;
+                }
+                // A bool may only hold 0 or 1: anything else is normalised in a copy.
+                m_copies.emplace_back(new unsigned char[n]);
+                unsigned char* copy = m_copies.back().get();
+                for (std::size_t k = 0; k < n; ++k)
+                    copy[k] = bytes[k] ? 1 : 0;
+                field.array = copy;
+                break;
+            }
+            case FieldKind::RawText: {
+                const std::size_t n = reader.remaining();
+                const auto* bytes = n ? static_cast<const char*>(reader.getBytes(n)) : nullptr;
+                field.text = m_texts.size();
+                m_texts.emplace_back(bytes ? std::string(bytes, ::strnlen(bytes, n))
+                                           : std::string());
+                break;
+            }
+        }
+        m_fields.push_back(field);
+    }
+
+    if (!fits || !reader.ok()) {
+        m_fields.clear();
+        m_texts.clear();
+        m_wides.clear();
+        m_copies.clear();
+        return false;
+    }
+    return true;
+}
+
+std::size_t DecodedMessage::fieldCount() const {
+    return m_fields.size();
+}
+
+const char* DecodedMessage::str(std::size_t field) const {
+    const Field* at = fieldAt(m_fields, field, FieldKind::Str);
+    if (!at)
+        at = fieldAt(m_fields, field, FieldKind::RawText);
+    return at ? m_texts[at->text].c_str() : "";
+}
+
+const wchar_t* DecodedMessage::wstr(std::size_t field) const {
+    const Field* at = fieldAt(m_fields, field, FieldKind::WStr);
+    return at ? m_wides[at->text].c_str() : L"";
+}
+
+bool DecodedMessage::flag(std::size_t field) const {
+    return u8(field) != 0;
+}
+
+std::uint8_t DecodedMessage::u8(std::size_t field) const {
+    const Field* at = fieldAt(m_fields, field, FieldKind::U8);
+    return at ? static_cast<std::uint8_t>(at->integer) : 0;
+}
+
+std::int32_t DecodedMessage::i32(std::size_t field) const {
+    const Field* at = fieldAt(m_fields, field, FieldKind::I32);
+    return at ? static_cast<std::int32_t>(at->integer) : 0;
+}
+
+float DecodedMessage::f32(std::size_t field) const {
+    const Field* at = fieldAt(m_fields, field, FieldKind::F32);
+    return at ? at->real : 0.0f;
+}
+
+std::int64_t DecodedMessage::i64(std::size_t field) const {
+    const Field* at = fieldAt(m_fields, field, FieldKind::I64);
+    return at ? at->integer : 0;
+}
+
+std::uint64_t DecodedMessage::count(std::size_t field) const {
+    if (field >= m_fields.size())
+        return 0;
+    const FieldKind kind = m_fields[field].kind;
+    const bool isArray =
+        kind == FieldKind::F32Array || kind == FieldKind::I32Array || kind == FieldKind::U8Array;
+    return isArray ? m_fields[field].count : 0;
+}
+
+const float* DecodedMessage::floats(std::size_t field) const {
+    const Field* at = fieldAt(m_fields, field, FieldKind::F32Array);
+    return at ? static_cast<const float*>(at->array) : nullptr;
+}
+
+const std::int32_t* DecodedMessage::ints(std::size_t field) const {
+    const Field* at = fieldAt(m_fields, field, FieldKind::I32Array);
+    return at ? static_cast<const std::int32_t*>(at->array) : nullptr;
+}
+
+const bool* DecodedMessage::bools(std::size_t field) const {
+    const Field* at = fieldAt(m_fields, field, FieldKind::U8Array);
+    return at ? static_cast<const bool*>(at->array) : nullptr;
+}
+
+}  // namespace xel::messages

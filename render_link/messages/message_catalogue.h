@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -74,6 +75,9 @@ struct MessageLayout {
     const FieldKind* fields;
     std::size_t fieldCount;
     // A payload of fixed bytes that no receiver reads ("redra", "SAVE", "EXIT", "STATE"), or null.
+    // "STATE" and "EXIT" name two messages: the fields describe the render window's "STATE" reply
+    // and empty "EXIT", the placeholder the plug-in's request; a writer of a request sends the
+    // placeholder itself.
     const char* placeholder;
 };
 
@@ -87,8 +91,8 @@ const MessageLayout* findLayout(std::string_view type, bool acceptAliases = fals
 // Every message, for tests and tools.
 const std::vector<const MessageLayout*>& allLayouts();
 
-// One value to encode. The kind must match the layout's field kind; strings and arrays are not
-// copied, so they must live until encode() returns.
+// One value to encode. The kind must match the layout's field kind. Narrow strings and arrays are
+// referred to, not copied, so they must live until build() returns; wide strings are converted.
 class FieldValue {
 public:
     static FieldValue str(const char* text);       // null encodes as empty
@@ -121,7 +125,8 @@ private:
 // sending thread.
 class PayloadBuilder {
 public:
-    // Encodes `values` by `layout` and returns the payload, valid until the next build(). Returns
+    // Encodes `values` by `layout` and returns the payload, valid until the next build() or
+    // trim(). Returns
     // an empty view and sets ok() false if the values do not match the layout's field kinds.
     std::string_view build(const MessageLayout& layout, const FieldValue* values, std::size_t count);
     std::string_view build(const MessageLayout& layout, std::initializer_list<FieldValue> values) {
@@ -139,6 +144,8 @@ private:
 
 // The fields of one received payload. Decoding checks every count and length against the payload:
 // a payload whose fields do not fit is rejected whole. Bytes after the last field are ignored.
+// Fields are not checked against each other (the element counts of a mesh's arrays, say): that is
+// the reader's business.
 // Strings are copied and NUL-terminated (a string ends at its first NUL). Arrays point into the
 // payload when it is aligned for their element type, and into a copy held here when it is not.
 // Every pointer stays valid until the next decode() or the object's end, and, for arrays that
@@ -148,7 +155,7 @@ public:
     bool decode(const MessageLayout& layout, const void* data, std::size_t size);
 
     std::size_t fieldCount() const;
-    const char* str(std::size_t field) const;     // Str and RawText
+    const char* str(std::size_t field) const;     // Str and RawText; "" for another field
     const wchar_t* wstr(std::size_t field) const;
     bool flag(std::size_t field) const;           // U8: true when not 0
     std::uint8_t u8(std::size_t field) const;

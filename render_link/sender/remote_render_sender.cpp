@@ -1,1 +1,634 @@
-// Filled in with the sender.
+#include "XelRemoteRenderSender.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/process.h"
+#include "platform/process_watch.h"
+#include "render_link/channel/message_channel.h"
+#include "render_link/launch_environment.h"
+#include "render_link/messages/message_catalogue.h"
+
+namespace {
+
+using xel::messages::DecodedMessage;
+using xel::messages::FieldValue;
+using xel::messages::MessageLayout;
+using xel::messages::PayloadBuilder;
+namespace type = xel::messages::type;
+
+// The render state: eight one-byte flags in wire order and the parent window handle.
+struct RenderState {
+    bool flags[8] = {};
+    long long parent = 0;
+
+    enum Flag {
+        Reserved,
+        LoadingModel,
+        Closing,
+        WindowVisible,
+        SettingsVisible,
+        MaterialsVisible,
+        ProductionDialog,
+        Docked
+    };
+};
+
+constexpr std::size_t kStateBytes = 16;
+// A large scene payload keeps its buffer for the next one up to this size.
+constexpr std::size_t kRetainedPayloadBytes = 64u << 20;
+
+const MessageLayout& layoutOf(const char* name) {
+    const MessageLayout* layout = xel::messages::findLayout(name);
+    Q_ASSERT(layout);
+    return *layout;
+}
+
+}  // namespace
+
+struct XelRemoteRenderSender::Private {
+    std::wstring sessionPath;
+    SetEntityAttributeCallback setEntityAttribute;
+    EnumEntityContentCallback enumEntityContent;
+    EnumEntityAttributesCallback enumEntityAttributes;
+    ExportTextureCallback exportTexture;
+    DestroyPointerCallback destroyPointer;
+    std::atomic<MaterialMapsCallback> materialMaps{nullptr};
+
+    std::atomic<bool> renderRunning{false};
+    // The render-window process last started has ended: a late "INIT" of it must not count.
+    std::atomic<bool> renderGone{false};
+    std::atomic<int> transactionDepth{0};
+    mutable std::mutex stateMutex;
+    RenderState state;  // under stateMutex
+
+    // Payloads built by the API calls, on any thread, one at a time.
+    std::mutex builderMutex;
+    PayloadBuilder builder;
+    // Reader thread only: decoding of incoming messages and building of replies.
+    DecodedMessage decoded;
+    PayloadBuilder replyBuilder;
+
+    // The state thread sends each state change, in the order made.
+    std::mutex stateQueueMutex;
+    std::condition_variable stateQueueChanged;
+    std::deque<RenderState> stateQueue;
+    bool stateThreadStop = false;
+    std::thread stateThread;
+
+    // The render-window process last started, watched for its end.
+    std::mutex watchMutex;
+    std::unique_ptr<xel::platform::ProcessWatch> watch;
+    std::thread watchThread;
+
+    std::unique_ptr<xel::MessageChannel> channel;
+
+    bool canSend() const { return renderRunning.load() && channel->isRunning(); }
+
+    void sendSync(const char* name, std::initializer_list<FieldValue> values) {
+        std::lock_guard<std::mutex> guard(builderMutex);
+        const std::string_view payload = builder.build(layoutOf(name), values);
+        if (builder.ok())
+            channel->sendMessage(name, payload.data(), static_cast<long>(payload.size()));
+        builder.trim(kRetainedPayloadBytes);
+    }
+    void sendAsync(const char* name, std::initializer_list<FieldValue> values) {
+        std::lock_guard<std::mutex> guard(builderMutex);
+        const std::string_view payload = builder.build(layoutOf(name), values);
+        if (builder.ok())
+            channel->sendMessageAsync(name, payload.data(), payload.size());
+    }
+    void sendPlaceholder(const char* name) {
+        const char* bytes = layoutOf(name).placeholder;
+        channel->sendMessageAsync(name, bytes, std::strlen(bytes));
+    }
+
+    void stateLoop();
+    void stopWatch();
+};
+
+void XelRemoteRenderSender::Private::stateLoop() {
+    for (;;) {
+        RenderState state;
+        {
+            std::unique_lock<std::mutex> lock(stateQueueMutex);
+            stateQueueChanged.wait(lock, [this] { return stateThreadStop || !stateQueue.empty(); });
+            if (stateThreadStop)
+                return;
+            state = stateQueue.front();
+            stateQueue.pop_front();
+        }
+        std::array<unsigned char, kStateBytes> payload{};
+        for (int i = 0; i < 8; ++i)
+            payload[i] = state.flags[i] ? 1 : 0;
+        for (int i = 0; i < 8; ++i)
+            payload[8 + i] = static_cast<unsigned char>(
+                static_cast<unsigned long long>(state.parent) >> (8 * i));
+        channel->sendMessage(type::kSetState, payload.data(), kStateBytes);
+        if (canSend())
+            sendPlaceholder(type::kState);
+    }
+}
+
+void XelRemoteRenderSender::Private::stopWatch() {
+    std::unique_lock<std::mutex> lock(watchMutex);
+    if (watch)
+        watch->cancel();
+    std::thread finished = std::move(watchThread);
+    lock.unlock();
+    if (finished.joinable())
+        finished.join();
+    lock.lock();
+    watch.reset();
+}
+
+XelRemoteRenderSender::XelRemoteRenderSender(const wchar_t* sessionPath,
+                                             SetEntityAttributeCallback setEntityAttribute,
+                                             EnumEntityContentCallback enumEntityContent,
+                                             EnumEntityAttributesCallback enumEntityAttributes,
+                                             ExportTextureCallback exportTexture,
+                                             DestroyPointerCallback destroyPointer, long queueId)
+    : d(std::make_unique<Private>()) {
+    d->sessionPath = sessionPath ? sessionPath : L"";
+    d->setEntityAttribute = setEntityAttribute;
+    d->enumEntityContent = enumEntityContent;
+    d->enumEntityAttributes = enumEntityAttributes;
+    d->exportTexture = exportTexture;
+    d->destroyPointer = destroyPointer;
+    d->channel = std::make_unique<xel::MessageChannel>(this, queueId);
+    d->stateThread = std::thread(&Private::stateLoop, d.get());
+    d->channel->run();
+}
+
+XelRemoteRenderSender::~XelRemoteRenderSender() {
+    d->stopWatch();
+    {
+        std::lock_guard<std::mutex> guard(d->stateQueueMutex);
+        d->stateThreadStop = true;
+    }
+    d->stateQueueChanged.notify_all();
+    d->stateThread.join();
+    d->channel.reset();  // joins the reader: no call reaches this object afterwards
+}
+
+long long XelRemoteRenderSender::startRender(const wchar_t* program, long long mainWindowHandle,
+                                             long long parentWindowHandle) {
+    const QString session = QString::fromStdWString(d->sessionPath);
+    QProcess process;
+    process.setProgram(QString::fromWCharArray(program ? program : L""));
+    process.setArguments({QString::number(d->channel->queueId()), QString::number(mainWindowHandle),
+                          QString::number(parentWindowHandle), session});
+    process.setWorkingDirectory(session);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(xel::kStarterPidVariable),
+                       QString::number(xel::platform::currentProcessId()));
+    process.setProcessEnvironment(environment);
+    qint64 pid = 0;
+    if (!process.startDetached(&pid) || pid <= 0)
+        return 0;
+
+    // A render window that ends without "EXIT" (a crash) must not leave the host writing into a
+    // segment that nobody drains: its end counts as its "EXIT".
+    d->stopWatch();
+    std::lock_guard<std::mutex> guard(d->watchMutex);
+    d->renderGone.store(false);
+    d->watch = std::make_unique<xel::platform::ProcessWatch>(pid);
+    d->watchThread = std::thread([this, watch = d->watch.get()] {
+        if (!watch->waitForEnd())
+            return;  // cancelled
+        d->renderGone.store(true);
+        onRenderExit();
+        d->channel->abandonPeer();
+    });
+    return 0;  // the detached process is not tracked by the process object
+}
+
+const wchar_t* XelRemoteRenderSender::sessionPath() const {
+    return d->sessionPath.c_str();
+}
+
+bool XelRemoteRenderSender::isRenderRunning() const {
+    return d->renderRunning.load();
+}
+
+long XelRemoteRenderSender::queueId() const {
+    return d->channel->queueId();
+}
+
+void XelRemoteRenderSender::getCurrentState(bool& reserved, bool& loadingModel, bool& closing,
+                                            bool& renderWindowVisible, bool& settingsUIVisible,
+                                            bool& materialsUIVisible,
+                                            bool& productionDialogRequested,
+                                            bool& dockedWindowsMode,
+                                            long long& renderWindowParent) const {
+    std::lock_guard<std::mutex> guard(d->stateMutex);
+    const RenderState& s = d->state;
+    reserved = s.flags[RenderState::Reserved];
+    loadingModel = s.flags[RenderState::LoadingModel];
+    closing = s.flags[RenderState::Closing];
+    renderWindowVisible = s.flags[RenderState::WindowVisible];
+    settingsUIVisible = s.flags[RenderState::SettingsVisible];
+    materialsUIVisible = s.flags[RenderState::MaterialsVisible];
+    productionDialogRequested = s.flags[RenderState::ProductionDialog];
+    dockedWindowsMode = s.flags[RenderState::Docked];
+    renderWindowParent = s.parent;
+}
+
+void XelRemoteRenderSender::setCurrentState(bool reserved, bool loadingModel, bool closing,
+                                            bool renderWindowVisible, bool settingsUIVisible,
+                                            bool materialsUIVisible, bool productionDialogRequested,
+                                            bool dockedWindowsMode, long long renderWindowParent) {
+    RenderState state;
+    const bool flags[8] = {reserved,
+                           loadingModel,
+                           closing,
+                           renderWindowVisible,
+                           settingsUIVisible,
+                           materialsUIVisible,
+                           productionDialogRequested,
+                           dockedWindowsMode};
+    std::copy(std::begin(flags), std::end(flags), state.flags);
+    state.parent = renderWindowParent;
+    {
+        std::lock_guard<std::mutex> guard(d->stateMutex);
+        d->state = state;
+        if (!d->canSend())
+            return;
+        // Queued under the state lock, so the render window gets the changes in the order made.
+        std::lock_guard<std::mutex> queueGuard(d->stateQueueMutex);
+        d->stateQueue.push_back(state);
+    }
+    d->stateQueueChanged.notify_one();
+}
+
+namespace {
+
+template <typename Change>
+void changeState(XelRemoteRenderSender& sender, Change change) {
+    bool f[8];
+    long long parent;
+    sender.getCurrentState(f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], parent);
+    f[RenderState::ProductionDialog] = false;
+    if (!change(f, parent))
+        return;
+    sender.setCurrentState(f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], parent);
+}
+
+}  // namespace
+
+bool XelRemoteRenderSender::isLoadingModel() const {
+    std::lock_guard<std::mutex> guard(d->stateMutex);
+    return d->state.flags[RenderState::LoadingModel];
+}
+
+bool XelRemoteRenderSender::isClosing() const {
+    std::lock_guard<std::mutex> guard(d->stateMutex);
+    return d->state.flags[RenderState::Closing];
+}
+
+bool XelRemoteRenderSender::renderWindowVisible() const {
+    std::lock_guard<std::mutex> guard(d->stateMutex);
+    return d->state.flags[RenderState::WindowVisible];
+}
+
+bool XelRemoteRenderSender::settingsUIVisible() const {
+    std::lock_guard<std::mutex> guard(d->stateMutex);
+    return d->state.flags[RenderState::SettingsVisible];
+}
+
+bool XelRemoteRenderSender::materialsUIVisible() const {
+    std::lock_guard<std::mutex> guard(d->stateMutex);
+    return d->state.flags[RenderState::MaterialsVisible];
+}
+
+bool XelRemoteRenderSender::transactionInProgress() const {
+    return d->transactionDepth.load() > 0;
+}
+
+void XelRemoteRenderSender::setLoadingModel(bool loading) {
+    changeState(*this, [&](bool* f, long long&) {
+        if (f[RenderState::LoadingModel] == loading)
+            return false;
+        f[RenderState::LoadingModel] = loading;
+        return true;
+    });
+}
+
+void XelRemoteRenderSender::setRenderWindowVisible(bool visible) {
+    changeState(*this, [&](bool* f, long long&) {
+        f[RenderState::WindowVisible] = visible;
+        return true;
+    });
+}
+
+void XelRemoteRenderSender::showSettingsUI(bool visible) {
+    changeState(*this, [&](bool* f, long long&) {
+        f[RenderState::SettingsVisible] = visible;
+        return true;
+    });
+}
+
+void XelRemoteRenderSender::showMaterialsUI(bool visible) {
+    changeState(*this, [&](bool* f, long long&) {
+        f[RenderState::MaterialsVisible] = visible;
+        return true;
+    });
+}
+
+void XelRemoteRenderSender::showProductionDialog() {
+    changeState(*this, [&](bool* f, long long&) {
+        f[RenderState::ProductionDialog] = true;
+        return true;
+    });
+}
+
+void XelRemoteRenderSender::setDockedWindowsMode(bool docked) {
+    changeState(*this, [&](bool* f, long long&) {
+        f[RenderState::Docked] = docked;
+        return true;
+    });
+}
+
+void XelRemoteRenderSender::setRenderWindowParent(long long handle) {
+    changeState(*this, [&](bool*, long long& parent) {
+        if (parent == handle)
+            return false;
+        parent = handle;
+        return true;
+    });
+}
+
+void XelRemoteRenderSender::showImagesGallery(bool) {}
+
+bool XelRemoteRenderSender::isProxyEntity(const char*) const {
+    return false;
+}
+
+void XelRemoteRenderSender::requestRenderExit() {
+    if (d->renderRunning.load())
+        d->sendPlaceholder(type::kExit);
+}
+
+void XelRemoteRenderSender::requestSaveData() {
+    if (d->renderRunning.load())
+        d->sendPlaceholder(type::kSave);
+}
+
+void XelRemoteRenderSender::invalidateRender() {
+    if (d->canSend())
+        d->sendPlaceholder(type::kRedraw);
+}
+
+void XelRemoteRenderSender::echo(const char* text) {
+    if (d->canSend())
+        d->sendAsync(type::kEcho, {FieldValue::str(text)});
+}
+
+void XelRemoteRenderSender::exportScene(const char* targetPath) {
+    if (targetPath && *targetPath && d->canSend())
+        d->sendAsync(type::kExport, {FieldValue::str(targetPath)});
+}
+
+void XelRemoteRenderSender::sendDictionaryMessage(const char* owner, const char* dictionary,
+                                                  const char* key, const char* value) {
+    if (d->canSend())
+        d->sendAsync(type::kDictionaryMessage, {FieldValue::str(owner), FieldValue::str(dictionary),
+                                                FieldValue::str(key), FieldValue::str(value)});
+}
+
+void XelRemoteRenderSender::setLanguage(const char* language) {
+    if (d->canSend())
+        d->sendAsync(type::kSetLanguage, {FieldValue::str(language)});
+}
+
+void XelRemoteRenderSender::generateMaterialMaps(const char* materialName, int m1, int m2, int m3,
+                                                 int m4, float mapValue,
+                                                 MaterialQualityType quality,
+                                                 MaterialImageFormat format,
+                                                 MaterialMapsCallback done) {
+    d->materialMaps.store(done);
+    if (d->canSend())
+        d->sendAsync(type::kMapsGenerate,
+                     {FieldValue::i32(m1), FieldValue::i32(m2), FieldValue::i32(m3),
+                      FieldValue::i32(m4), FieldValue::f32(mapValue), FieldValue::i32(quality),
+                      FieldValue::i32(format), FieldValue::str(materialName)});
+}
+
+void XelRemoteRenderSender::addMesh(const char* meshId, const char* entityId, const char* meshLabel,
+                                    const float* positions, const float* normals,
+                                    const float* frontUVs, const float* backUVs,
+                                    const bool* vertexFlags, const int* indices, int indexCount,
+                                    int vertexCount, const char* frontMaterial,
+                                    const char* backMaterial) {
+    if (!d->canSend() || indexCount < 0 || vertexCount < 0)
+        return;
+    const auto v = static_cast<std::uint64_t>(vertexCount);
+    const auto i = static_cast<std::uint64_t>(indexCount);
+    if (v > 0 && !(positions && normals && frontUVs && backUVs && vertexFlags))
+        return;
+    if (i > 0 && !indices)
+        return;
+    static_assert(sizeof(int) == sizeof(std::int32_t));
+    d->sendSync(type::kAddMesh,
+                {FieldValue::str(meshId), FieldValue::str(entityId), FieldValue::str(meshLabel),
+                 FieldValue::f32Array(positions, 3 * v), FieldValue::f32Array(normals, 3 * v),
+                 FieldValue::f32Array(frontUVs, 2 * v), FieldValue::f32Array(backUVs, 2 * v),
+                 FieldValue::u8Array(vertexFlags, v),
+                 FieldValue::i32Array(reinterpret_cast<const std::int32_t*>(indices), i),
+                 FieldValue::i32(indexCount), FieldValue::str(frontMaterial),
+                 FieldValue::str(backMaterial)});
+}
+
+void XelRemoteRenderSender::addMaterial(const char* materialId, const char* materialName,
+                                        const char* detailText, int intValue, float floatValue,
+                                        const char* extraText) {
+    if (d->canSend())
+        d->sendSync(type::kAddMaterial, {FieldValue::str(materialId), FieldValue::str(materialName),
+                                         FieldValue::str(detailText), FieldValue::i32(intValue),
+                                         FieldValue::f32(floatValue), FieldValue::str(extraText)});
+}
+
+void XelRemoteRenderSender::addGroup(const char* groupId, const char* parentId,
+                                     const char* recordLabel, const char* passText,
+                                     const float* transform, const char* recordNote) {
+    if (d->canSend() && transform)
+        d->sendSync(type::kAddGroup,
+                    {FieldValue::str(groupId), FieldValue::str(parentId),
+                     FieldValue::str(recordLabel), FieldValue::str(passText),
+                     FieldValue::f32Array(transform, 16), FieldValue::str(recordNote)});
+}
+
+void XelRemoteRenderSender::addInstance(const char* instanceId, const char* parentId,
+                                        const char* definitionId, const char* recordLabel,
+                                        const char* passText, const float* transform,
+                                        const char* recordNote) {
+    if (d->canSend() && transform)
+        d->sendSync(
+            type::kAddInstance,
+            {FieldValue::str(instanceId), FieldValue::str(parentId), FieldValue::str(definitionId),
+             FieldValue::str(recordLabel), FieldValue::str(passText),
+             FieldValue::f32Array(transform, 16), FieldValue::str(recordNote)});
+}
+
+void XelRemoteRenderSender::addComponentDef(const char* definitionId, const char* defText,
+                                            bool defFlag, const char* defNote) {
+    if (d->canSend())
+        d->sendSync(type::kAddComponentDef,
+                    {FieldValue::str(definitionId), FieldValue::str(defText),
+                     FieldValue::u8(defFlag), FieldValue::str(defNote)});
+}
+
+void XelRemoteRenderSender::addLayer(const char* layerId, bool layerFlag, int layerValue,
+                                     bool defaultLayer) {
+    if (d->canSend())
+        d->sendSync(type::kAddLayer, {FieldValue::str(layerId), FieldValue::u8(layerFlag),
+                                      FieldValue::i32(layerValue), FieldValue::u8(defaultLayer)});
+}
+
+void XelRemoteRenderSender::removeEntity(const char* entityId, const char* parentId,
+                                         bool contentTable, bool forUpdate) {
+    if (d->canSend())
+        d->sendSync(type::kRemoveEntity, {FieldValue::str(entityId), FieldValue::str(parentId),
+                                          FieldValue::u8(contentTable), FieldValue::u8(forUpdate)});
+}
+
+void XelRemoteRenderSender::removeEntityMeshes(const char* entityId) {
+    if (d->canSend())
+        d->sendSync(type::kRemoveMeshes, {FieldValue::str(entityId)});
+}
+
+void XelRemoteRenderSender::clearSession() {
+    if (d->canSend())
+        d->sendSync(type::kClearSession, {});
+}
+
+void XelRemoteRenderSender::setCamera(float v1, float v2, float v3, float v4, float v5, float v6,
+                                      float v7, float v8, float v9, bool flag1, bool flag2,
+                                      float v10, float v11, float v12, float v13,
+                                      const char* sceneName) {
+    if (d->canSend())
+        d->sendAsync(
+            type::kSetCamera,
+            {FieldValue::f32(v1), FieldValue::f32(v2), FieldValue::f32(v3), FieldValue::f32(v4),
+             FieldValue::f32(v5), FieldValue::f32(v6), FieldValue::f32(v7), FieldValue::f32(v8),
+             FieldValue::f32(v9), FieldValue::u8(flag1), FieldValue::u8(flag2),
+             FieldValue::f32(v10), FieldValue::f32(v11), FieldValue::f32(v12), FieldValue::f32(v13),
+             FieldValue::str(sceneName)});
+}
+
+void XelRemoteRenderSender::setSceneLight(int p1, float p2, float p3, float p4, float p5, int p6,
+                                          float p7, float p8, float p9) {
+    if (d->canSend())  // the wire keeps p4 and p5 last
+        d->sendAsync(type::kSetSunLight,
+                     {FieldValue::i32(p1), FieldValue::f32(p2), FieldValue::f32(p3),
+                      FieldValue::i32(p6), FieldValue::f32(p7), FieldValue::f32(p8),
+                      FieldValue::f32(p9), FieldValue::f32(p4), FieldValue::f32(p5)});
+}
+
+void XelRemoteRenderSender::setSectionPlane(int planeNumber, bool active, const float* firstVector,
+                                            const float* secondVector, bool capsOn, int capsValue) {
+    if (d->canSend() && firstVector && secondVector)
+        d->sendAsync(type::kSetSectionPlane,
+                     {FieldValue::i32(planeNumber), FieldValue::i32(active ? 1 : 0),
+                      FieldValue::f32Array(firstVector, 3), FieldValue::f32Array(secondVector, 3),
+                      FieldValue::i32(capsOn ? 1 : 0), FieldValue::i32(capsValue)});
+}
+
+void XelRemoteRenderSender::removeSectionPlane(int planeNumber) {
+    if (d->canSend())
+        d->sendAsync(type::kRemoveSectionPlane, {FieldValue::i32(planeNumber)});
+}
+
+void XelRemoteRenderSender::setEntityVisible(const char* entityId, bool visible,
+                                             const char* recordLabel) {
+    if (d->canSend())
+        d->sendAsync(type::kSetVisible, {FieldValue::str(entityId), FieldValue::str(recordLabel),
+                                         FieldValue::u8(visible)});
+}
+
+void XelRemoteRenderSender::beginTransaction(const char* name) {
+    d->transactionDepth.fetch_add(1);
+    d->sendSync(type::kBeginTransaction, {FieldValue::rawText(name)});
+}
+
+void XelRemoteRenderSender::endTransaction(bool abort) {
+    int depth = d->transactionDepth.load();
+    while (!d->transactionDepth.compare_exchange_weak(depth, std::max(depth - 1, 0))) {
+    }
+    d->sendSync(type::kEndTransaction,
+                {FieldValue::rawText(abort ? xel::messages::kAbortText : "")});
+}
+
+void XelRemoteRenderSender::onMessage(const char* typeName, const void* data, long size) {
+    const MessageLayout* layout = xel::messages::findLayout(typeName);
+    if (!layout || !d->decoded.decode(*layout, data, static_cast<std::size_t>(size)))
+        return;  // unknown, or its fields do not fit the payload
+    const DecodedMessage& m = d->decoded;
+    const std::string_view name = layout->type;
+    if (name == type::kInit) {
+        if (d->canSend())
+            d->sendPlaceholder(type::kState);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!d->renderGone.load())
+            onRenderInit();
+    } else if (name == type::kExit) {
+        onRenderExit();
+    } else if (name == type::kSaved) {
+        onRenderDataSaved();
+    } else if (name == type::kState) {
+        std::lock_guard<std::mutex> guard(d->stateMutex);
+        for (int i = 1; i < 8; ++i)  // the reserved flag is ignored
+            d->state.flags[i] = m.flag(static_cast<std::size_t>(i));
+        d->state.parent = m.i64(8);
+    } else if (name == type::kEcho) {
+        const std::string_view payload =
+            d->replyBuilder.build(layoutOf(type::kEchoResult), {FieldValue::str(m.str(0))});
+        if (d->replyBuilder.ok())
+            d->channel->sendMessageAsync(type::kEchoResult, payload.data(), payload.size());
+    } else if (name == type::kMaterialMaps) {
+        if (MaterialMapsCallback done = d->materialMaps.load())
+            done(m.str(0), true, m.wstr(1), m.wstr(2), m.wstr(3), m.wstr(4), m.wstr(5), m.wstr(6),
+                 m.wstr(7));
+    } else if (name == type::kEnumEntityContent) {
+        if (d->enumEntityContent)
+            d->enumEntityContent(m.str(0));
+    } else if (name == type::kEnumEntityAttributes) {
+        if (d->enumEntityAttributes)
+            d->enumEntityAttributes(m.str(0), m.str(1));
+    } else if (name == type::kExportTexture) {
+        if (d->exportTexture)
+            d->exportTexture(m.str(0), m.str(1));
+    } else if (name == type::kSetEntityAttribute) {
+        if (d->setEntityAttribute)
+            d->setEntityAttribute(m.str(0), m.str(1), m.str(2), m.str(3));
+    }
+    // "echores", "MAPSGEN" and every message meant for the render window: read and dropped.
+}
+
+void XelRemoteRenderSender::onChannelConnected() {}
+
+void XelRemoteRenderSender::onChannelDisconnected() {}
+
+void XelRemoteRenderSender::onError(int, const char*) {}
+
+void XelRemoteRenderSender::onRenderInit() {
+    d->renderRunning.store(true);
+}
+
+void XelRemoteRenderSender::onRenderExit() {
+    d->renderRunning.store(false);
+}
+
+void XelRemoteRenderSender::onRenderDataSaved() {}

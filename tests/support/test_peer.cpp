@@ -4,18 +4,33 @@
 //   xel_test_peer channel QUEUE_ID SEGMENT_BYTES   a channel end; answers "ready CREATOR" first
 //     run | send TYPE SIZE SEED COUNT | async TYPE SIZE SEED COUNT | idle | expect N | quit
 //   xel_test_peer lock NAME            locks the named inter-process mutex, answers "locked"
+//   xel_test_peer QUEUE_ID MAIN_HANDLE PARENT_HANDLE SESSION_PATH
+//                                      a render-window stand-in, as a sender starts it: attaches,
+//                                      sends "INIT", then "enumEnt" with the text
+//                                      "<4 arguments joined by |>|<cwd>|<starter pid>", and ends
+//                                      without "EXIT" when it receives "echo"
 //   xel_test_peer sweep                removes what crashed test processes left behind
 //   xel_test_peer wait-event NAME      answers "waiting", then "signalled" once the auto-reset
 //                                      event is set
+#include <QDir>
+
+#include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/interprocess_mutex.h"
 #include "platform/named_event.h"
 #include "render_link/channel/message_channel.h"
+#include "render_link/channel/payload_codec.h"
+#include "render_link/launch_environment.h"
 #include "tests/support/channel_test_support.h"
 
 using namespace xel;
@@ -84,12 +99,41 @@ int runChannel(long queueId, std::size_t segmentBytes) {
     return 0;
 }
 
+// Ends the process when an "echo" arrives, as a crashing render window would: no "EXIT".
+class EndOnEcho : public XelInterProcessMessagesObserver {
+public:
+    void onMessage(const char* type, const void*, long) override {
+        if (std::strcmp(type, "echo") == 0)
+            std::_Exit(0);
+    }
+    void onChannelConnected() override {}
+    void onChannelDisconnected() override {}
+    void onError(int, const char*) override { std::_Exit(3); }
+};
+
+int runRenderStandIn(char** argv) {
+    EndOnEcho observer;
+    MessageChannel channel(&observer, std::stol(argv[1]));
+    channel.run();
+    channel.sendMessage("INIT", nullptr, 0);
+    const QByteArray starter = qgetenv(kStarterPidVariable);
+    const std::string text = std::string(argv[1]) + "|" + argv[2] + "|" + argv[3] + "|" + argv[4] +
+                             "|" + QDir::currentPath().toStdString() + "|" + starter.toStdString();
+    std::vector<char> payload(8 + text.size());
+    PayloadWriter(payload.data(), payload.size()).putString(text);
+    channel.sendMessage("enumEnt", payload.data(), static_cast<long>(payload.size()));
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::hours(1));  // until "echo" ends the process
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "channel" && argc == 4)
         return runChannel(std::stol(argv[2]), std::stoull(argv[3]));
+    if (argc == 5 && !mode.empty() && std::isdigit(static_cast<unsigned char>(mode[0])))
+        return runRenderStandIn(argv);
     if (mode == "sweep") {
         std::printf("removed the leftovers of %d queue ids\n", test::sweepTestLeftovers());
         return 0;

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstring>
+#include <thread>
 
 #include "platform/named_event.h"
 #include "platform/process.h"
@@ -290,6 +291,29 @@ TEST_F(ChannelPair, AChunkedSendTheReaderNeverTakesIsGivenUpWithoutLosingEarlier
     runBoth();
     ASSERT_TRUE(attacherSeen.waitForMessages(2));
     EXPECT_EQ(typesOf(attacherSeen.messages()), (std::vector<std::string>{"kept", "after"}));
+}
+
+TEST_F(ChannelPair, AnAbandonedPeerLeavesNothingWaiting) {
+    open();  // the attacher never reads: its process is as good as gone
+    const auto fill = pattern(kSmall - 8 - 20 - 30, 6);
+    creator->sendMessage("old", fill.data(), static_cast<long>(fill.size()));
+    for (int i = 0; i < 5; ++i)
+        creator->sendMessageAsync("queued", "q", 1);
+    const auto big = pattern(5000, 7);
+    std::thread blocked([&] {  // a chunked send waits for a reader that never comes
+        creator->sendMessage("big", big.data(), static_cast<long>(big.size()));
+    });
+    creator->abandonPeer();
+    blocked.join();
+    creator->waitForAsyncIdle();
+    EXPECT_EQ(senderWord(0), 0u);
+
+    attacher.reset();  // a new render window takes the place of the dead one
+    attacher = std::make_unique<MessageChannel>(&attacherSeen, id, ChannelOptions{kSmall});
+    attacher->run();
+    creator->sendMessage("fresh", "f", 1);
+    ASSERT_TRUE(attacherSeen.waitForMessages(1));
+    EXPECT_EQ(typesOf(attacherSeen.messages()), (std::vector<std::string>{"fresh"}));
 }
 
 TEST_F(ChannelPair, ASegmentOfTheWrongSizeIsReportedAsNotAttached) {

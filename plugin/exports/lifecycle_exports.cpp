@@ -1,0 +1,36 @@
+#include "OrvantaForSketchup.h"
+#include "plugin/exports/export_text.h"
+#include "plugin/lifecycle/startup.h"
+
+extern "C" {
+
+void obrInitialize(const char* pluginFolder, int64_t mainWindowHandle, int64_t parentWindowHandle,
+                   ObrHostSetEntityAttribute setEntityAttribute,
+                   ObrHostEnumEntityContent enumEntityContent,
+                   ObrHostEnumEntityAttributes enumEntityAttributes,
+                   ObrHostExportTexture exportTexture, ObrHostDestroyPointer destroyPointer) {
+    orvanta::StartupArguments arguments;
+    arguments.pluginFolder = orvanta::fromHostText(pluginFolder);
+    arguments.mainWindowHandle = mainWindowHandle;
+    arguments.parentWindowHandle = parentWindowHandle;
+    arguments.host = {setEntityAttribute, enumEntityContent, enumEntityAttributes, exportTexture,
+                      destroyPointer};
+    orvanta::startPlugin(arguments);
+}
+
+bool obrInitialized(void) {
+    return orvanta::pluginStarted();
+}
+
+void obrUninitialize(void) {
+    orvanta::requestRenderWindowExit();
+}
+
+void obrRestartRender(void) {
+    orvanta::restartRender();
+}
+
+void obrSetApplicationPaused(bool paused) {
+    orvanta::setApplicationPaused(paused);
+}
+}

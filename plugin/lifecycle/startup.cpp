@@ -1,0 +1,68 @@
+#include "plugin/lifecycle/startup.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QThread>
+
+#include <string>
+
+#include "XelRemoteRenderSender.h"
+#include "plugin/lifecycle/app_settings.h"
+#include "plugin/lifecycle/plugin_folders.h"
+#include "plugin/requests/request_trampolines.h"
+
+namespace orvanta {
+
+void startPlugin(const StartupArguments& arguments) {
+    PluginState& state = pluginState();
+    if (renderSender())
+        return;
+
+    state.mainWindowHandle = arguments.mainWindowHandle;
+    state.parentWindowHandle = arguments.parentWindowHandle;
+    state.host = arguments.host;
+    state.pluginFolder = arguments.pluginFolder;
+    state.hostThreadId = QThread::currentThreadId();
+    openAppSettings();
+
+    state.sessionFolder = sessionFolderPath();
+    // The render window is started with the session folder as its working directory.
+    QDir().mkpath(QString::fromUtf8(state.sessionFolder));
+
+    // The session registry reset (plugin/session/) goes here.
+
+    setContentLibraryFolder(resolveContentLibraryFolder(*state.appSettings));
+
+    // The reader thread starts inside the constructor: everything it reads is set above.
+    const std::wstring sessionPath = QString::fromUtf8(state.sessionFolder).toStdWString();
+    auto* sender = new XelRemoteRenderSender(
+        sessionPath.c_str(), &requestSetEntityAttribute, &requestEnumEntityContent,
+        &requestEnumEntityAttributes, &requestExportTexture, &requestDestroyPointer, 0);
+    state.sender.store(sender, std::memory_order_release);
+
+    const std::wstring program = renderWindowProgram(state.pluginFolder).toStdWString();
+    sender->startRender(program.c_str(), state.mainWindowHandle, state.parentWindowHandle);
+
+    appendLog(QStringLiteral("Render Start Requested..."));
+    appendLog(QStringLiteral("createApplication STEP FINAL g_application->exec"));
+}
+
+bool pluginStarted() {
+    return renderSender() != nullptr;
+}
+
+void requestRenderWindowExit() {
+    if (XelRemoteRenderSender* sender = renderSender())
+        sender->requestRenderExit();
+}
+
+void restartRender() {
+    if (XelRemoteRenderSender* sender = renderSender())
+        sender->invalidateRender();
+}
+
+void setApplicationPaused(bool paused) {
+    pluginState().applicationPaused = paused;
+}
+
+}  // namespace orvanta

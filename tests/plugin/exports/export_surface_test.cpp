@@ -1,0 +1,56 @@
+// The plug-in library as the host loads it: every export of the C header is found under its
+// undecorated name.
+#include <dlfcn.h>
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Every export declared in OrvantaForSketchup.h.
+const char* const kExports[] = {
+    // Start-up and shutdown.
+    "obrInitialize",
+    "obrInitialized",
+    "obrUninitialize",
+    "obrRestartRender",
+    "obrSetApplicationPaused",
+    // Settings and log.
+    "obrGetAppSetting",
+    "obrExistsAppSetting",
+    "obrSetAppSetting",
+    "obrSetAppSettingStr",
+    "obrAppendLog",
+    "obrClearLog",
+    "obrEnumModelInfo",
+    // Units, hashes and small utilities.
+    "obrSkpStringHash",
+    "obrComputeStringHash",
+};
+
+TEST(ExportSurface, EveryExportResolvesByItsUndecoratedName) {
+    void* library = ::dlopen(ORVANTA_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+    for (const char* name : kExports)
+        EXPECT_NE(::dlsym(library, name), nullptr) << name << " is not exported";
+    // Left loaded: the library's threads and state live until the process ends.
+}
+
+TEST(ExportSurface, TableListsEveryExportOfTheHeader) {
+    QFile header(QStringLiteral(ORVANTA_PLUGIN_HEADER));
+    ASSERT_TRUE(header.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QString text = QString::fromUtf8(header.readAll());
+    std::set<std::string> declared;
+    const QRegularExpression declaration(QStringLiteral("ORVANTA_EXPORT[^;(]*\\b(obr\\w+)\\s*\\("));
+    for (auto match = declaration.globalMatch(text); match.hasNext();)
+        declared.insert(match.next().captured(1).toStdString());
+    const std::set<std::string> listed(std::begin(kExports), std::end(kExports));
+    EXPECT_EQ(declared, listed);
+}
+
+}  // namespace

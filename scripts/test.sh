@@ -17,5 +17,14 @@ for flavour in release asan tsan; do
   label=()
   [ "$flavour" = tsan ] && label=(-L channel)
   (cd "$root/build/$flavour" && ctest -j "$jobs" --output-on-failure "${label[@]}")
+  if [ "$flavour" = release ]; then
+    echo "=== release: install, and build an outside program against the installed package"
+    rm -rf "$root/build/install" "$root/build/consumer"
+    cmake --install "$root/build/release" --prefix "$root/build/install" >/dev/null
+    cmake -S "$root/tests/package_consumer" -B "$root/build/consumer" \
+      -DCMAKE_PREFIX_PATH="$root/build/install" >/dev/null
+    cmake --build "$root/build/consumer"
+    LD_LIBRARY_PATH="$root/build/install/lib" "$root/build/consumer/tiny_render_window"
+  fi
 done
 echo "=== all test runs passed"

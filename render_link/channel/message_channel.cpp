@@ -421,8 +421,11 @@ MessageChannel::WriteResult MessageChannel::writeMessage(const std::array<char, 
                                                          const char* data, std::uint64_t size,
                                                          std::uint64_t generation) {
     Segment& segment = *m_own;
-    if (!segment.usable())
+    if (!segment.usable() || m_peerGeneration.load() != generation) {
+        if (segment.usable())
+            m_dropped.fetch_add(1);  // meant for a peer that is gone
         return WriteResult::GivenUp;
+    }
     const std::uint64_t segmentBytes = m_options.segmentBytes;
     std::uint64_t count = 0;
     std::uint64_t end = 8;
@@ -649,6 +652,23 @@ void MessageChannel::abandonPeer() {
     if (lock)
         store64(m_own->base, 0);
     m_cachedCount = 0;
+}
+
+void MessageChannel::releaseNames() {
+    if (!m_isCreator)
+        return;
+    for (Segment* segment : {m_sender.get(), m_receiver.get()}) {
+        if (!segment->memory)
+            continue;
+        platform::removeSegment(*segment->memory);
+        QFile::remove(segment->memory->nativeKey());
+        // Qt's lock semaphore of the key, which this library does not use.
+        QSystemSemaphore(segment->key, 1, QSystemSemaphore::Create);
+    }
+    for (const std::string& name : m_names.events)
+        NamedEvent::remove(name);
+    InterProcessMutex::remove(m_names.senderLock);
+    InterProcessMutex::remove(m_names.receiverLock);
 }
 
 void MessageChannel::waitForAsyncIdle() {

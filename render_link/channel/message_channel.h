@@ -101,6 +101,11 @@ public:
     // Later sends work as usual. Any thread.
     void abandonPeer();
 
+    // Creating side, once the peer has attached: removes the names of the segments, events and
+    // locks while both sides keep using them, so that the system frees them when the last of the
+    // two processes ends, however it ends. No other peer can attach afterwards. Any thread.
+    void releaseNames();
+
     // Waits until the asynchronous sender holds no message. Test and shutdown aid.
     void waitForAsyncIdle();
     // Asynchronous messages dropped because the backlog was full, or sends given up.

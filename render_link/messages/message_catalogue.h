@@ -60,7 +60,18 @@ inline constexpr char kExportTexture[] = "expTx";
 // The ENDTRAN payload of an aborted transaction.
 inline constexpr char kAbortText[] = "ABORT";
 
-enum class FieldKind : std::uint8_t { Str, WStr, U8, I32, F32, I64, F32Array, I32Array, U8Array, RawText };
+enum class FieldKind : std::uint8_t {
+    Str,
+    WStr,
+    U8,
+    I32,
+    F32,
+    I64,
+    F32Array,
+    I32Array,
+    U8Array,
+    RawText
+};
 
 enum class Direction : std::uint8_t { ToRender, ToPlugin, Both };
 
@@ -95,9 +106,9 @@ const std::vector<const MessageLayout*>& allLayouts();
 // referred to, not copied, so they must live until build() returns; wide strings are converted.
 class FieldValue {
 public:
-    static FieldValue str(const char* text);       // null encodes as empty
+    static FieldValue str(const char* text);  // null encodes as empty
     static FieldValue str(std::string_view text);
-    static FieldValue wstr(const wchar_t* text);   // null encodes as empty
+    static FieldValue wstr(const wchar_t* text);  // null encodes as empty
     static FieldValue u8(bool value);
     static FieldValue i32(std::int32_t value);
     static FieldValue f32(float value);
@@ -105,7 +116,7 @@ public:
     static FieldValue f32Array(const float* values, std::uint64_t count);
     static FieldValue i32Array(const std::int32_t* values, std::uint64_t count);
     static FieldValue u8Array(const bool* values, std::uint64_t count);
-    static FieldValue rawText(const char* text);   // null encodes as empty
+    static FieldValue rawText(const char* text);  // null encodes as empty
 
     FieldKind kind() const { return m_kind; }
 
@@ -128,7 +139,8 @@ public:
     // Encodes `values` by `layout` and returns the payload, valid until the next build() or
     // trim(). Returns
     // an empty view and sets ok() false if the values do not match the layout's field kinds.
-    std::string_view build(const MessageLayout& layout, const FieldValue* values, std::size_t count);
+    std::string_view build(const MessageLayout& layout, const FieldValue* values,
+                           std::size_t count);
     std::string_view build(const MessageLayout& layout, std::initializer_list<FieldValue> values) {
         return build(layout, values.begin(), values.size());
     }
@@ -155,9 +167,9 @@ public:
     bool decode(const MessageLayout& layout, const void* data, std::size_t size);
 
     std::size_t fieldCount() const;
-    const char* str(std::size_t field) const;     // Str and RawText; "" for another field
+    const char* str(std::size_t field) const;  // Str and RawText; "" for another field
     const wchar_t* wstr(std::size_t field) const;
-    bool flag(std::size_t field) const;           // U8: true when not 0
+    bool flag(std::size_t field) const;  // U8: true when not 0
     std::uint8_t u8(std::size_t field) const;
     std::int32_t i32(std::size_t field) const;
     float f32(std::size_t field) const;
@@ -175,7 +187,7 @@ private:
         std::uint64_t count = 0;
         std::int64_t integer = 0;
         float real = 0;
-        std::size_t text = 0;   // index into m_texts or m_wides
+        std::size_t text = 0;  // index into m_texts or m_wides
         const void* array = nullptr;
     };
     std::vector<Field> m_fields;

@@ -54,7 +54,7 @@ public:
     XelRemoteRenderReceiver& operator=(const XelRemoteRenderReceiver&) = delete;
 
     // "INIT": the render window is ready for scene messages. "EXIT": it is closing. "SAVED": it has
-    // saved its session. Written on the calling thread (any thread, not a handler), in order.
+    // saved its session. Written on the calling thread, in order; any thread, handlers included.
     virtual void notifyRenderStarted();
     virtual void notifyRenderExit();
     virtual void notifyRenderSessionSaved();
@@ -123,8 +123,8 @@ protected:
     // while the starter is gone, so possibly at the same time. The program is expected to close,
     // calling notifyRenderExit() on the way.
     virtual void onExitRequested() = 0;
-    // "STATE": fill in the render window's state; each value starts false or 0. The answer goes
-    // to the plug-in as sent.
+    // "STATE": fill in the render window's state; each value starts false or 0. The values go
+    // back to the plug-in as set here, the reserved flag included.
     virtual void onGetState(bool& reserved, bool& loadingModel, bool& closing,
                             bool& renderWindowVisible, bool& settingsUIVisible,
                             bool& materialsUIVisible, bool& productionDialogRequested,

@@ -580,6 +580,9 @@ void XelRemoteRenderSender::onMessage(const char* typeName, const void* data, lo
     if (name == type::kInit) {
         if (d->canSend())
             d->sendPlaceholder(type::kState);
+        // The render window holds the channel now: without names, the system frees the channel's
+        // memory when both processes have ended, even if neither could clean up.
+        d->channel->releaseNames();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (!d->renderGone.load())
             onRenderInit();

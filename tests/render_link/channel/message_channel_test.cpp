@@ -295,18 +295,23 @@ TEST_F(ChannelPair, AChunkedSendTheReaderNeverTakesIsGivenUpWithoutLosingEarlier
 
 TEST_F(ChannelPair, AnAbandonedPeerLeavesNothingWaiting) {
     open();  // the attacher never reads: its process is as good as gone
-    const auto fill = pattern(kSmall - 8 - 20 - 30, 6);
-    creator->sendMessage("old", fill.data(), static_cast<long>(fill.size()));
-    for (int i = 0; i < 5; ++i)
-        creator->sendMessageAsync("queued", "q", 1);
+    // The writer signals this event when it starts handing over chunks; nobody else waits on it.
+    auto chunking = platform::NamedEvent::open(std::to_string(id) + "_SenderDataPartial",
+                                               platform::NamedEvent::ResetMode::Auto,
+                                               platform::NamedEvent::OpenMode::OpenOrCreate);
+    ASSERT_TRUE(chunking);
     const auto big = pattern(5000, 7);
     std::thread blocked([&] {  // a chunked send waits for a reader that never comes
         creator->sendMessage("big", big.data(), static_cast<long>(big.size()));
     });
+    ASSERT_TRUE(chunking->wait(-1));
+    for (int i = 0; i < 5; ++i)
+        creator->sendMessageAsync("queued", "q", 1);  // behind the chunked send
     creator->abandonPeer();
     blocked.join();
     creator->waitForAsyncIdle();
     EXPECT_EQ(senderWord(0), 0u);
+    EXPECT_EQ(creator->droppedMessages(), 6u);
 
     attacher.reset();  // a new render window takes the place of the dead one
     attacher = std::make_unique<MessageChannel>(&attacherSeen, id, ChannelOptions{kSmall});

@@ -118,7 +118,6 @@ public:
     struct Call {
         std::string text;
         std::thread::id thread;
-        Clock::time_point at;
     };
 
     bool waitForCalls(std::size_t count, int timeoutMs = kWaitMs) {
@@ -364,7 +363,7 @@ protected:
 private:
     std::size_t record(std::string line) {
         std::lock_guard<std::mutex> guard(m_mutex);
-        m_calls.push_back({std::move(line), std::this_thread::get_id(), Clock::now()});
+        m_calls.push_back({std::move(line), std::this_thread::get_id()});
         m_changed.notify_all();
         return m_calls.size() - 1;
     }

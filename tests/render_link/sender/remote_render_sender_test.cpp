@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSharedMemory>
 #include <QTemporaryDir>
 
 #include <condition_variable>
@@ -169,6 +170,16 @@ TEST_F(SenderTest, BeforeInitOnlyTransactionMarkersGoOut) {
     EXPECT_TRUE(messages[1].data.empty());
     EXPECT_EQ(messages[2].type, "echo");
     EXPECT_EQ(messages[2].data, str("late"));
+}
+
+TEST_F(SenderTest, OnceTheRenderWindowIsInTheChannelLeavesNoNamesBehind) {
+    announce();
+    QSharedMemory segment(QString::number(id) + "_Sender");
+    EXPECT_FALSE(segment.attach());  // gone from the name space, still in use by both sides
+    sender->echo("still");
+    const auto messages = arrived(1, "echo");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].data, str("still"));
 }
 
 TEST_F(SenderTest, TransactionDepthIsCountedButNeverNegative) {

@@ -1,0 +1,64 @@
+#include "tests/e2e/e2e_support.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+
+namespace orvanta::e2e {
+namespace {
+
+// "started <arguments> pid=<pid>": the arguments, then the id.
+QRegularExpressionMatch matchStartLine(const LogFollower& log) {
+    static const QRegularExpression startLine(QStringLiteral("^started (.*) pid=(\\d+)$"));
+    return startLine.match(log.findLine(QStringLiteral("started ")));
+}
+
+}  // namespace
+
+void ensureApplication() {
+    static int argc = 1;
+    static char name[] = "orvanta_e2e_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);  // kept until the process ends
+}
+
+std::int64_t renderWindowPid(const LogFollower& log) {
+    const QRegularExpressionMatch match = matchStartLine(log);
+    return match.hasMatch() ? match.captured(2).toLongLong() : 0;
+}
+
+QStringList renderWindowArguments(const LogFollower& log) {
+    const QRegularExpressionMatch match = matchStartLine(log);
+    return match.hasMatch() ? match.captured(1).split(QLatin1Char(' ')) : QStringList();
+}
+
+int threadCount() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    for (;;) {
+        const QByteArray line = status.readLine();
+        if (line.isEmpty())
+            return -1;
+        if (line.startsWith("Threads:")) {
+            bool ok = false;
+            const int count = line.mid(8).trimmed().toInt(&ok);
+            return ok ? count : -1;
+        }
+    }
+}
+
+ScopedVariable::ScopedVariable(const char* name, const QByteArray& value)
+    : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name)) {
+    qputenv(name, value);
+}
+
+ScopedVariable::~ScopedVariable() {
+    if (m_had)
+        qputenv(m_name, m_saved);
+    else
+        qunsetenv(m_name);
+}
+
+}  // namespace orvanta::e2e

@@ -1,0 +1,47 @@
+// Shared pieces of the end-to-end tests: the plug-in side and the real render-window program in
+// two processes, met through the render window's log.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+#include "tools/host_driver/log_follower.h"
+
+namespace orvanta::e2e {
+
+using tools::LogFollower;
+
+// How long one step of the render window may take: a process started from scratch, maybe under
+// a sanitizer, on a busy machine. Waits end as soon as their event arrives.
+constexpr int kStepDeadlineMs = 120000;
+
+// The process's QCoreApplication, made on first use: waiting on a log needs an event loop. Main
+// thread.
+void ensureApplication();
+
+// From the render window's first line, "started <four arguments> pid=<pid>": its process id (0
+// when the line is missing) and its arguments, split at spaces (the tests' paths hold none).
+std::int64_t renderWindowPid(const LogFollower& log);
+QStringList renderWindowArguments(const LogFollower& log);
+
+// The number of threads of this process now, -1 if the system does not tell.
+int threadCount();
+
+// Sets an environment variable for the life of the object, then restores it.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const QByteArray& value);
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_saved;
+};
+
+}  // namespace orvanta::e2e

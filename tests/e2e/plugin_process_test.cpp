@@ -1,0 +1,112 @@
+// The plug-in library as the host loads it, and the host as a process of its own, with the real
+// render-window program: the plug-in starts the render window and closes it, and a killed host
+// leaves no render window behind.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdint>
+
+#include <gtest/gtest.h>
+
+#include "OrvantaForSketchup.h"
+#include "platform/process.h"
+#include "platform/process_watch.h"
+#include "render_link/channel/message_channel.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/plugin/lifecycle/test_environment.h"
+#include "tests/support/channel_test_support.h"
+
+namespace {
+
+using namespace orvanta::e2e;
+
+TEST(PluginProcess, StartsTheRenderWindowAndClosesItOnUninitialize) {
+    ensureApplication();
+    // The settings store, the session folder and the channel's key files stay in here.
+    orvanta::test::IsolatedUserFolders folders;
+    ASSERT_TRUE(folders.isValid());
+    const std::int64_t pid = xel::platform::currentProcessId();
+    xel::test::ChannelCleanup cleanup(static_cast<qint32>(pid));
+    const QString logPath = folders.makeFolder(QStringLiteral("log")) +
+                            QStringLiteral("/render_window.log");
+    ScopedVariable logVariable("ORVANTA_RENDER_LOG", QFile::encodeName(logPath));
+
+    QLibrary library(QStringLiteral(ORVANTA_PLUGIN_LIBRARY));
+    ASSERT_TRUE(library.load()) << library.errorString().toStdString();
+    const auto initialize = reinterpret_cast<decltype(&obrInitialize)>(library.resolve("obrInitialize"));
+    const auto initialized =
+        reinterpret_cast<decltype(&obrInitialized)>(library.resolve("obrInitialized"));
+    const auto uninitialize =
+        reinterpret_cast<decltype(&obrUninitialize)>(library.resolve("obrUninitialize"));
+    ASSERT_TRUE(initialize && initialized && uninitialize);
+
+    const QByteArray pluginFolder = QFileInfo(library.fileName()).absolutePath().toUtf8();
+    initialize(pluginFolder.constData(), 2050, 77, nullptr, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(initialized());
+
+    const LogFollower log(logPath);
+    ASSERT_TRUE(log.waitForLine(QStringLiteral("plug-in ready"), kStepDeadlineMs))
+        << "the render window did not come up";
+    const QString sessionFolder =
+        QDir::cleanPath(folders.temporary()) + QLatin1Char('/') + QString::number(pid);
+    const QStringList expectedArguments = {QString::number(pid), QStringLiteral("2050"),
+                                           QStringLiteral("77"), sessionFolder};
+    EXPECT_EQ(renderWindowArguments(log), expectedArguments);
+    EXPECT_EQ(log.findLine(QStringLiteral("working folder ")),
+              QStringLiteral("working folder ") + sessionFolder);
+    const std::int64_t renderPid = renderWindowPid(log);
+    ASSERT_GT(renderPid, 0);
+    xel::platform::ProcessWatch renderWindow(renderPid);
+
+    uninitialize();
+    ASSERT_TRUE(log.waitForLine(QStringLiteral("sent EXIT"), kStepDeadlineMs))
+        << "the render window did not answer EXIT";
+    EXPECT_TRUE(log.lines().contains(QStringLiteral("exit requested")));
+    EXPECT_TRUE(renderWindow.waitForEnd());
+    EXPECT_TRUE(initialized()) << "the plug-in stays started after obrUninitialize";
+    // The library stays loaded: its threads and state live until the process ends.
+}
+
+TEST(HostProcessKilled, RenderWindowExitsByItself) {
+    ensureApplication();
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    // The driver keeps the session's temporary files in <work>/tmp; the channel clean-up below
+    // must look there too.
+    ScopedVariable temporary("TMPDIR", QFile::encodeName(work.path() + QStringLiteral("/tmp")));
+
+    QProcess driver;
+    driver.setProcessChannelMode(QProcess::ForwardedChannels);
+    driver.start(QStringLiteral(ORVANTA_HOST_DRIVER),
+                 {QStringLiteral("--hold"), QStringLiteral("--work-dir"), work.path(),
+                  QStringLiteral(ORVANTA_PLUGIN_LIBRARY)});
+    ASSERT_TRUE(driver.waitForStarted(kStepDeadlineMs)) << driver.errorString().toStdString();
+    const std::int64_t driverPid = driver.processId();
+
+    const LogFollower log(work.path() + QStringLiteral("/render_window.log"));
+    ASSERT_TRUE(log.waitForLine(QStringLiteral("plug-in ready"), kStepDeadlineMs))
+        << "the render window did not come up";
+    const std::int64_t renderPid = renderWindowPid(log);
+    ASSERT_GT(renderPid, 0);
+    xel::platform::ProcessWatch renderWindow(renderPid);
+
+    driver.kill();
+    ASSERT_TRUE(driver.waitForFinished(kStepDeadlineMs));
+    // The render window's watch of its starter notices within its 5 s period; ctest's timeout
+    // bounds the wait.
+    EXPECT_TRUE(renderWindow.waitForEnd());
+    const QStringList lines = log.lines();
+    const int requested = lines.indexOf(QStringLiteral("exit requested"));
+    EXPECT_GE(requested, 0);
+    EXPECT_GT(lines.indexOf(QStringLiteral("sent EXIT")), requested);
+    EXPECT_EQ(lines.last(), QStringLiteral("closed"));
+
+    // Both ends of the driver's channel are gone.
+    xel::MessageChannel::removeLeftovers(static_cast<qint32>(driverPid));
+}
+
+}  // namespace

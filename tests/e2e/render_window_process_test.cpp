@@ -1,0 +1,316 @@
+// The plug-in side's sender in this process, the real render-window program in another: the
+// render window announces itself, the state and an echo make the round trip, and the render
+// window ends when asked; killed, it leaves the sender responsive. Each test starts its own
+// render window; the sender's queue id is this process's id.
+#include <signal.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtGlobal>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "XelRemoteRenderSender.h"
+#include "platform/process.h"
+#include "platform/process_watch.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/support/channel_test_support.h"
+
+namespace {
+
+using namespace orvanta::e2e;
+using StatePayload = std::array<unsigned char, 16>;
+
+// What reached the sender, recorded on the sender's reader thread (and its process watch's
+// thread) for the test thread to wait on. The predicates of waitUntil() run under the lock.
+struct SenderEvents {
+    int inits = 0;
+    int exits = 0;
+    int exitMessages = 0;
+    std::vector<std::string> echoResults;
+    std::vector<StatePayload> stateReplies;
+
+    template <typename Predicate>
+    bool waitUntil(Predicate predicate) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::milliseconds(kStepDeadlineMs),
+                                [&] { return predicate(*this); });
+    }
+    template <typename Change>
+    void record(Change change) {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            change(*this);
+        }
+        changed.notify_all();
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+};
+
+// The one string of an "echores" payload: 64-bit little-endian length, then the bytes.
+std::string payloadString(const void* data, long size) {
+    if (size < 8)
+        return {};
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::uint64_t length = 0;
+    for (int i = 0; i < 8; ++i)
+        length |= std::uint64_t(bytes[i]) << (8 * i);
+    length = std::min<std::uint64_t>(length, static_cast<std::uint64_t>(size - 8));
+    return std::string(reinterpret_cast<const char*>(bytes + 8), length);
+}
+
+// The sender as the plug-in makes it (no host callbacks needed here), reporting what it handled.
+class ObservedSender final : public XelRemoteRenderSender {
+public:
+    ObservedSender(const std::wstring& sessionPath, SenderEvents& events)
+        : XelRemoteRenderSender(sessionPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                0),
+          m_events(events) {}
+
+    // After the sender has acted on the message, so its effect is visible once recorded.
+    void onMessage(const char* type, const void* data, long size) override {
+        XelRemoteRenderSender::onMessage(type, data, size);
+        const std::string name(type, ::strnlen(type, 12));
+        if (name == "echores") {
+            const std::string text = payloadString(data, size);
+            m_events.record([&](SenderEvents& e) { e.echoResults.push_back(text); });
+        } else if (name == "STATE" && size == 16) {
+            StatePayload state;
+            std::memcpy(state.data(), data, state.size());
+            m_events.record([&](SenderEvents& e) { e.stateReplies.push_back(state); });
+        } else if (name == "EXIT") {
+            m_events.record([](SenderEvents& e) { ++e.exitMessages; });
+        }
+    }
+
+protected:
+    void onRenderInit() override {
+        XelRemoteRenderSender::onRenderInit();
+        m_events.record([](SenderEvents& e) { ++e.inits; });
+    }
+    void onRenderExit() override {
+        XelRemoteRenderSender::onRenderExit();
+        m_events.record([](SenderEvents& e) { ++e.exits; });
+    }
+
+private:
+    SenderEvents& m_events;
+};
+
+// Counts the warnings of the Qt message stream (where the channel reports dropped messages) while
+// it lives.
+class WarningCounter {
+public:
+    WarningCounter() { s_previous = qInstallMessageHandler(&WarningCounter::handle); }
+    ~WarningCounter() { qInstallMessageHandler(s_previous); }
+    static std::vector<std::string> warnings() {
+        std::lock_guard<std::mutex> guard(s_mutex);
+        return s_warnings;
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (type == QtWarningMsg || type == QtCriticalMsg) {
+            std::lock_guard<std::mutex> guard(s_mutex);
+            s_warnings.push_back(text.toStdString());
+        }
+        if (s_previous)
+            s_previous(type, context, text);
+    }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline std::mutex s_mutex;
+    static inline std::vector<std::string> s_warnings;
+};
+
+class RenderWindowProcess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ensureApplication();
+        ASSERT_TRUE(m_folder.isValid());
+        m_session = m_folder.path() + QStringLiteral("/session");
+        ASSERT_TRUE(QDir().mkpath(m_session));
+        const QString logPath = m_folder.path() + QStringLiteral("/render_window.log");
+        m_logVariable.emplace("ORVANTA_RENDER_LOG", QFile::encodeName(logPath));
+        m_log = std::make_unique<LogFollower>(logPath);
+
+        m_sender = std::make_unique<ObservedSender>(m_session.toStdWString(), m_events);
+        m_sender->startRender(QStringLiteral(ORVANTA_RENDER_WINDOW).toStdWString().c_str(), 2050,
+                              0);
+        ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.inits > 0; }))
+            << "no INIT from the render window";
+        // The render window's own check that the sender counts it as running.
+        ASSERT_TRUE(m_log->waitForLine(QStringLiteral("plug-in ready"), kStepDeadlineMs));
+        m_pid = renderWindowPid(*m_log);
+        ASSERT_GT(m_pid, 0);
+        m_watch = std::make_unique<xel::platform::ProcessWatch>(m_pid);
+    }
+
+    void TearDown() override {
+        // A test that failed half-way leaves no render window behind.
+        if (m_watch && !m_watch->hasEnded())
+            ::kill(static_cast<pid_t>(m_pid), SIGKILL);
+    }
+
+    QStringList logLines() const { return m_log->lines(); }
+
+    QTemporaryDir m_folder;
+    xel::test::ChannelCleanup m_cleanup{
+        static_cast<qint32>(xel::platform::currentProcessId())};
+    std::optional<ScopedVariable> m_logVariable;
+    std::unique_ptr<LogFollower> m_log;
+    QString m_session;
+    SenderEvents m_events;  // outlives the sender, whose threads report to it
+    std::unique_ptr<ObservedSender> m_sender;
+    std::int64_t m_pid = 0;
+    std::unique_ptr<xel::platform::ProcessWatch> m_watch;
+};
+
+TEST_F(RenderWindowProcess, AnnouncesItselfReturnsStateAndEchoesAndEndsWhenAsked) {
+    EXPECT_TRUE(m_sender->isRenderRunning());
+    const QStringList expectedArguments = {
+        QString::number(xel::platform::currentProcessId()), QStringLiteral("2050"),
+        QStringLiteral("0"), m_session};
+    EXPECT_EQ(renderWindowArguments(*m_log), expectedArguments);
+    EXPECT_EQ(m_log->findLine(QStringLiteral("working folder ")),
+              QStringLiteral("working folder ") + m_session);
+
+    // The state goes out ("SETSTATE"), the render window keeps it and returns it ("STATE").
+    m_sender->setLoadingModel(true);
+    m_sender->showSettingsUI(true);
+    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) {
+        return std::any_of(e.stateReplies.begin(), e.stateReplies.end(),
+                           [](const StatePayload& s) { return s[1] == 1 && s[4] == 1; });
+    })) << "no STATE reply with both changes";
+    bool flags[8] = {};
+    long long parent = -1;
+    m_sender->getCurrentState(flags[0], flags[1], flags[2], flags[3], flags[4], flags[5], flags[6],
+                              flags[7], parent);
+    const bool expected[8] = {false, true, false, false, true, false, false, false};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(flags[i], expected[i]) << "flag " << i;
+    EXPECT_EQ(parent, 0);
+    EXPECT_FALSE(m_log->findLine(QStringLiteral("onSetState loadingModel=1 closing=0 visible=0 "
+                                                "settingsUI=1 materialsUI=0"))
+                     .isNull());
+    EXPECT_FALSE(m_log->findLine(QStringLiteral("onGetState loadingModel=1 closing=0 visible=0 "
+                                                "settingsUI=1 materialsUI=0"))
+                     .isNull());
+
+    m_sender->echo("end-to-end round trip");
+    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) {
+        return std::find(e.echoResults.begin(), e.echoResults.end(), "end-to-end round trip") !=
+               e.echoResults.end();
+    })) << "no echo answer";
+    EXPECT_TRUE(logLines().contains(QStringLiteral(
+        "echo text=end-to-end round trip (the receiver answers it)")));
+
+    m_sender->requestRenderExit();
+    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.exitMessages > 0; }))
+        << "no EXIT answer";
+    EXPECT_FALSE(m_sender->isRenderRunning());
+    EXPECT_TRUE(m_watch->waitForEnd());
+    const QStringList lines = logLines();
+    const int requested = lines.indexOf(QStringLiteral("exit requested"));
+    EXPECT_GE(requested, 0);
+    EXPECT_GT(lines.indexOf(QStringLiteral("sent EXIT")), requested);
+    EXPECT_EQ(lines.last(), QStringLiteral("closed"));
+}
+
+TEST_F(RenderWindowProcess, KilledRenderWindowLeavesTheSenderResponsive) {
+    ASSERT_EQ(::kill(static_cast<pid_t>(m_pid), SIGKILL), 0);
+    ASSERT_TRUE(m_watch->waitForEnd());
+    // The sender watches the process it started: its end counts as the render window's "EXIT".
+    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.exits > 0; }));
+    EXPECT_FALSE(m_sender->isRenderRunning());
+    EXPECT_FALSE(logLines().contains(QStringLiteral("exit requested")));
+
+    // Far more than the channel can take without a reader: the meshes alone (sent on the calling
+    // thread) overflow the 640 MiB segment, where a send would wait for the dead peer, and the
+    // dictionary messages (sent asynchronously) overflow the backlog, where the channel drops
+    // them with a warning. A sender that let them through would hang here or warn.
+    constexpr int kRounds = 1000;
+    constexpr int kVertices = 32768;
+    const std::vector<float> positions(3 * kVertices, 1.0f);
+    const std::vector<float> uvs(2 * kVertices, 0.5f);
+    const std::unique_ptr<bool[]> vertexFlags(new bool[kVertices]());
+    const std::vector<int> indices(3 * kVertices, 0);
+    const std::string largeValue(1 << 20, 'v');
+    const float transform[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    const float vector[3] = {0, 0, 1};
+
+    WarningCounter warnings;
+    const int baseline = threadCount();
+    ASSERT_GT(baseline, 0);
+    int most = baseline;
+    XelRemoteRenderSender& sender = *m_sender;
+    for (int i = 0; i < kRounds; ++i) {
+        const bool odd = i % 2 == 1;
+        sender.addMesh("7_mesh", "7", "label", positions.data(), positions.data(), uvs.data(),
+                       uvs.data(), vertexFlags.get(), indices.data(), 3 * kVertices, kVertices,
+                       "f[1]", "r[1]");
+        sender.addMaterial("1", "material", "detail", i, 0.5f, "extra");
+        sender.addGroup("8", "Model", "label", "pass", transform, "note");
+        sender.addInstance("9", "8", "10", "label", "pass", transform, "note");
+        sender.addComponentDef("10", "definition", odd, "note");
+        sender.addLayer("Layer0", odd, i, !odd);
+        sender.removeEntity("9", "8", odd, !odd);
+        sender.removeEntityMeshes("7");
+        sender.clearSession();
+        sender.setCamera(1, 2, 3, 4, 5, 6, 7, 8, 9, odd, !odd, 10, 11, 12, 13, "Scene");
+        sender.setSceneLight(1, 2, 3, 4, 5, 6, 7, 8, 9);
+        sender.setSectionPlane(1, odd, vector, vector, !odd, i);
+        sender.removeSectionPlane(1);
+        sender.setEntityVisible("7", odd, "label");
+        sender.sendDictionaryMessage("App", "obrSetValue", "Data", largeValue.c_str());
+        sender.setLanguage("en");
+        sender.echo("unheard");
+        sender.exportScene("/nowhere/scene.out");
+        sender.invalidateRender();
+        sender.requestSaveData();
+        sender.requestRenderExit();
+        sender.generateMaterialMaps("material", 1, 2, 3, 4, 0.5f,
+                                    XelRemoteRenderSender::MaterialQualityType(0),
+                                    XelRemoteRenderSender::MaterialImageFormat(0), nullptr);
+        sender.setLoadingModel(!odd);
+        sender.setRenderWindowVisible(odd);
+        sender.showSettingsUI(!odd);
+        sender.showMaterialsUI(odd);
+        sender.showProductionDialog();
+        sender.setDockedWindowsMode(odd);
+        sender.setRenderWindowParent(i);
+        if (i % 50 == 0)
+            most = std::max(most, threadCount());
+    }
+    most = std::max(most, threadCount());
+
+    EXPECT_LE(most, baseline) << "threads were started for calls that had nothing to send";
+    EXPECT_TRUE(WarningCounter::warnings().empty())
+        << "the channel dropped messages: " << WarningCounter::warnings().front();
+    EXPECT_FALSE(m_sender->isRenderRunning());
+    // The setters still keep the plug-in's own view of the state.
+    bool flags[8] = {};
+    long long parent = 0;
+    m_sender->getCurrentState(flags[0], flags[1], flags[2], flags[3], flags[4], flags[5], flags[6],
+                              flags[7], parent);
+    const bool lastRound[8] = {false, false, false, true, false, true, false, true};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(flags[i], lastRound[i]) << "flag " << i;
+    EXPECT_EQ(parent, kRounds - 1);
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+#include "tools/host_driver/log_follower.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QTimer>
+
+namespace orvanta::tools {
+namespace {
+
+bool hasLineStartingWith(const QStringList& lines, const QString& prefix) {
+    for (const QString& line : lines) {
+        if (line.startsWith(prefix))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+LogFollower::LogFollower(const QString& path) : m_path(QFileInfo(path).absoluteFilePath()) {}
+
+QStringList LogFollower::lines() const {
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    lines.removeLast();  // empty after a final line end, else a line still being written
+    return lines;
+}
+
+QString LogFollower::findLine(const QString& prefix) const {
+    for (const QString& line : lines()) {
+        if (line.startsWith(prefix))
+            return line;
+    }
+    return QString();
+}
+
+bool LogFollower::waitUntil(const std::function<bool(const QStringList&)>& done,
+                            int timeoutMs) const {
+    QEventLoop loop;
+    QFileSystemWatcher watcher;
+    // The folder tells when the file appears; the file, when it grows.
+    watcher.addPath(QFileInfo(m_path).absolutePath());
+    bool met = false;
+    const auto check = [&] {
+        if (!watcher.files().contains(m_path) && QFile::exists(m_path))
+            watcher.addPath(m_path);
+        if (done(lines())) {
+            met = true;
+            loop.quit();
+        }
+    };
+    // Watching starts before the first look, so no change between the two goes unnoticed.
+    check();
+    if (met)
+        return true;
+    QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &loop, check);
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, check);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return met;
+}
+
+bool LogFollower::waitForLine(const QString& prefix, int timeoutMs) const {
+    return waitUntil([&](const QStringList& lines) { return hasLineStartingWith(lines, prefix); },
+                     timeoutMs);
+}
+
+}  // namespace orvanta::tools

@@ -1,0 +1,35 @@
+// Following a log file that another process appends whole lines to.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace orvanta::tools {
+
+class LogFollower {
+public:
+    // `path` need not exist yet; its folder must.
+    explicit LogFollower(const QString& path);
+
+    const QString& path() const { return m_path; }
+    // The complete lines written so far (a line still missing its line end is left out); empty
+    // while the file does not exist.
+    QStringList lines() const;
+    // The first line that starts with `prefix`, or a null string.
+    QString findLine(const QString& prefix) const;
+
+    // Waits until `done` holds for the lines, or `timeoutMs` has passed; returns whether `done`
+    // held. Runs a local event loop on the calling thread, woken by the file system's change
+    // notices for the file and its folder: needs a QCoreApplication, and delivers the thread's
+    // other events meanwhile.
+    bool waitUntil(const std::function<bool(const QStringList&)>& done, int timeoutMs) const;
+    // Waits for a line that starts with `prefix`.
+    bool waitForLine(const QString& prefix, int timeoutMs) const;
+
+private:
+    QString m_path;
+};
+
+}  // namespace orvanta::tools

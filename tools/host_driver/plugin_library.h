@@ -1,0 +1,44 @@
+// The plug-in library as the host loads it: by path, its exports found by their undecorated
+// names.
+#pragma once
+
+#include <QLibrary>
+#include <QString>
+
+#include "OrvantaForSketchup.h"
+
+namespace orvanta::tools {
+
+class PluginLibrary {
+public:
+    explicit PluginLibrary(const QString& path);
+    // Leaves the library loaded: its threads and state live until the process ends.
+    ~PluginLibrary() = default;
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+    // Loads the library and resolves every export below. On failure the pointers are null and
+    // errorString() says why.
+    bool load();
+    QString errorString() const { return m_error; }
+    // The absolute folder of the library: where the plug-in looks for the render-window program.
+    QString folder() const;
+
+    decltype(&obrInitialize) initialize = nullptr;
+    decltype(&obrInitialized) initialized = nullptr;
+    decltype(&obrUninitialize) uninitialize = nullptr;
+    decltype(&obrRestartRender) restartRender = nullptr;
+    decltype(&obrGetAppSetting) getAppSetting = nullptr;
+    decltype(&obrExistsAppSetting) existsAppSetting = nullptr;
+    decltype(&obrSetAppSetting) setAppSetting = nullptr;
+    decltype(&obrAppendLog) appendLog = nullptr;
+
+private:
+    template <typename Function>
+    bool resolve(Function& target, const char* name);
+
+    QLibrary m_library;
+    QString m_error;
+};
+
+}  // namespace orvanta::tools

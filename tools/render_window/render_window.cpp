@@ -1,0 +1,306 @@
+#include "tools/render_window/render_window.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace orvanta::render_window {
+namespace {
+
+QString text(const char* utf8) {
+    return QString::fromUtf8(utf8 ? utf8 : "");
+}
+
+QString flag(bool value) {
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+// The one string of an "echo" payload: its 64-bit little-endian byte length, then its bytes.
+QString echoText(const void* data, long size) {
+    constexpr long kLengthBytes = 8;
+    if (!data || size < kLengthBytes)
+        return QString();
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::uint64_t length = 0;
+    for (int i = 0; i < kLengthBytes; ++i)
+        length |= std::uint64_t(bytes[i]) << (8 * i);
+    const auto available = static_cast<std::uint64_t>(size - kLengthBytes);
+    const auto kept = static_cast<int>(length < available ? length : available);
+    return QString::fromUtf8(reinterpret_cast<const char*>(bytes + kLengthBytes), kept);
+}
+
+}  // namespace
+
+RenderWindow::RenderWindow(const LaunchArguments& launch, RenderLog& log)
+    : XelRemoteRenderReceiver(launch.sessionFolder.toStdWString().c_str(), launch.queueId),
+      m_log(log) {}
+
+RenderWindow::~RenderWindow() {
+    stopReceiving();
+}
+
+void RenderWindow::announce() {
+    if (m_exiting.load() || m_announced.exchange(true))
+        return;
+    notifyRenderStarted();
+    m_log.line(QStringLiteral("sent INIT"));
+    notifyRenderStarted();
+    m_log.line(QStringLiteral("sent INIT again (readiness check)"));
+}
+
+void RenderWindow::onMessage(const char* type, const void* data, long size) {
+    const std::string name(type ? type : "", type ? ::strnlen(type, 12) : 0);
+    if (m_transactionOpen && name != "BEGINTRAN" && name != "ENDTRAN")
+        m_log.line(QStringLiteral("held %1 (%2 bytes)").arg(QString::fromStdString(name)).arg(size));
+    else if (name == "echo")
+        m_log.line(QStringLiteral("echo text=%1 (the receiver answers it)").arg(echoText(data, size)));
+    XelRemoteRenderReceiver::onMessage(type, data, size);
+}
+
+void RenderWindow::onChannelConnected() {
+    m_log.line(QStringLiteral("channel connected"));
+}
+
+void RenderWindow::onError(int code, const char* message) {
+    m_log.line(QStringLiteral("channel error %1: %2").arg(code).arg(text(message)));
+    quitEventLoop(1);
+}
+
+void RenderWindow::quitEventLoop(int exitCode) {
+    QCoreApplication* application = QCoreApplication::instance();
+    if (exitCode == 0)
+        QMetaObject::invokeMethod(application, "quit", Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(
+            application, [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
+}
+
+void RenderWindow::onGenerateMaterialMaps(const char* materialName, int m1, int m2, int m3, int m4,
+                                          float mapValue, int quality, int format) {
+    m_log.line(QStringLiteral("onGenerateMaterialMaps material=%1 values=%2,%3,%4,%5 mapValue=%6 "
+                              "quality=%7 format=%8")
+                   .arg(text(materialName))
+                   .arg(m1)
+                   .arg(m2)
+                   .arg(m3)
+                   .arg(m4)
+                   .arg(mapValue)
+                   .arg(quality)
+                   .arg(format));
+    // This window makes no maps: it answers at once with seven empty paths.
+    sendMaterialMaps(materialName, L"", L"", L"", L"", L"", L"", L"");
+    m_log.line(QStringLiteral("sent MATMAPS material=%1 (no maps)").arg(text(materialName)));
+}
+
+void RenderWindow::onSetCamera(float v1, float v2, float v3, float, float, float, float, float,
+                               float, bool flag1, bool flag2, float, float, float, float,
+                               const char* sceneName) {
+    const int count = m_scene.add(SceneTally::Camera);
+    m_log.line(QStringLiteral("onSetCamera scene=%1 first=%2,%3,%4 flags=%5%6 (cameras %7)")
+                   .arg(text(sceneName))
+                   .arg(v1)
+                   .arg(v2)
+                   .arg(v3)
+                   .arg(flag(flag1), flag(flag2))
+                   .arg(count));
+}
+
+void RenderWindow::onSetSunLight(int p1, float, float, float, float, int p6, float, float,
+                                 float) {
+    const int count = m_scene.add(SceneTally::SunLight);
+    m_log.line(
+        QStringLiteral("onSetSunLight p1=%1 p6=%2 (sun lights %3)").arg(p1).arg(p6).arg(count));
+}
+
+void RenderWindow::onRemoveEntity(const char* entityId, const char* parentId, bool contentTable,
+                                  bool forUpdate) {
+    const int count = m_scene.add(SceneTally::EntityRemoval);
+    m_log.line(
+        QStringLiteral("onRemoveEntity entity=%1 parent=%2 contentTable=%3 forUpdate=%4 "
+                       "(removals %5)")
+            .arg(text(entityId), text(parentId), flag(contentTable), flag(forUpdate))
+            .arg(count));
+}
+
+void RenderWindow::onRemoveEntityMeshes(const char* entityId) {
+    const int count = m_scene.add(SceneTally::MeshRemoval);
+    m_log.line(
+        QStringLiteral("onRemoveEntityMeshes entity=%1 (mesh removals %2)").arg(text(entityId)).arg(count));
+}
+
+void RenderWindow::onClearSession() {
+    m_scene.clearScene();
+    m_log.line(QStringLiteral("onClearSession"));
+}
+
+void RenderWindow::onAddMesh(const char* meshId, const char* entityId, const char*, const float*,
+                             const float*, const float*, const float*, const bool*, const int*,
+                             int indexCount, int vertexCount, const char* frontMaterial,
+                             const char* backMaterial) {
+    const int count = m_scene.add(SceneTally::Mesh);
+    m_log.line(QStringLiteral("onAddMesh mesh=%1 entity=%2 vertices=%3 indices=%4 front=%5 back=%6 "
+                              "(meshes %7)")
+                   .arg(text(meshId), text(entityId))
+                   .arg(vertexCount)
+                   .arg(indexCount)
+                   .arg(text(frontMaterial), text(backMaterial))
+                   .arg(count));
+}
+
+void RenderWindow::onAddGroup(const char* groupId, const char* parentId, const char*, const char*,
+                              const float*, const char*) {
+    const int count = m_scene.add(SceneTally::Group);
+    m_log.line(QStringLiteral("onAddGroup group=%1 parent=%2 (groups %3)")
+                   .arg(text(groupId), text(parentId))
+                   .arg(count));
+}
+
+void RenderWindow::onAddInstance(const char* instanceId, const char* parentId, const char*,
+                                 const char* definitionId, const char*, const float*,
+                                 const char*) {
+    const int count = m_scene.add(SceneTally::Instance);
+    m_log.line(QStringLiteral("onAddInstance instance=%1 parent=%2 definition=%3 (instances %4)")
+                   .arg(text(instanceId), text(parentId), text(definitionId))
+                   .arg(count));
+}
+
+void RenderWindow::onAddComponentDef(const char* definitionId, const char*, bool defFlag,
+                                     const char*) {
+    const int count = m_scene.add(SceneTally::ComponentDefinition);
+    m_log.line(QStringLiteral("onAddComponentDef definition=%1 flag=%2 (definitions %3)")
+                   .arg(text(definitionId), flag(defFlag))
+                   .arg(count));
+}
+
+void RenderWindow::onAddMaterial(const char* materialId, const char* materialName, const char*,
+                                 int intValue, float floatValue, const char*) {
+    const int count = m_scene.add(SceneTally::Material);
+    m_log.line(QStringLiteral("onAddMaterial material=%1 name=%2 int=%3 float=%4 (materials %5)")
+                   .arg(text(materialId), text(materialName))
+                   .arg(intValue)
+                   .arg(floatValue)
+                   .arg(count));
+}
+
+void RenderWindow::onAddLayer(const char* layerId, bool layerFlag, bool defaultLayer,
+                              bool layerValue) {
+    const int count = m_scene.add(SceneTally::Layer);
+    m_log.line(QStringLiteral("onAddLayer layer=%1 flag=%2 default=%3 value=%4 (layers %5)")
+                   .arg(text(layerId), flag(layerFlag), flag(defaultLayer), flag(layerValue))
+                   .arg(count));
+}
+
+void RenderWindow::onDictionaryMessage(const char* owner, const char* dictionary, const char* key,
+                                       const char* value) {
+    const int count = m_scene.add(SceneTally::Dictionary);
+    m_log.line(QStringLiteral("onDictionaryMessage owner=%1 dictionary=%2 key=%3 value=%4 "
+                              "(dictionary messages %5)")
+                   .arg(text(owner), text(dictionary), text(key), text(value))
+                   .arg(count));
+}
+
+void RenderWindow::onBeginTransaction(const char* name) {
+    m_log.line(QStringLiteral("onBeginTransaction name=%1").arg(text(name)));
+    XelRemoteRenderReceiver::onBeginTransaction(name);
+    m_transactionOpen = true;
+}
+
+void RenderWindow::onEndTransaction(bool abort) {
+    m_log.line(QStringLiteral("onEndTransaction abort=%1 held=%2")
+                   .arg(flag(abort))
+                   .arg(pendingMessagesCount()));
+    // Closed before the receiver replays what it held, through onMessage().
+    m_transactionOpen = false;
+    XelRemoteRenderReceiver::onEndTransaction(abort);
+    m_log.line(QStringLiteral("scene now: %1").arg(m_scene.summary()));
+}
+
+void RenderWindow::onExitRequested() {
+    if (m_exiting.exchange(true))
+        return;
+    m_log.line(QStringLiteral("exit requested"));
+    notifyRenderExit();
+    m_log.line(QStringLiteral("sent EXIT"));
+    quitEventLoop(0);
+}
+
+void RenderWindow::onGetState(bool& reserved, bool& loadingModel, bool& closing,
+                              bool& renderWindowVisible, bool& settingsUIVisible,
+                              bool& materialsUIVisible, bool& productionDialogRequested,
+                              bool& dockedWindowsMode, long long& renderWindowParent) {
+    const RenderState state = m_state.get();
+    reserved = state.reserved;
+    loadingModel = state.loadingModel;
+    closing = state.closing;
+    renderWindowVisible = state.renderWindowVisible;
+    settingsUIVisible = state.settingsUIVisible;
+    materialsUIVisible = state.materialsUIVisible;
+    productionDialogRequested = state.productionDialogRequested;
+    dockedWindowsMode = state.dockedWindowsMode;
+    renderWindowParent = state.renderWindowParent;
+    m_log.line(QStringLiteral("onGetState %1").arg(state.describe()));
+    // A "STATE" request comes only from a plug-in that counts this window as running.
+    if (m_announced.load() && !m_pluginReady.exchange(true))
+        m_log.line(QStringLiteral("plug-in ready"));
+}
+
+void RenderWindow::onSetState(bool reserved, bool loadingModel, bool closing,
+                              bool renderWindowVisible, bool settingsUIVisible,
+                              bool materialsUIVisible, bool productionDialogRequested,
+                              bool dockedWindowsMode, long long renderWindowParent) {
+    RenderState state;
+    state.reserved = reserved;
+    state.loadingModel = loadingModel;
+    state.closing = closing;
+    state.renderWindowVisible = renderWindowVisible;
+    state.settingsUIVisible = settingsUIVisible;
+    state.materialsUIVisible = materialsUIVisible;
+    state.productionDialogRequested = productionDialogRequested;
+    state.dockedWindowsMode = dockedWindowsMode;
+    state.renderWindowParent = renderWindowParent;
+    m_state.set(state);
+    m_log.line(QStringLiteral("onSetState %1").arg(state.describe()));
+}
+
+void RenderWindow::onSaveRequested() {
+    m_log.line(QStringLiteral("onSaveRequested"));
+    // Nothing of the session is kept on disk yet: saved at once.
+    notifyRenderSessionSaved();
+    m_log.line(QStringLiteral("sent SAVED"));
+}
+
+void RenderWindow::onSetEntityVisible(const char* entityId, const char* recordLabel,
+                                      bool visible) {
+    const int count = m_scene.add(SceneTally::Visibility);
+    m_log.line(QStringLiteral("onSetEntityVisible entity=%1 label=%2 visible=%3 (changes %4)")
+                   .arg(text(entityId), text(recordLabel), flag(visible))
+                   .arg(count));
+}
+
+void RenderWindow::onSetSectionPlane(int planeNumber, float, float, float, float, float, float,
+                                     bool active, bool capsOn, int capsValue) {
+    const int count = m_scene.add(SceneTally::SectionPlane);
+    m_log.line(QStringLiteral("onSetSectionPlane plane=%1 active=%2 caps=%3 capsValue=%4 "
+                              "(section plane changes %5)")
+                   .arg(planeNumber)
+                   .arg(flag(active), flag(capsOn))
+                   .arg(capsValue)
+                   .arg(count));
+}
+
+void RenderWindow::onSetLanguage(const char* language) {
+    m_log.line(QStringLiteral("onSetLanguage language=%1").arg(text(language)));
+}
+
+void RenderWindow::onRedraw() {
+    m_log.line(QStringLiteral("onRedraw"));
+}
+
+void RenderWindow::onExportScene(const char* path) {
+    m_log.line(QStringLiteral("onExportScene path=%1").arg(text(path)));
+}
+
+}  // namespace orvanta::render_window

@@ -1,0 +1,113 @@
+// The reference render window: the render link's receiving side with every handler written down.
+// Each handler logs one line (its name and key fields) and counts what it got; the render state
+// is kept for the plug-in to read back. A viewer grows from here by giving the handlers a scene.
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+
+#include "XelRemoteRenderReceiver.h"
+#include "tools/render_window/render_log.h"
+#include "tools/render_window/render_state.h"
+#include "tools/render_window/scene_tally.h"
+
+namespace orvanta::render_window {
+
+// The four command-line arguments the plug-in starts the program with.
+struct LaunchArguments {
+    long queueId = 0;
+    long long mainWindowHandle = 0;
+    long long parentWindowHandle = 0;
+    QString sessionFolder;
+};
+
+class RenderWindow final : public XelRemoteRenderReceiver {
+public:
+    // Attaches to the plug-in's channel. Construct on the main thread, which must then run the
+    // application's event loop: the receiver's parent watch and the quit requests go through it.
+    // `log` must outlive this object.
+    RenderWindow(const LaunchArguments& launch, RenderLog& log);
+    // Main thread. Stops every handler before the members they use go.
+    ~RenderWindow() override;
+
+    // Tells the plug-in the render window is ready ("INIT"), then checks that the plug-in counts
+    // it as running: a second "INIT" reaches a plug-in that already counts the render window as
+    // running as a "STATE" request, so the first "STATE" request logs "plug-in ready". Main thread,
+    // from the event loop, once.
+    void announce();
+
+    // First stage of decoding, on the reader thread: logs the echoes (the receiver answers them
+    // itself) and the messages an open transaction holds, then hands everything on.
+    void onMessage(const char* type, const void* data, long size) override;
+    // Reader thread.
+    void onChannelConnected() override;
+    // Reader thread: the channel could not be set up; the program ends with exit code 1.
+    void onError(int code, const char* text) override;
+
+protected:
+    void onGenerateMaterialMaps(const char* materialName, int m1, int m2, int m3, int m4,
+                                float mapValue, int quality, int format) override;
+    void onSetCamera(float v1, float v2, float v3, float v4, float v5, float v6, float v7, float v8,
+                     float v9, bool flag1, bool flag2, float v10, float v11, float v12, float v13,
+                     const char* sceneName) override;
+    void onSetSunLight(int p1, float p2, float p3, float p4, float p5, int p6, float p7, float p8,
+                       float p9) override;
+    void onRemoveEntity(const char* entityId, const char* parentId, bool contentTable,
+                        bool forUpdate) override;
+    void onRemoveEntityMeshes(const char* entityId) override;
+    void onClearSession() override;
+    void onAddMesh(const char* meshId, const char* entityId, const char* meshLabel,
+                   const float* positions, const float* normals, const float* frontUVs,
+                   const float* backUVs, const bool* vertexFlags, const int* indices,
+                   int indexCount, int vertexCount, const char* frontMaterial,
+                   const char* backMaterial) override;
+    void onAddGroup(const char* groupId, const char* parentId, const char* recordLabel,
+                    const char* passText, const float* transform, const char* recordNote) override;
+    void onAddInstance(const char* instanceId, const char* parentId, const char* recordLabel,
+                       const char* definitionId, const char* passText, const float* transform,
+                       const char* recordNote) override;
+    void onAddComponentDef(const char* definitionId, const char* defText, bool defFlag,
+                           const char* defNote) override;
+    void onAddMaterial(const char* materialId, const char* materialName, const char* detailText,
+                       int intValue, float floatValue, const char* extraText) override;
+    void onAddLayer(const char* layerId, bool layerFlag, bool defaultLayer,
+                    bool layerValue) override;
+    void onDictionaryMessage(const char* owner, const char* dictionary, const char* key,
+                             const char* value) override;
+    void onBeginTransaction(const char* name) override;
+    void onEndTransaction(bool abort) override;
+    // Reader thread or main thread (parent watch), possibly both at once: the first call sends
+    // "EXIT" and ends the event loop; later calls do nothing.
+    void onExitRequested() override;
+    void onGetState(bool& reserved, bool& loadingModel, bool& closing, bool& renderWindowVisible,
+                    bool& settingsUIVisible, bool& materialsUIVisible,
+                    bool& productionDialogRequested, bool& dockedWindowsMode,
+                    long long& renderWindowParent) override;
+    void onSetState(bool reserved, bool loadingModel, bool closing, bool renderWindowVisible,
+                    bool settingsUIVisible, bool materialsUIVisible, bool productionDialogRequested,
+                    bool dockedWindowsMode, long long renderWindowParent) override;
+    void onSaveRequested() override;
+    void onSetEntityVisible(const char* entityId, const char* recordLabel, bool visible) override;
+    void onSetSectionPlane(int planeNumber, float firstX, float firstY, float firstZ,
+                           float secondX, float secondY, float secondZ, bool active, bool capsOn,
+                           int capsValue) override;
+    void onSetLanguage(const char* language) override;
+    void onRedraw() override;
+    void onExportScene(const char* path) override;
+
+private:
+    // Ends the event loop with `exitCode`. Any thread.
+    static void quitEventLoop(int exitCode);
+
+    RenderLog& m_log;
+    RenderStateStore m_state;
+    SceneTally m_scene;
+    std::atomic<bool> m_announced{false};
+    std::atomic<bool> m_pluginReady{false};
+    std::atomic<bool> m_exiting{false};
+    // Reader thread only: a transaction is open, so the receiver holds what arrives.
+    bool m_transactionOpen = false;
+};
+
+}  // namespace orvanta::render_window

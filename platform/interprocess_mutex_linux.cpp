@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "platform/posix_shm_name.h"
+#include "platform/thread_sanitizer.h"
 
 namespace xel::platform {
 namespace {
@@ -26,6 +27,7 @@ const char kKind[] = "mutex";
 
 struct NativeMutex {
     MutexBlock* block = nullptr;
+    void* sync = nullptr;
     ~NativeMutex() { unmapPosixShm(block, sizeof(MutexBlock)); }
 };
 
@@ -51,6 +53,7 @@ std::unique_ptr<InterProcessMutex> InterProcessMutex::open(const std::string& na
     } else if (native->block->ready.load(std::memory_order_acquire) != kReady) {
         return nullptr;  // the creator has not finished, or this is not one of our objects
     }
+    native->sync = syncToken(posixShmName(kKind, name));
     return std::unique_ptr<InterProcessMutex>(new InterProcessMutex(std::move(native)));
 }
 

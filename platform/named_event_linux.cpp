@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "platform/posix_shm_name.h"
+#include "platform/thread_sanitizer.h"
 
 namespace xel::platform {
 namespace {
@@ -42,6 +43,7 @@ void futexWake(std::atomic<std::uint32_t>* word, int count) {
 
 struct NativeEvent {
     EventBlock* block = nullptr;
+    void* sync = nullptr;
     ~NativeEvent() { unmapPosixShm(block, sizeof(EventBlock)); }
 };
 
@@ -54,6 +56,7 @@ std::unique_ptr<NamedEvent> NamedEvent::open(const std::string& name, ResetMode 
                                              openMode == OpenMode::CreateFresh, nullptr));
     if (!native->block)
         return nullptr;
+    native->sync = syncToken(posixShmName(kKind, name));
     return std::unique_ptr<NamedEvent>(new NamedEvent(std::move(native), mode));
 }
 
@@ -68,6 +71,7 @@ NamedEvent::~NamedEvent() = default;
 
 void NamedEvent::set() {
     EventBlock* b = m_native->block;
+    syncRelease(m_native->sync);
     // Sequentially consistent on both sides: either the waiter sees the set state, or this sees
     // the waiter's registration and wakes it.
     const std::uint32_t previous = b->state.exchange(1);
@@ -94,8 +98,10 @@ bool NamedEvent::wait(int timeoutMs) {
     };
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
-        if (tryTake())
+        if (tryTake()) {
+            syncAcquire(m_native->sync);
             return true;
+        }
         timespec remaining{};
         const timespec* timeout = nullptr;
         if (timeoutMs >= 0) {

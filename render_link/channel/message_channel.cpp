@@ -209,6 +209,13 @@ bool MessageChannel::openSyncObjects(bool fresh) {
 }
 
 MessageChannel::~MessageChannel() {
+    close();
+}
+
+void MessageChannel::close() {
+    if (m_closed)
+        return;
+    m_closed = true;
     m_closing.store(true);
     wakeWaiters();
     {
@@ -236,10 +243,6 @@ MessageChannel::~MessageChannel() {
         InterProcessMutex::remove(m_names.senderLock);
         InterProcessMutex::remove(m_names.receiverLock);
     }
-    m_sender.reset();
-    m_receiver.reset();
-    for (auto& event : m_events)
-        event.reset();
     if (m_observer)
         m_observer->onChannelDisconnected();
 }

@@ -82,11 +82,17 @@ public:
     // See XelInterProcessMessagesManager. `observer` is not owned and must outlive the channel.
     MessageChannel(XelInterProcessMessagesObserver* observer, long queueId,
                    const ChannelOptions& options = {});
+    // Calls close().
     ~MessageChannel();
     MessageChannel(const MessageChannel&) = delete;
     MessageChannel& operator=(const MessageChannel&) = delete;
 
     void run();
+    // Ends the channel: stops and joins the reader and the asynchronous sender, detaches the
+    // segments and calls onChannelDisconnected(). Afterwards nothing is sent or delivered. Called
+    // once by the owner (later calls do nothing), not from the observer's callbacks. An owner whose
+    // observer reaches the channel through a pointer calls it before it lets go of the pointer.
+    void close();
     qint32 queueId() const { return m_queueId; }
     bool isCreator() const { return m_isCreator; }
     // True from run() until the reader thread ends (set-up failure or destruction).
@@ -160,6 +166,7 @@ private:
 
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_closing{false};
+    bool m_closed = false;  // owner's thread only
     std::atomic<bool> m_receivingPartial{false};
     std::atomic<bool> m_sendingPartial{false};
     std::atomic<std::uint64_t> m_peerGeneration{0};  // advanced by abandonPeer()

@@ -171,8 +171,8 @@ void XelRemoteRenderReceiver::stopReceiving() {
     if (!d->channel)
         return;
     // The pointer stays set until the reader is joined: the reader uses it up to its last message.
-    delete d->channel.get();
-    (void)d->channel.release();
+    d->channel->close();
+    d->channel.reset();
 }
 
 bool XelRemoteRenderReceiver::Private::channelRunning() const {

@@ -139,7 +139,9 @@ public:
     void beginTransaction(const char* name);
     void endTransaction(bool abort);
 
-    // Channel observer: called on the channel's reader thread.
+    // Incoming dispatch of one message from the render window. The channel's reader thread
+    // delivers through an internal relay (it starts while a derived class is still being built),
+    // so an override here does not see the channel's messages.
     void onMessage(const char* type, const void* data, long size) override;
     void onChannelConnected() override;
     void onChannelDisconnected() override;
@@ -153,6 +155,9 @@ protected:
     virtual void onRenderDataSaved();
 
 private:
+    friend class SenderRelay;
+    void dispatch(const char* type, const void* data, long size);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -58,7 +58,25 @@ const MessageLayout& layoutOf(const char* name) {
 
 }  // namespace
 
+// The channel's observer. The reader starts inside the sender's constructor, while a derived class
+// is still being built, so the channel must not call the sender's virtual functions: the relay
+// hands messages to the sender's dispatch, and the empty channel notifications to no one.
+class SenderRelay final : public XelInterProcessMessagesObserver {
+public:
+    explicit SenderRelay(XelRemoteRenderSender* sender) : m_sender(sender) {}
+    void onMessage(const char* type, const void* data, long size) override;
+    void onChannelConnected() override {}
+    void onChannelDisconnected() override {}
+    void onError(int, const char*) override {}
+
+private:
+    XelRemoteRenderSender* const m_sender;
+};
+
 struct XelRemoteRenderSender::Private {
+    explicit Private(XelRemoteRenderSender* sender) : relay(sender) {}
+
+    SenderRelay relay;
     std::wstring sessionPath;
     SetEntityAttributeCallback setEntityAttribute;
     EnumEntityContentCallback enumEntityContent;
@@ -160,14 +178,14 @@ XelRemoteRenderSender::XelRemoteRenderSender(const wchar_t* sessionPath,
                                              EnumEntityAttributesCallback enumEntityAttributes,
                                              ExportTextureCallback exportTexture,
                                              DestroyPointerCallback destroyPointer, long queueId)
-    : d(std::make_unique<Private>()) {
+    : d(std::make_unique<Private>(this)) {
     d->sessionPath = sessionPath ? sessionPath : L"";
     d->setEntityAttribute = setEntityAttribute;
     d->enumEntityContent = enumEntityContent;
     d->enumEntityAttributes = enumEntityAttributes;
     d->exportTexture = exportTexture;
     d->destroyPointer = destroyPointer;
-    d->channel = std::make_unique<xel::MessageChannel>(this, queueId);
+    d->channel = std::make_unique<xel::MessageChannel>(&d->relay, queueId);
     d->stateThread = std::thread(&Private::stateLoop, d.get());
     d->channel->run();
 }
@@ -180,7 +198,8 @@ XelRemoteRenderSender::~XelRemoteRenderSender() {
     }
     d->stateQueueChanged.notify_all();
     d->stateThread.join();
-    d->channel.reset();  // joins the reader: no call reaches this object afterwards
+    d->channel->close();  // joins the reader: no call reaches this object afterwards
+    d->channel.reset();
 }
 
 long long XelRemoteRenderSender::startRender(const wchar_t* program, long long mainWindowHandle,
@@ -571,7 +590,15 @@ void XelRemoteRenderSender::endTransaction(bool abort) {
                 {FieldValue::rawText(abort ? xel::messages::kAbortText : "")});
 }
 
-void XelRemoteRenderSender::onMessage(const char* typeName, const void* data, long size) {
+void SenderRelay::onMessage(const char* type, const void* data, long size) {
+    m_sender->dispatch(type, data, size);
+}
+
+void XelRemoteRenderSender::onMessage(const char* type, const void* data, long size) {
+    dispatch(type, data, size);
+}
+
+void XelRemoteRenderSender::dispatch(const char* typeName, const void* data, long size) {
     const MessageLayout* layout = xel::messages::findLayout(typeName);
     if (!layout || !d->decoded.decode(*layout, data, static_cast<std::size_t>(size)))
         return;  // unknown, or its fields do not fit the payload

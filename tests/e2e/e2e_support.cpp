@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <cstdio>
+
 namespace orvanta::e2e {
 namespace {
 
@@ -31,6 +33,13 @@ std::int64_t renderWindowPid(const LogFollower& log) {
 QStringList renderWindowArguments(const LogFollower& log) {
     const QRegularExpressionMatch match = matchStartLine(log);
     return match.hasMatch() ? match.captured(1).split(QLatin1Char(' ')) : QStringList();
+}
+
+void printLog(const LogFollower& log) {
+    std::printf("--- the render window's log (%s) ---\n", qUtf8Printable(log.path()));
+    for (const QString& line : log.lines())
+        std::printf("  %s\n", qUtf8Printable(line));
+    std::fflush(stdout);
 }
 
 int threadCount() {

@@ -27,6 +27,9 @@ void ensureApplication();
 std::int64_t renderWindowPid(const LogFollower& log);
 QStringList renderWindowArguments(const LogFollower& log);
 
+// Prints the render window's log, for the diagnosis of a failed test.
+void printLog(const LogFollower& log);
+
 // The number of threads of this process now, -1 if the system does not tell.
 int threadCount();
 

@@ -31,13 +31,14 @@ TEST(PluginProcess, StartsTheRenderWindowAndClosesItOnUninitialize) {
     ASSERT_TRUE(folders.isValid());
     const std::int64_t pid = xel::platform::currentProcessId();
     xel::test::ChannelCleanup cleanup(static_cast<qint32>(pid));
-    const QString logPath = folders.makeFolder(QStringLiteral("log")) +
-                            QStringLiteral("/render_window.log");
+    const QString logPath =
+        folders.makeFolder(QStringLiteral("log")) + QStringLiteral("/render_window.log");
     ScopedVariable logVariable("ORVANTA_RENDER_LOG", QFile::encodeName(logPath));
 
     QLibrary library(QStringLiteral(ORVANTA_PLUGIN_LIBRARY));
     ASSERT_TRUE(library.load()) << library.errorString().toStdString();
-    const auto initialize = reinterpret_cast<decltype(&obrInitialize)>(library.resolve("obrInitialize"));
+    const auto initialize =
+        reinterpret_cast<decltype(&obrInitialize)>(library.resolve("obrInitialize"));
     const auto initialized =
         reinterpret_cast<decltype(&obrInitialized)>(library.resolve("obrInitialized"));
     const auto uninitialize =

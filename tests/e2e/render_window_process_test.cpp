@@ -161,6 +161,8 @@ protected:
     }
 
     void TearDown() override {
+        if (HasFailure() && m_log)
+            printLog(*m_log);
         // A test that failed half-way leaves no render window behind.
         if (m_watch && !m_watch->hasEnded())
             ::kill(static_cast<pid_t>(m_pid), SIGKILL);
@@ -169,8 +171,7 @@ protected:
     QStringList logLines() const { return m_log->lines(); }
 
     QTemporaryDir m_folder;
-    xel::test::ChannelCleanup m_cleanup{
-        static_cast<qint32>(xel::platform::currentProcessId())};
+    xel::test::ChannelCleanup m_cleanup{static_cast<qint32>(xel::platform::currentProcessId())};
     std::optional<ScopedVariable> m_logVariable;
     std::unique_ptr<LogFollower> m_log;
     QString m_session;
@@ -182,9 +183,8 @@ protected:
 
 TEST_F(RenderWindowProcess, AnnouncesItselfReturnsStateAndEchoesAndEndsWhenAsked) {
     EXPECT_TRUE(m_sender->isRenderRunning());
-    const QStringList expectedArguments = {
-        QString::number(xel::platform::currentProcessId()), QStringLiteral("2050"),
-        QStringLiteral("0"), m_session};
+    const QStringList expectedArguments = {QString::number(xel::platform::currentProcessId()),
+                                           QStringLiteral("2050"), QStringLiteral("0"), m_session};
     EXPECT_EQ(renderWindowArguments(*m_log), expectedArguments);
     EXPECT_EQ(m_log->findLine(QStringLiteral("working folder ")),
               QStringLiteral("working folder ") + m_session);
@@ -204,20 +204,19 @@ TEST_F(RenderWindowProcess, AnnouncesItselfReturnsStateAndEchoesAndEndsWhenAsked
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(flags[i], expected[i]) << "flag " << i;
     EXPECT_EQ(parent, 0);
-    EXPECT_FALSE(m_log->findLine(QStringLiteral("onSetState loadingModel=1 closing=0 visible=0 "
-                                                "settingsUI=1 materialsUI=0"))
-                     .isNull());
-    EXPECT_FALSE(m_log->findLine(QStringLiteral("onGetState loadingModel=1 closing=0 visible=0 "
-                                                "settingsUI=1 materialsUI=0"))
-                     .isNull());
+    // Both ends logged the state: the render window took it, then returned it.
+    const QString bothChanges =
+        QStringLiteral("loadingModel=1 closing=0 visible=0 settingsUI=1 materialsUI=0");
+    EXPECT_FALSE(m_log->findLine(QStringLiteral("onSetState ") + bothChanges).isNull());
+    EXPECT_FALSE(m_log->findLine(QStringLiteral("onGetState ") + bothChanges).isNull());
 
     m_sender->echo("end-to-end round trip");
     ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) {
         return std::find(e.echoResults.begin(), e.echoResults.end(), "end-to-end round trip") !=
                e.echoResults.end();
     })) << "no echo answer";
-    EXPECT_TRUE(logLines().contains(QStringLiteral(
-        "echo text=end-to-end round trip (the receiver answers it)")));
+    EXPECT_TRUE(logLines().contains(
+        QStringLiteral("echo text=end-to-end round trip (the receiver answers it)")));
 
     m_sender->requestRenderExit();
     ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.exitMessages > 0; }))

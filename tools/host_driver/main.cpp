@@ -131,9 +131,8 @@ int main(int argc, char* argv[]) {
     parser.process(application);
 
     const QStringList positional = parser.positionalArguments();
-    const QString pluginPath = positional.isEmpty()
-                                   ? QString::fromUtf8(ORVANTA_PLUGIN_LIBRARY)
-                                   : positional.first();
+    const QString pluginPath =
+        positional.isEmpty() ? QString::fromUtf8(ORVANTA_PLUGIN_LIBRARY) : positional.first();
 
     std::unique_ptr<QTemporaryDir> temporary;
     QString workFolder = parser.value(workOption);

@@ -23,14 +23,12 @@ bool PluginLibrary::load() {
         m_error = m_library.errorString();
         return false;
     }
-    const bool all = resolve(initialize, "obrInitialize") &&
-                     resolve(initialized, "obrInitialized") &&
-                     resolve(uninitialize, "obrUninitialize") &&
-                     resolve(restartRender, "obrRestartRender") &&
-                     resolve(getAppSetting, "obrGetAppSetting") &&
-                     resolve(existsAppSetting, "obrExistsAppSetting") &&
-                     resolve(setAppSetting, "obrSetAppSetting") &&
-                     resolve(appendLog, "obrAppendLog");
+    const bool all =
+        resolve(initialize, "obrInitialize") && resolve(initialized, "obrInitialized") &&
+        resolve(uninitialize, "obrUninitialize") && resolve(restartRender, "obrRestartRender") &&
+        resolve(getAppSetting, "obrGetAppSetting") &&
+        resolve(existsAppSetting, "obrExistsAppSetting") &&
+        resolve(setAppSetting, "obrSetAppSetting") && resolve(appendLog, "obrAppendLog");
     if (!all) {
         initialize = nullptr;
         initialized = nullptr;

@@ -54,9 +54,11 @@ void RenderWindow::announce() {
 void RenderWindow::onMessage(const char* type, const void* data, long size) {
     const std::string name(type ? type : "", type ? ::strnlen(type, 12) : 0);
     if (m_transactionOpen && name != "BEGINTRAN" && name != "ENDTRAN")
-        m_log.line(QStringLiteral("held %1 (%2 bytes)").arg(QString::fromStdString(name)).arg(size));
+        m_log.line(
+            QStringLiteral("held %1 (%2 bytes)").arg(QString::fromStdString(name)).arg(size));
     else if (name == "echo")
-        m_log.line(QStringLiteral("echo text=%1 (the receiver answers it)").arg(echoText(data, size)));
+        m_log.line(
+            QStringLiteral("echo text=%1 (the receiver answers it)").arg(echoText(data, size)));
     XelRemoteRenderReceiver::onMessage(type, data, size);
 }
 
@@ -108,8 +110,7 @@ void RenderWindow::onSetCamera(float v1, float v2, float v3, float, float, float
                    .arg(count));
 }
 
-void RenderWindow::onSetSunLight(int p1, float, float, float, float, int p6, float, float,
-                                 float) {
+void RenderWindow::onSetSunLight(int p1, float, float, float, float, int p6, float, float, float) {
     const int count = m_scene.add(SceneTally::SunLight);
     m_log.line(
         QStringLiteral("onSetSunLight p1=%1 p6=%2 (sun lights %3)").arg(p1).arg(p6).arg(count));
@@ -118,17 +119,17 @@ void RenderWindow::onSetSunLight(int p1, float, float, float, float, int p6, flo
 void RenderWindow::onRemoveEntity(const char* entityId, const char* parentId, bool contentTable,
                                   bool forUpdate) {
     const int count = m_scene.add(SceneTally::EntityRemoval);
-    m_log.line(
-        QStringLiteral("onRemoveEntity entity=%1 parent=%2 contentTable=%3 forUpdate=%4 "
-                       "(removals %5)")
-            .arg(text(entityId), text(parentId), flag(contentTable), flag(forUpdate))
-            .arg(count));
+    m_log.line(QStringLiteral("onRemoveEntity entity=%1 parent=%2 contentTable=%3 forUpdate=%4 "
+                              "(removals %5)")
+                   .arg(text(entityId), text(parentId), flag(contentTable), flag(forUpdate))
+                   .arg(count));
 }
 
 void RenderWindow::onRemoveEntityMeshes(const char* entityId) {
     const int count = m_scene.add(SceneTally::MeshRemoval);
-    m_log.line(
-        QStringLiteral("onRemoveEntityMeshes entity=%1 (mesh removals %2)").arg(text(entityId)).arg(count));
+    m_log.line(QStringLiteral("onRemoveEntityMeshes entity=%1 (mesh removals %2)")
+                   .arg(text(entityId))
+                   .arg(count));
 }
 
 void RenderWindow::onClearSession() {
@@ -159,8 +160,7 @@ void RenderWindow::onAddGroup(const char* groupId, const char* parentId, const c
 }
 
 void RenderWindow::onAddInstance(const char* instanceId, const char* parentId, const char*,
-                                 const char* definitionId, const char*, const float*,
-                                 const char*) {
+                                 const char* definitionId, const char*, const float*, const char*) {
     const int count = m_scene.add(SceneTally::Instance);
     m_log.line(QStringLiteral("onAddInstance instance=%1 parent=%2 definition=%3 (instances %4)")
                    .arg(text(instanceId), text(parentId), text(definitionId))
@@ -272,8 +272,7 @@ void RenderWindow::onSaveRequested() {
     m_log.line(QStringLiteral("sent SAVED"));
 }
 
-void RenderWindow::onSetEntityVisible(const char* entityId, const char* recordLabel,
-                                      bool visible) {
+void RenderWindow::onSetEntityVisible(const char* entityId, const char* recordLabel, bool visible) {
     const int count = m_scene.add(SceneTally::Visibility);
     m_log.line(QStringLiteral("onSetEntityVisible entity=%1 label=%2 visible=%3 (changes %4)")
                    .arg(text(entityId), text(recordLabel), flag(visible))

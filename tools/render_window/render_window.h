@@ -31,10 +31,10 @@ public:
     // Main thread. Stops every handler before the members they use go.
     ~RenderWindow() override;
 
-    // Tells the plug-in the render window is ready ("INIT"), then checks that the plug-in counts
-    // it as running: a second "INIT" reaches a plug-in that already counts the render window as
-    // running as a "STATE" request, so the first "STATE" request logs "plug-in ready". Main thread,
-    // from the event loop, once.
+    // Tells the plug-in the render window is ready ("INIT"), then learns when the plug-in counts
+    // it as running: the plug-in answers an "INIT" with a "STATE" request only while it counts the
+    // render window as running, so a second "INIT" brings one, and the first "STATE" request logs
+    // "plug-in ready". Main thread, from the event loop; later calls do nothing.
     void announce();
 
     // First stage of decoding, on the reader thread: logs the echoes (the receiver answers them
@@ -89,8 +89,8 @@ protected:
                     bool dockedWindowsMode, long long renderWindowParent) override;
     void onSaveRequested() override;
     void onSetEntityVisible(const char* entityId, const char* recordLabel, bool visible) override;
-    void onSetSectionPlane(int planeNumber, float firstX, float firstY, float firstZ,
-                           float secondX, float secondY, float secondZ, bool active, bool capsOn,
+    void onSetSectionPlane(int planeNumber, float firstX, float firstY, float firstZ, float secondX,
+                           float secondY, float secondZ, bool active, bool capsOn,
                            int capsValue) override;
     void onSetLanguage(const char* language) override;
     void onRedraw() override;

@@ -5,10 +5,19 @@
 namespace orvanta::render_window {
 namespace {
 
-const char* const kNames[SceneTally::KindCount] = {
-    "meshes",        "materials",       "groups",   "instances", "definitions",
-    "layers",        "entityRemovals",  "meshRemovals", "cameras",   "sunLights",
-    "sectionPlanes", "visibilityChanges", "dictionaryMessages"};
+const char* const kNames[SceneTally::KindCount] = {"meshes",
+                                                   "materials",
+                                                   "groups",
+                                                   "instances",
+                                                   "definitions",
+                                                   "layers",
+                                                   "entityRemovals",
+                                                   "meshRemovals",
+                                                   "cameras",
+                                                   "sunLights",
+                                                   "sectionPlanes",
+                                                   "visibilityChanges",
+                                                   "dictionaryMessages"};
 
 }  // namespace
 

@@ -114,6 +114,10 @@ struct XelRemoteRenderSender::Private {
     std::unique_ptr<xel::MessageChannel> channel;
 
     bool canSend() const { return renderRunning.load() && channel->isRunning(); }
+    bool flag(RenderState::Flag which) const {
+        std::lock_guard<std::mutex> guard(stateMutex);
+        return state.flags[which];
+    }
 
     void sendSync(const char* name, std::initializer_list<FieldValue> values) {
         std::lock_guard<std::mutex> guard(builderMutex);
@@ -305,31 +309,33 @@ void changeState(XelRemoteRenderSender& sender, Change change) {
     sender.setCurrentState(f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], parent);
 }
 
+void setFlag(XelRemoteRenderSender& sender, RenderState::Flag which, bool value) {
+    changeState(sender, [&](bool* f, long long&) {
+        f[which] = value;
+        return true;
+    });
+}
+
 }  // namespace
 
 bool XelRemoteRenderSender::isLoadingModel() const {
-    std::lock_guard<std::mutex> guard(d->stateMutex);
-    return d->state.flags[RenderState::LoadingModel];
+    return d->flag(RenderState::LoadingModel);
 }
 
 bool XelRemoteRenderSender::isClosing() const {
-    std::lock_guard<std::mutex> guard(d->stateMutex);
-    return d->state.flags[RenderState::Closing];
+    return d->flag(RenderState::Closing);
 }
 
 bool XelRemoteRenderSender::renderWindowVisible() const {
-    std::lock_guard<std::mutex> guard(d->stateMutex);
-    return d->state.flags[RenderState::WindowVisible];
+    return d->flag(RenderState::WindowVisible);
 }
 
 bool XelRemoteRenderSender::settingsUIVisible() const {
-    std::lock_guard<std::mutex> guard(d->stateMutex);
-    return d->state.flags[RenderState::SettingsVisible];
+    return d->flag(RenderState::SettingsVisible);
 }
 
 bool XelRemoteRenderSender::materialsUIVisible() const {
-    std::lock_guard<std::mutex> guard(d->stateMutex);
-    return d->state.flags[RenderState::MaterialsVisible];
+    return d->flag(RenderState::MaterialsVisible);
 }
 
 bool XelRemoteRenderSender::transactionInProgress() const {
@@ -346,38 +352,23 @@ void XelRemoteRenderSender::setLoadingModel(bool loading) {
 }
 
 void XelRemoteRenderSender::setRenderWindowVisible(bool visible) {
-    changeState(*this, [&](bool* f, long long&) {
-        f[RenderState::WindowVisible] = visible;
-        return true;
-    });
+    setFlag(*this, RenderState::WindowVisible, visible);
 }
 
 void XelRemoteRenderSender::showSettingsUI(bool visible) {
-    changeState(*this, [&](bool* f, long long&) {
-        f[RenderState::SettingsVisible] = visible;
-        return true;
-    });
+    setFlag(*this, RenderState::SettingsVisible, visible);
 }
 
 void XelRemoteRenderSender::showMaterialsUI(bool visible) {
-    changeState(*this, [&](bool* f, long long&) {
-        f[RenderState::MaterialsVisible] = visible;
-        return true;
-    });
+    setFlag(*this, RenderState::MaterialsVisible, visible);
 }
 
 void XelRemoteRenderSender::showProductionDialog() {
-    changeState(*this, [&](bool* f, long long&) {
-        f[RenderState::ProductionDialog] = true;
-        return true;
-    });
+    setFlag(*this, RenderState::ProductionDialog, true);
 }
 
 void XelRemoteRenderSender::setDockedWindowsMode(bool docked) {
-    changeState(*this, [&](bool* f, long long&) {
-        f[RenderState::Docked] = docked;
-        return true;
-    });
+    setFlag(*this, RenderState::Docked, docked);
 }
 
 void XelRemoteRenderSender::setRenderWindowParent(long long handle) {

@@ -154,6 +154,12 @@ protected:
     virtual void onRenderExit();
     virtual void onRenderDataSaved();
 
+    // Ends every thread of the sender (reader, state thread, process watch) and the channel; a
+    // second call does nothing. A class that overrides the virtual functions above calls it first
+    // in its destructor, so that no thread calls into a half-destroyed object. Afterwards the
+    // sender sends and receives nothing. Not from the sender's own callbacks.
+    void stopSending();
+
 private:
     friend class SenderRelay;
     void dispatch(const char* type, const void* data, long size);

@@ -111,7 +111,9 @@ struct XelRemoteRenderSender::Private {
     std::unique_ptr<xel::platform::ProcessWatch> watch;
     std::thread watchThread;
 
+    // Closed by stopSending(), kept until the sender's end: a closed channel drops what it gets.
     std::unique_ptr<xel::MessageChannel> channel;
+    bool stopped = false;  // the owner's thread only
 
     bool canSend() const { return renderRunning.load() && channel->isRunning(); }
     bool flag(RenderState::Flag which) const {
@@ -195,6 +197,14 @@ XelRemoteRenderSender::XelRemoteRenderSender(const wchar_t* sessionPath,
 }
 
 XelRemoteRenderSender::~XelRemoteRenderSender() {
+    stopSending();
+}
+
+void XelRemoteRenderSender::stopSending() {
+    if (d->stopped)
+        return;
+    d->stopped = true;
+    d->renderRunning.store(false);
     d->stopWatch();
     {
         std::lock_guard<std::mutex> guard(d->stateQueueMutex);
@@ -203,7 +213,6 @@ XelRemoteRenderSender::~XelRemoteRenderSender() {
     d->stateQueueChanged.notify_all();
     d->stateThread.join();
     d->channel->close();  // joins the reader: no call reaches this object afterwards
-    d->channel.reset();
 }
 
 long long XelRemoteRenderSender::startRender(const wchar_t* program, long long mainWindowHandle,

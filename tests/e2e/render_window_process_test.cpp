@@ -1,5 +1,5 @@
 // The plug-in side's sender in this process, the real render-window program in another: the
-// render window announces itself, the state and an echo make the round trip, and the render
+// render window announces itself, takes the state and answers requests, and the render
 // window ends when asked; killed, it leaves the sender responsive. Each test starts its own
 // render window; the sender's queue id is this process's id.
 #include <signal.h>
@@ -10,15 +10,14 @@
 #include <QtGlobal>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -32,16 +31,16 @@
 namespace {
 
 using namespace orvanta::e2e;
-using StatePayload = std::array<unsigned char, 16>;
 
-// What reached the sender, recorded on the sender's reader thread (and its process watch's
-// thread) for the test thread to wait on. The predicates of waitUntil() run under the lock.
+// What reached the sender, recorded on the sender's threads for the test thread to wait on. The
+// predicates of waitUntil() run under the lock.
 struct SenderEvents {
     int inits = 0;
-    int exits = 0;
-    int exitMessages = 0;
-    std::vector<std::string> echoResults;
-    std::vector<StatePayload> stateReplies;
+    std::thread::id readerThread;  // the thread that announced the render window: the reader
+    int exitAnswers = 0;           // "EXIT" from the render window, on the reader thread
+    int processEnds = 0;           // the end of its process, seen by the sender's watch
+    int saves = 0;
+    std::vector<std::string> materialMaps;
 
     template <typename Predicate>
     bool waitUntil(Predicate predicate) {
@@ -62,16 +61,14 @@ struct SenderEvents {
     std::condition_variable changed;
 };
 
-// The one string of an "echores" payload: 64-bit little-endian length, then the bytes.
-std::string payloadString(const void* data, long size) {
-    if (size < 8)
-        return {};
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    std::uint64_t length = 0;
-    for (int i = 0; i < 8; ++i)
-        length |= std::uint64_t(bytes[i]) << (8 * i);
-    length = std::min<std::uint64_t>(length, static_cast<std::uint64_t>(size - 8));
-    return std::string(reinterpret_cast<const char*>(bytes + 8), length);
+// The events of the running test, for the plain-function callback of generateMaterialMaps().
+SenderEvents* s_events = nullptr;
+
+void materialMapsDone(const char* materialName, bool, const wchar_t*, const wchar_t*,
+                      const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
+                      const wchar_t*) {
+    const std::string name = materialName;
+    s_events->record([&](SenderEvents& e) { e.materialMaps.push_back(name); });
 }
 
 // The sender as the plug-in makes it (no host callbacks needed here), reporting what it handled.
@@ -81,31 +78,28 @@ public:
         : XelRemoteRenderSender(sessionPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
                                 0),
           m_events(events) {}
-
-    // After the sender has acted on the message, so its effect is visible once recorded.
-    void onMessage(const char* type, const void* data, long size) override {
-        XelRemoteRenderSender::onMessage(type, data, size);
-        const std::string name(type, ::strnlen(type, 12));
-        if (name == "echores") {
-            const std::string text = payloadString(data, size);
-            m_events.record([&](SenderEvents& e) { e.echoResults.push_back(text); });
-        } else if (name == "STATE" && size == 16) {
-            StatePayload state;
-            std::memcpy(state.data(), data, state.size());
-            m_events.record([&](SenderEvents& e) { e.stateReplies.push_back(state); });
-        } else if (name == "EXIT") {
-            m_events.record([](SenderEvents& e) { ++e.exitMessages; });
-        }
-    }
+    ~ObservedSender() override { stopSending(); }
 
 protected:
     void onRenderInit() override {
         XelRemoteRenderSender::onRenderInit();
-        m_events.record([](SenderEvents& e) { ++e.inits; });
+        m_events.record([](SenderEvents& e) {
+            ++e.inits;
+            e.readerThread = std::this_thread::get_id();
+        });
     }
     void onRenderExit() override {
         XelRemoteRenderSender::onRenderExit();
-        m_events.record([](SenderEvents& e) { ++e.exits; });
+        m_events.record([](SenderEvents& e) {
+            if (std::this_thread::get_id() == e.readerThread)
+                ++e.exitAnswers;
+            else
+                ++e.processEnds;
+        });
+    }
+    void onRenderDataSaved() override {
+        XelRemoteRenderSender::onRenderDataSaved();
+        m_events.record([](SenderEvents& e) { ++e.saves; });
     }
 
 private:
@@ -141,6 +135,7 @@ class RenderWindowProcess : public ::testing::Test {
 protected:
     void SetUp() override {
         ensureApplication();
+        s_events = &m_events;
         ASSERT_TRUE(m_folder.isValid());
         m_session = m_folder.path() + QStringLiteral("/session");
         ASSERT_TRUE(QDir().mkpath(m_session));
@@ -181,7 +176,7 @@ protected:
     std::unique_ptr<xel::platform::ProcessWatch> m_watch;
 };
 
-TEST_F(RenderWindowProcess, AnnouncesItselfReturnsStateAndEchoesAndEndsWhenAsked) {
+TEST_F(RenderWindowProcess, AnnouncesItselfAnswersAndEndsWhenAsked) {
     EXPECT_TRUE(m_sender->isRenderRunning());
     const QStringList expectedArguments = {QString::number(xel::platform::currentProcessId()),
                                            QStringLiteral("2050"), QStringLiteral("0"), m_session};
@@ -189,44 +184,65 @@ TEST_F(RenderWindowProcess, AnnouncesItselfReturnsStateAndEchoesAndEndsWhenAsked
     EXPECT_EQ(m_log->findLine(QStringLiteral("working folder ")),
               QStringLiteral("working folder ") + m_session);
 
-    // The state goes out ("SETSTATE"), the render window keeps it and returns it ("STATE").
+    // The state goes out ("SETSTATE"), the render window keeps it and returns it ("STATE"). It
+    // handles the one-shot production-dialog request and returns it cleared, so the mirror shows
+    // the reply, not only what was set here.
     m_sender->setLoadingModel(true);
     m_sender->showSettingsUI(true);
-    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) {
-        return std::any_of(e.stateReplies.begin(), e.stateReplies.end(),
-                           [](const StatePayload& s) { return s[1] == 1 && s[4] == 1; });
-    })) << "no STATE reply with both changes";
+    m_sender->showProductionDialog();
+    const QString requested = QStringLiteral(
+        "onSetState loadingModel=1 closing=0 visible=0 settingsUI=1 materialsUI=0 "
+        "productionDialog=1");
+    const auto answeredAfterRequest = [&](const QStringList& lines) {
+        const auto set = std::find_if(lines.begin(), lines.end(), [&](const QString& line) {
+            return line.startsWith(requested);
+        });
+        return std::any_of(set, lines.end(), [](const QString& line) {
+            return line.startsWith(QStringLiteral("onGetState "));
+        });
+    };
+    ASSERT_TRUE(m_log->waitUntil(answeredAfterRequest, kStepDeadlineMs))
+        << "the render window did not take the state and answer the request for it";
+    // Both answers leave the render window's reader thread in this order, and the sender's reader
+    // takes them in the same order: once "SAVED" is in, so is the "STATE" reply.
+    m_sender->requestSaveData();
+    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.saves > 0; }))
+        << "no SAVED answer";
     bool flags[8] = {};
     long long parent = -1;
     m_sender->getCurrentState(flags[0], flags[1], flags[2], flags[3], flags[4], flags[5], flags[6],
                               flags[7], parent);
-    const bool expected[8] = {false, true, false, false, true, false, false, false};
+    const bool returned[8] = {false, true, false, false, true, false, false, false};
     for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(flags[i], expected[i]) << "flag " << i;
+        EXPECT_EQ(flags[i], returned[i]) << "flag " << i;
     EXPECT_EQ(parent, 0);
-    // Both ends logged the state: the render window took it, then returned it.
-    const QString bothChanges =
-        QStringLiteral("loadingModel=1 closing=0 visible=0 settingsUI=1 materialsUI=0");
-    EXPECT_FALSE(m_log->findLine(QStringLiteral("onSetState ") + bothChanges).isNull());
-    EXPECT_FALSE(m_log->findLine(QStringLiteral("onGetState ") + bothChanges).isNull());
 
-    m_sender->echo("end-to-end round trip");
+    // A request the render window answers through the sender's callback.
+    m_sender->generateMaterialMaps(
+        "end-to-end material", 1, 2, 3, 4, 0.5f, XelRemoteRenderSender::MaterialQualityType(0),
+        XelRemoteRenderSender::MaterialImageFormat(0), &materialMapsDone);
     ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) {
-        return std::find(e.echoResults.begin(), e.echoResults.end(), "end-to-end round trip") !=
-               e.echoResults.end();
-    })) << "no echo answer";
-    EXPECT_TRUE(logLines().contains(
-        QStringLiteral("echo text=end-to-end round trip (the receiver answers it)")));
+        return std::find(e.materialMaps.begin(), e.materialMaps.end(), "end-to-end material") !=
+               e.materialMaps.end();
+    })) << "no MATMAPS answer";
+
+    // The receiver answers an echo itself; the sender reads the answer and drops it, so only the
+    // render window's side can be seen.
+    m_sender->echo("end-to-end echo");
+    EXPECT_TRUE(m_log->waitForLine(
+        QStringLiteral("echo text=end-to-end echo (the receiver answers it)"), kStepDeadlineMs));
 
     m_sender->requestRenderExit();
-    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.exitMessages > 0; }))
+    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.exitAnswers > 0; }))
         << "no EXIT answer";
     EXPECT_FALSE(m_sender->isRenderRunning());
     EXPECT_TRUE(m_watch->waitForEnd());
+    // The sender's watch of the process it started reports the end as well.
+    EXPECT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.processEnds > 0; }));
     const QStringList lines = logLines();
-    const int requested = lines.indexOf(QStringLiteral("exit requested"));
-    EXPECT_GE(requested, 0);
-    EXPECT_GT(lines.indexOf(QStringLiteral("sent EXIT")), requested);
+    const int exitRequested = lines.indexOf(QStringLiteral("exit requested"));
+    EXPECT_GE(exitRequested, 0);
+    EXPECT_GT(lines.indexOf(QStringLiteral("sent EXIT")), exitRequested);
     EXPECT_EQ(lines.last(), QStringLiteral("closed"));
 }
 
@@ -234,7 +250,7 @@ TEST_F(RenderWindowProcess, KilledRenderWindowLeavesTheSenderResponsive) {
     ASSERT_EQ(::kill(static_cast<pid_t>(m_pid), SIGKILL), 0);
     ASSERT_TRUE(m_watch->waitForEnd());
     // The sender watches the process it started: its end counts as the render window's "EXIT".
-    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.exits > 0; }));
+    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.processEnds > 0; }));
     EXPECT_FALSE(m_sender->isRenderRunning());
     EXPECT_FALSE(logLines().contains(QStringLiteral("exit requested")));
 

@@ -261,8 +261,14 @@ void RenderWindow::onSetState(bool reserved, bool loadingModel, bool closing,
     state.productionDialogRequested = productionDialogRequested;
     state.dockedWindowsMode = dockedWindowsMode;
     state.renderWindowParent = renderWindowParent;
-    m_state.set(state);
     m_log.line(QStringLiteral("onSetState %1").arg(state.describe()));
+    if (state.productionDialogRequested) {
+        // A one-shot request: this window has no production dialog, so it is handled here and
+        // no longer pending when the plug-in reads the state back.
+        state.productionDialogRequested = false;
+        m_log.line(QStringLiteral("production dialog requested (handled)"));
+    }
+    m_state.set(state);
 }
 
 void RenderWindow::onSaveRequested() {

@@ -1,6 +1,7 @@
 // The reference render window: the render link's receiving side with every handler written down.
 // Each handler logs one line (its name and key fields) and counts what it got; the render state
-// is kept for the plug-in to read back. A viewer grows from here by giving the handlers a scene.
+// is kept for the plug-in to read back, with the one-shot production-dialog request cleared once
+// handled. A viewer grows from here by giving the handlers a scene.
 #pragma once
 
 #include <QString>

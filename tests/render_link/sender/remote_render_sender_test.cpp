@@ -81,6 +81,7 @@ public:
                                 withCallbacks ? onEnumContent : nullptr,
                                 withCallbacks ? onEnumAttributes : nullptr,
                                 withCallbacks ? onExportTexture : nullptr, nullptr, queueId) {}
+    ~Sender() override { stopSending(); }
 
     bool waitForRunning(bool running) {
         std::unique_lock<std::mutex> lock(m_mutex);

@@ -1,0 +1,1 @@
+// The host request queue.

@@ -79,6 +79,44 @@ ORVANTA_EXPORT void obrEnumModelInfo(void);
 ORVANTA_EXPORT uint32_t obrSkpStringHash(const char* text);
 ORVANTA_EXPORT uint32_t obrComputeStringHash(const char* text);
 
+/* The exports of the session entity registry. Host thread only; none reports a failure. `id` names
+ * an entity by its id text: decimal digits, or "Model" for the model root; texts that read as the
+ * same number share one record, and queries also compare the record's stored id text exactly.
+ * `table` is 0 for the content table and 1 for the placement table; any other number makes an
+ * export do nothing and answer false. A null text stores as the empty text. No export returns a
+ * text, and none keeps a pointer it was given: every text is copied before the export returns. */
+
+/* Records `id` as the entity's id text, appends `parentId` to its parents unless it is null (even
+ * an empty or repeated text), and makes the entity present; creates its record if missing. */
+ORVANTA_EXPORT void obrAddEntityToParent(const char* id, const char* parentId, int32_t table);
+/* Stores the entity's id in the renderer and makes it present exactly when `renderId` is not empty;
+ * creates its record if missing. Changes nothing for the model root. */
+ORVANTA_EXPORT void obrSetEntityRenderId(const char* id, const char* renderId, int32_t table);
+/* Whether the entity is registered under this id text and present. */
+ORVANTA_EXPORT bool obrEntityExists(const char* id, int32_t table);
+/* Whether obrEntityExists and the entity has a non-empty render id. */
+ORVANTA_EXPORT bool obrIsEntityMarkedOnRender(const char* id, int32_t table);
+/* Whether the entity is registered under this id text with parent `parentId`, or with any parent
+ * when `parentId` is null; presence is not consulted. */
+ORVANTA_EXPORT bool obrIsEntityParentedInSession(const char* id, const char* parentId,
+                                                 int32_t table);
+/* Forgets the parents of an entity that obrEntityExists; presence stays. */
+ORVANTA_EXPORT void obrClearEntityParents(const char* id, int32_t table);
+/* Adds `version` to the entity's instance versions; true when added, false for a null or empty
+ * version, an entity without a record, or a version listed already. */
+ORVANTA_EXPORT bool obrAddInstanceVersion(const char* id, const char* version, int32_t table);
+ORVANTA_EXPORT void obrClearInstanceVersions(const char* id, int32_t table);
+/* Stores `meshInfo` under `meshId` (owner id, "_", suffix) in the owner's content record,
+ * replacing an earlier value; nothing when the owner has no content record. */
+ORVANTA_EXPORT void obrAddMeshInEntity(const char* meshId, const char* meshInfo);
+/* Forgets every mesh of the entity's content record; nothing when it has none. */
+ORVANTA_EXPORT void obrClearEntityMeshes(const char* id);
+/* Whether `typeName` is exactly one of Face, Group, ComponentDefinition, ComponentInstance,
+ * Image, Layer, Layers, Model, Surface, Mesh, Material, SectionPlane. Any thread. */
+ORVANTA_EXPORT bool obrIsEntityTypeManaged(const char* typeName);
+/* Whether `id` is a mesh id: it contains "_". Any thread. */
+ORVANTA_EXPORT bool obrIsMesh(const char* id);
+
 #ifdef __cplusplus
 }
 #endif

@@ -31,6 +31,19 @@ const char* const kExports[] = {
     // Units, hashes and small utilities.
     "obrSkpStringHash",
     "obrComputeStringHash",
+    // Session entity registry.
+    "obrAddEntityToParent",
+    "obrSetEntityRenderId",
+    "obrEntityExists",
+    "obrIsEntityMarkedOnRender",
+    "obrIsEntityParentedInSession",
+    "obrClearEntityParents",
+    "obrAddInstanceVersion",
+    "obrClearInstanceVersions",
+    "obrAddMeshInEntity",
+    "obrClearEntityMeshes",
+    "obrIsEntityTypeManaged",
+    "obrIsMesh",
 };
 
 TEST(ExportSurface, EveryExportResolvesByItsUndecoratedName) {

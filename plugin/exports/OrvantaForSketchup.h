@@ -117,6 +117,39 @@ ORVANTA_EXPORT bool obrIsEntityTypeManaged(const char* typeName);
 /* Whether `id` is a mesh id: it contains "_". Any thread. */
 ORVANTA_EXPORT bool obrIsMesh(const char* id);
 
+/* Requests: work that only the host can do, handed to the host callbacks. `mode` is the last
+ * argument of each: 0 runs the request at once on the calling thread, 1 posts it to the plug-in's
+ * request queue, 2 posts it when the calling thread is not the host thread and runs it at once on
+ * the host thread; any other value behaves like 0. Running a request calls the host callback of
+ * its kind with the texts, and does nothing when that callback is null. Posting copies the texts
+ * (a null text becomes the empty text) and replaces a pending request for the same work. These
+ * exports may be called from any thread; a request that runs at once runs on the caller's. */
+
+/* Asks the host to enumerate the entity's content. The second argument is not used. */
+ORVANTA_EXPORT void obrSkpEnumEntityContent(const char* entityId, bool unused, int mode);
+/* Asks the host to enumerate the attributes of `owner` in `dictionary`. */
+ORVANTA_EXPORT void obrSkpEnumEntityAttributes(const char* owner, const char* dictionary, int mode);
+/* Asks the host to export a texture. */
+ORVANTA_EXPORT void obrSkpExportTexture(const char* first, const char* second, int mode);
+/* Asks the host to set an attribute, or, with the owner "ExecuteAction", to run an action. A
+ * posted request for the same owner, dictionary and key replaces the pending one whatever its
+ * value. */
+ORVANTA_EXPORT void obrSkpSetEntityAttribute(const char* owner, const char* dictionary,
+                                             const char* key, const char* value, int mode);
+/* Asks the host to release a host-side pointer. A posted release replaces any pending one. */
+ORVANTA_EXPORT void obrSkpDestroyPointer(int64_t pointer, int mode);
+/* obrSkpSetEntityAttribute("ExecuteAction", action, subject, parameter, 2). */
+ORVANTA_EXPORT void obrSkpExecuteCustomAction(const char* action, const char* subject,
+                                              const char* parameter);
+
+/* Runs the pending requests, oldest first, on the calling thread (the host thread), requests
+ * posted meanwhile included. An attribute request whose owner is neither "ExecuteAction" nor
+ * begins with "%" waits, in order, for a later call while the session is being reset or the
+ * render window is loading a model. Returns at once when nothing is pending. */
+ORVANTA_EXPORT void obrCheckMessages(void);
+/* The number of pending requests at the moment of the call; never waits. Any thread. */
+ORVANTA_EXPORT int obrPendingMessagesCount(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,14 +1,10 @@
 #include "plugin/requests/request_trampolines.h"
 
-#include <QString>
-#include <QStringList>
-
 #include <cstdint>
-#include <initializer_list>
 #include <type_traits>
 
 #include "XelRemoteRenderSender.h"
-#include "plugin/lifecycle/app_settings.h"
+#include "plugin/requests/host_request_queue.h"
 
 namespace orvanta {
 
@@ -23,42 +19,26 @@ static_assert(
 static_assert(std::is_same_v<decltype(&requestDestroyPointer),
                              XelRemoteRenderSender::DestroyPointerCallback>);
 
-namespace {
-
-// The request as the host request queue will file it: its kind, then its texts.
-void logDropped(const char* kind, std::initializer_list<QString> texts) {
-    QStringList record{QString::fromLatin1(kind)};
-    record.append(QStringList(texts));
-    appendLog(QStringLiteral("Render window request dropped: ") +
-              record.join(QStringLiteral(", ")));
-}
-
-QString text(const char* utf8) {
-    return QString::fromUtf8(utf8 ? utf8 : "");
-}
-
-}  // namespace
-
 void requestSetEntityAttribute(const char* owner, const char* dictionary, const char* key,
                                const char* value) {
-    logDropped("obrSkpSetEntityAttribute", {text(owner), text(dictionary), text(key), text(value)});
+    setEntityAttribute(owner, dictionary, key, value, PostOffHostThread);
 }
 
 void requestEnumEntityContent(const char* entityId) {
-    logDropped("obrSkpEnumEntityContent", {text(entityId)});
+    enumEntityContent(entityId, PostOffHostThread);
 }
 
 void requestEnumEntityAttributes(const char* owner, const char* dictionary) {
-    logDropped("obrSkpEnumEntityAttributes", {text(owner), text(dictionary)});
+    enumEntityAttributes(owner, dictionary, PostOffHostThread);
 }
 
 void requestExportTexture(const char* first, const char* second) {
-    logDropped("obrSkpExportTexture", {text(first), text(second)});
+    exportTexture(first, second, PostOffHostThread);
 }
 
 void requestDestroyPointer(void* pointer) {
-    const auto value = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(pointer));
-    logDropped("obrSkpDestroyPointer", {QString::number(value)});
+    destroyPointer(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(pointer)),
+                   PostOffHostThread);
 }
 
 }  // namespace orvanta

@@ -1,11 +1,11 @@
 // The functions that the render link sender calls when the render window asks the host for work,
-// in the order its constructor takes them.
-//
-// Requests from the render window are dropped until the host request queue exists: each function
-// writes one log line naming the request and its texts, and does nothing else.
+// in the order its constructor takes them. Each hands its texts on unchanged to the request
+// operation of its kind in mode PostOffHostThread: called off the host thread, the request is
+// posted to the host request queue and reaches the host callback during the host's next
+// obrCheckMessages, on the host thread.
 //
 // Called on the render link's reader thread. The texts belong to the sender, live only for the
-// call and may be null (logged as empty).
+// call and may be null (posted as empty); the queue keeps its own copies.
 #pragma once
 
 namespace orvanta {

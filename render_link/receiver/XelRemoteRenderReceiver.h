@@ -156,6 +156,17 @@ public:
     void sendMaterialMaps(const char* materialName, const wchar_t* map1, const wchar_t* map2,
                           const wchar_t* map3, const wchar_t* map4, const wchar_t* map5,
                           const wchar_t* map6, const wchar_t* map7);
+    // Ask the plug-in for host work: "enumEnt" (enumerate an entity's content), "enumEAT"
+    // (enumerate an owner's attributes in a dictionary), "expTx" (export a texture) and "setEnt"
+    // (set an attribute, or run an action with the owner "ExecuteAction"). The plug-in hands them
+    // to its host when the host next polls; nothing answers here. Null texts count as empty.
+    // Copy everything and return at once; sent in the order of the calls. Any thread, handlers
+    // included.
+    void requestEntityContent(const char* entityId);
+    void requestEntityAttributes(const char* owner, const char* dictionary);
+    void requestTextureExport(const char* first, const char* second);
+    void requestSetEntityAttribute(const char* owner, const char* dictionary, const char* key,
+                                   const char* value);
     // The number of messages held by the open transaction. Any thread; a snapshot.
     int pendingMessagesCount() const;
     // The session path given at construction, valid as long as this object.

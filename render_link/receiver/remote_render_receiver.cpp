@@ -137,7 +137,13 @@ struct XelRemoteRenderReceiver::Private {
     // Null once stopReceiving() has run.
     std::unique_ptr<xel::MessageChannel> channel;
 
+    // Any thread: the requests to the plug-in, built under their own lock.
+    std::mutex requestLock;
+    PayloadBuilder requestBuilder;  // under requestLock
+
     bool channelRunning() const;
+    // Encodes one request and writes it asynchronously. Any thread.
+    void sendRequest(const char* typeName, std::initializer_list<FieldValue> values);
 };
 
 XelRemoteRenderReceiver::XelRemoteRenderReceiver(const wchar_t* sessionPath, long queueId)
@@ -179,6 +185,14 @@ bool XelRemoteRenderReceiver::Private::channelRunning() const {
     return channel && channel->isRunning();
 }
 
+void XelRemoteRenderReceiver::Private::sendRequest(const char* typeName,
+                                                   std::initializer_list<FieldValue> values) {
+    std::lock_guard<std::mutex> guard(requestLock);
+    const std::string_view payload = requestBuilder.build(layoutOf(typeName), values);
+    if (channel && requestBuilder.ok())
+        channel->sendMessageAsync(typeName, payload.data(), payload.size());
+}
+
 void XelRemoteRenderReceiver::onChannelConnected() {}
 
 void XelRemoteRenderReceiver::onChannelDisconnected() {}
@@ -212,6 +226,25 @@ void XelRemoteRenderReceiver::sendMaterialMaps(const char* materialName, const w
                        FieldValue::wstr(map5), FieldValue::wstr(map6), FieldValue::wstr(map7)});
     if (d->channel && builder.ok())
         d->channel->sendMessageAsync(type::kMaterialMaps, payload.data(), payload.size());
+}
+
+void XelRemoteRenderReceiver::requestEntityContent(const char* entityId) {
+    d->sendRequest(type::kEnumEntityContent, {FieldValue::str(entityId)});
+}
+
+void XelRemoteRenderReceiver::requestEntityAttributes(const char* owner, const char* dictionary) {
+    d->sendRequest(type::kEnumEntityAttributes,
+                   {FieldValue::str(owner), FieldValue::str(dictionary)});
+}
+
+void XelRemoteRenderReceiver::requestTextureExport(const char* first, const char* second) {
+    d->sendRequest(type::kExportTexture, {FieldValue::str(first), FieldValue::str(second)});
+}
+
+void XelRemoteRenderReceiver::requestSetEntityAttribute(const char* owner, const char* dictionary,
+                                                        const char* key, const char* value) {
+    d->sendRequest(type::kSetEntityAttribute, {FieldValue::str(owner), FieldValue::str(dictionary),
+                                               FieldValue::str(key), FieldValue::str(value)});
 }
 
 int XelRemoteRenderReceiver::pendingMessagesCount() const {

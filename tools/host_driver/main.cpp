@@ -10,13 +10,21 @@
 // into one work folder: a fresh temporary folder removed at the end, or DIR, which is kept; the
 // log is then DIR/render_window.log. With --hold the driver stops after the render window is up
 // and the first request crossed, and keeps the plug-in running until the process is killed.
+//
+// Like the host, the driver polls obrCheckMessages on its own thread (a timer on its event loop)
+// and answers the render window's requests through its callbacks. The render window is asked, by
+// ORVANTA_RENDER_REQUESTS (default "Model,1234"), which entities to have enumerated; the driver
+// waits until each has reached its callback.
 // Exit code 0 when every step was seen to arrive.
 #include <QByteArray>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 
 #include <cstdarg>
 #include <cstdio>
@@ -49,14 +57,32 @@ void printQtMessage(QtMsgType type, const QMessageLogContext&, const QString& me
     say("  %s: %s", kind, qUtf8Printable(message));
 }
 
+// How often the host polls for the render window's requests.
+constexpr int kPollIntervalMs = 20;
+
+// The thread that started the plug-in: the host thread.
+Qt::HANDLE g_hostThread = nullptr;
+// Host thread only: content enumerations seen, and the wait for them, when one is running.
+int g_enumerated = 0;
+int g_enumerationsAwaited = 0;
+QEventLoop* g_enumerationWait = nullptr;
+
+const char* threadCheck() {
+    return QThread::currentThreadId() == g_hostThread ? "on the host thread"
+                                                      : "OFF THE HOST THREAD";
+}
+
 // The host callbacks. The plug-in calls them on the host thread when the host polls for the
-// render window's requests; this session makes no such requests, so they only report.
+// render window's requests; they report what they are asked.
 void hostSetEntityAttribute(const char* owner, const char* dictionary, const char* key,
                             const char* value) {
     say("host callback: set entity attribute %s/%s/%s = %s", owner, dictionary, key, value);
 }
 void hostEnumEntityContent(const char* entityId) {
-    say("host callback: enumerate entity content %s", entityId);
+    say("host enumerates %s (%s)", entityId, threadCheck());
+    ++g_enumerated;
+    if (g_enumerationWait && g_enumerated >= g_enumerationsAwaited)
+        g_enumerationWait->quit();
 }
 void hostEnumEntityAttributes(const char* owner, const char* dictionary) {
     say("host callback: enumerate entity attributes %s/%s", owner, dictionary);
@@ -105,6 +131,28 @@ QString prepareWorkFolder(const QString& folder) {
     log.open(QIODevice::WriteOnly | QIODevice::Truncate);
     qputenv("ORVANTA_RENDER_LOG", QFile::encodeName(logPath));
     return logPath;
+}
+
+// Runs the event loop, and with it the polls, until `count` content enumerations have reached the
+// host in all.
+bool awaitEnumerations(int count) {
+    say("host: waiting for %d content enumeration request(s) of the render window", count);
+    if (g_enumerated < count) {
+        QEventLoop loop;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        deadline.start(kStepDeadlineMs);
+        g_enumerationsAwaited = count;
+        g_enumerationWait = &loop;
+        loop.exec();
+        g_enumerationWait = nullptr;
+    }
+    if (g_enumerated >= count)
+        return true;
+    say("host: FAILED: %d of %d content enumeration request(s) reached the host within %d s",
+        g_enumerated, count, kStepDeadlineMs / 1000);
+    return false;
 }
 
 }  // namespace
@@ -156,12 +204,23 @@ int main(int argc, char* argv[]) {
     say("host: loaded %s", qUtf8Printable(pluginPath));
     qInstallMessageHandler(printQtMessage);
 
+    if (qEnvironmentVariableIsEmpty("ORVANTA_RENDER_REQUESTS"))
+        qputenv("ORVANTA_RENDER_REQUESTS", "Model,1234");
+    const int requested = qEnvironmentVariable("ORVANTA_RENDER_REQUESTS")
+                              .split(QLatin1Char(','), Qt::SkipEmptyParts)
+                              .size();
+
     const QByteArray pluginFolder = plugin.folder().toUtf8();
+    g_hostThread = QThread::currentThreadId();
     say("host: obrInitialize(\"%s\", 0, 0, five host callbacks)", pluginFolder.constData());
     plugin.initialize(pluginFolder.constData(), 0, 0, &hostSetEntityAttribute,
                       &hostEnumEntityContent, &hostEnumEntityAttributes, &hostExportTexture,
                       &hostDestroyPointer);
     say("host: obrInitialized() = %s", plugin.initialized() ? "true" : "false");
+    // The host's poll: from now on, whenever the driver waits, its event loop runs it.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&plugin] { plugin.checkMessages(); });
+    poll.start(kPollIntervalMs);
 
     const char* const key = "HostDriverRuns";
     const int runs = plugin.existsAppSetting(key) ? plugin.getAppSetting(key) : 0;
@@ -176,6 +235,10 @@ int main(int argc, char* argv[]) {
 
     if (!awaitRenderWindow(renderLog, QStringLiteral("plug-in ready"),
                            "it is up and the plug-in counts it as running")) {
+        printRenderWindowLog(renderLog);
+        return 1;
+    }
+    if (!awaitEnumerations(requested)) {
         printRenderWindowLog(renderLog);
         return 1;
     }

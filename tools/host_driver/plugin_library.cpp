@@ -28,7 +28,9 @@ bool PluginLibrary::load() {
         resolve(uninitialize, "obrUninitialize") && resolve(restartRender, "obrRestartRender") &&
         resolve(getAppSetting, "obrGetAppSetting") &&
         resolve(existsAppSetting, "obrExistsAppSetting") &&
-        resolve(setAppSetting, "obrSetAppSetting") && resolve(appendLog, "obrAppendLog");
+        resolve(setAppSetting, "obrSetAppSetting") && resolve(appendLog, "obrAppendLog") &&
+        resolve(checkMessages, "obrCheckMessages") &&
+        resolve(pendingMessagesCount, "obrPendingMessagesCount");
     if (!all) {
         initialize = nullptr;
         initialized = nullptr;
@@ -38,6 +40,8 @@ bool PluginLibrary::load() {
         existsAppSetting = nullptr;
         setAppSetting = nullptr;
         appendLog = nullptr;
+        checkMessages = nullptr;
+        pendingMessagesCount = nullptr;
     }
     return all;
 }

@@ -32,6 +32,8 @@ public:
     decltype(&obrExistsAppSetting) existsAppSetting = nullptr;
     decltype(&obrSetAppSetting) setAppSetting = nullptr;
     decltype(&obrAppendLog) appendLog = nullptr;
+    decltype(&obrCheckMessages) checkMessages = nullptr;
+    decltype(&obrPendingMessagesCount) pendingMessagesCount = nullptr;
 
 private:
     template <typename Function>

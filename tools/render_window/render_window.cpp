@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QtGlobal>
 
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,10 @@
 
 namespace orvanta::render_window {
 namespace {
+
+// Entity ids, comma-separated, whose content the window asks the host for once the plug-in is
+// ready.
+constexpr char kRequestsVariable[] = "ORVANTA_RENDER_REQUESTS";
 
 QString text(const char* utf8) {
     return QString::fromUtf8(utf8 ? utf8 : "");
@@ -243,8 +248,18 @@ void RenderWindow::onGetState(bool& reserved, bool& loadingModel, bool& closing,
     renderWindowParent = state.renderWindowParent;
     m_log.line(QStringLiteral("onGetState %1").arg(state.describe()));
     // A "STATE" request comes only from a plug-in that counts this window as running.
-    if (m_announced.load() && !m_pluginReady.exchange(true))
+    if (m_announced.load() && !m_pluginReady.exchange(true)) {
         m_log.line(QStringLiteral("plug-in ready"));
+        sendConfiguredRequests();
+    }
+}
+
+void RenderWindow::sendConfiguredRequests() {
+    const QString ids = qEnvironmentVariable(kRequestsVariable);
+    for (const QString& id : ids.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        requestEntityContent(id.toUtf8().constData());
+        m_log.line(QStringLiteral("sent enumEnt %1").arg(id));
+    }
 }
 
 void RenderWindow::onSetState(bool reserved, bool loadingModel, bool closing,

@@ -1,4 +1,6 @@
 // The reference render window: the render link's receiving side with every handler written down.
+// Asked to through ORVANTA_RENDER_REQUESTS, it also sends a few host requests once the plug-in is
+// ready.
 // Each handler logs one line (its name and key fields) and counts what it got; the render state
 // is kept for the plug-in to read back, with the one-shot production-dialog request cleared once
 // handled. A viewer grows from here by giving the handlers a scene.
@@ -98,6 +100,11 @@ protected:
     void onExportScene(const char* path) override;
 
 private:
+    // Reader thread, once the plug-in counts this window as running: asks the host, through the
+    // plug-in, to enumerate the content of each entity named in the environment variable
+    // ORVANTA_RENDER_REQUESTS (ids separated by commas), in that order, logging "sent enumEnt <id>"
+    // for each. Nothing when the variable is unset or empty.
+    void sendConfiguredRequests();
     // Ends the event loop with `exitCode`. Any thread.
     static void quitEventLoop(int exitCode);
 

@@ -44,6 +44,15 @@ const char* const kExports[] = {
     "obrClearEntityMeshes",
     "obrIsEntityTypeManaged",
     "obrIsMesh",
+    // Host requests.
+    "obrSkpEnumEntityContent",
+    "obrSkpEnumEntityAttributes",
+    "obrSkpExportTexture",
+    "obrSkpSetEntityAttribute",
+    "obrSkpDestroyPointer",
+    "obrSkpExecuteCustomAction",
+    "obrCheckMessages",
+    "obrPendingMessagesCount",
 };
 
 TEST(ExportSurface, EveryExportResolvesByItsUndecoratedName) {

@@ -1,56 +1,96 @@
+// The request trampolines that the render link sender calls: on the reader thread they post, and
+// the host callbacks see the requests only when the host thread polls; on the host thread they
+// run at once.
 #include "plugin/requests/request_trampolines.h"
 
-#include <QString>
+#include <gtest/gtest.h>
+
 #include <QThread>
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include "plugin/lifecycle/plugin_state.h"
+#include "plugin/requests/host_request_queue.h"
 
 namespace {
 
-std::vector<std::string> g_logged;
+struct Call {
+    std::string text;
+    Qt::HANDLE thread;
+};
 
-void captureMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
-    if (type == QtDebugMsg)
-        g_logged.push_back(text.toStdString());
+// Written by the host callbacks, which run on the test thread only when the code is right; the
+// thread of every call is checked afterwards.
+std::vector<Call> g_calls;
+
+void record(std::string text) {
+    g_calls.push_back({std::move(text), QThread::currentThreadId()});
+}
+void hostSet(const char* owner, const char* dictionary, const char* key, const char* value) {
+    record(std::string("set ") + owner + "/" + dictionary + "/" + key + "=" + value);
+}
+void hostContent(const char* entityId) {
+    record(std::string("content ") + entityId);
+}
+void hostAttributes(const char* owner, const char* dictionary) {
+    record(std::string("attributes ") + owner + "/" + dictionary);
+}
+void hostTexture(const char* first, const char* second) {
+    record(std::string("texture ") + first + " " + second);
+}
+void hostDestroy(int64_t pointer) {
+    record("destroy " + std::to_string(pointer));
 }
 
 class RequestTrampolines : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_logged.clear();
-        m_previous = qInstallMessageHandler(captureMessage);
-    }
-    void TearDown() override { qInstallMessageHandler(m_previous); }
-
-    // The log line for `text` written on this thread.
-    static std::string logLine(const std::string& text) {
-        const auto id = static_cast<std::int32_t>(static_cast<std::uint32_t>(
-            reinterpret_cast<std::uintptr_t>(QThread::currentThreadId())));
-        return "\"" + text + " - ThreadId: " + std::to_string(id) + "\"";
+        g_calls.clear();
+        orvanta::PluginState& state = orvanta::pluginState();
+        state.hostThreadId = QThread::currentThreadId();
+        state.host = {&hostSet, &hostContent, &hostAttributes, &hostTexture, &hostDestroy};
     }
 
-    QtMessageHandler m_previous = nullptr;
+    static std::vector<std::string> texts() {
+        std::vector<std::string> result;
+        for (const Call& call : g_calls)
+            result.push_back(call.text);
+        return result;
+    }
+
+    static void callAllFive() {
+        orvanta::requestSetEntityAttribute("ExecuteAction", "SuspendScene", "", nullptr);
+        orvanta::requestEnumEntityContent("1234");
+        orvanta::requestEnumEntityAttributes("Camera", "Render");
+        orvanta::requestExportTexture("Wood", "/tmp/wood.png");
+        orvanta::requestDestroyPointer(reinterpret_cast<void*>(std::intptr_t{-2}));
+    }
+    const std::vector<std::string> m_allFive = {
+        "set ExecuteAction/SuspendScene/=", "content 1234", "attributes Camera/Render",
+        "texture Wood /tmp/wood.png",       "destroy -2",
+    };
 };
 
-TEST_F(RequestTrampolines, EachDroppedRequestIsLoggedWithItsTexts) {
-    orvanta::requestSetEntityAttribute("ExecuteAction", "SuspendScene", "", nullptr);
-    orvanta::requestEnumEntityContent("1234");
-    orvanta::requestEnumEntityAttributes("Camera", "Render");
-    orvanta::requestExportTexture("Wood", "/tmp/wood.png");
-    orvanta::requestDestroyPointer(reinterpret_cast<void*>(std::intptr_t{-2}));
-    const std::vector<std::string> expected = {
-        logLine("Render window request dropped: obrSkpSetEntityAttribute, ExecuteAction, "
-                "SuspendScene, , "),
-        logLine("Render window request dropped: obrSkpEnumEntityContent, 1234"),
-        logLine("Render window request dropped: obrSkpEnumEntityAttributes, Camera, Render"),
-        logLine("Render window request dropped: obrSkpExportTexture, Wood, /tmp/wood.png"),
-        logLine("Render window request dropped: obrSkpDestroyPointer, -2"),
-    };
-    EXPECT_EQ(g_logged, expected);
+TEST_F(RequestTrampolines, OffTheHostThreadTheyPostAndThePollRunsThemOnTheHostThread) {
+    std::thread reader(&RequestTrampolines::callAllFive);
+    reader.join();
+    EXPECT_TRUE(g_calls.empty());
+    EXPECT_EQ(orvanta::pendingMessagesCount(), 5);
+
+    orvanta::checkMessages();
+    EXPECT_EQ(texts(), m_allFive);
+    for (const Call& call : g_calls)
+        EXPECT_EQ(call.thread, QThread::currentThreadId()) << call.text;
+    EXPECT_EQ(orvanta::pendingMessagesCount(), 0);
+}
+
+TEST_F(RequestTrampolines, OnTheHostThreadTheyRunAtOnce) {
+    callAllFive();
+    EXPECT_EQ(texts(), m_allFive);
+    EXPECT_EQ(orvanta::pendingMessagesCount(), 0);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 
 #include "OrvantaForSketchup.h"
 #include "plugin/session/entity_registry.h"
-#include "OrvantaForSketchup.h"
 
 namespace {
 

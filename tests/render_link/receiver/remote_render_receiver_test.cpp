@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -762,6 +763,30 @@ TEST_F(ReceiverTest, NotificationsAndMaterialMapsReachThePlugIn) {
                          2, 0, 0, 0, 0, 0, 0, 0, 'f', 0,         // L"f"
                          0, 0, 0, 0, 0, 0, 0, 0};                // null: empty
     EXPECT_EQ(Bytes(maps->data.begin(), maps->data.end()), expected);
+}
+
+TEST_F(ReceiverTest, HostRequestsReachThePlugInWithTheirTexts) {
+    startReceiver();
+    receiver->requestEntityContent("1234");
+    receiver->requestEntityAttributes("Camera", nullptr);
+    receiver->requestTextureExport("W", "/t");
+    receiver->requestSetEntityAttribute("ExecuteAction", "Go", "", "v");
+    ASSERT_TRUE(pluginSeen.waitForMessages(4));
+    // Asynchronous sends: each arrives whole, in any order.
+    std::map<std::string, Bytes> byType;
+    for (const auto& message : pluginSeen.messages())
+        byType[message.type] = Bytes(message.data.begin(), message.data.end());
+    const std::map<std::string, Bytes> expected = {
+        {"enumEnt", {4, 0, 0, 0, 0, 0, 0, 0, '1', '2', '3', '4'}},
+        {"enumEAT", {6, 0, 0, 0, 0, 0, 0, 0, 'C', 'a', 'm', 'e', 'r', 'a',  // "Camera"
+                     0, 0, 0, 0, 0, 0, 0, 0}},                              // null: empty
+        {"expTx", {1, 0, 0, 0, 0, 0, 0, 0, 'W', 2, 0, 0, 0, 0, 0, 0, 0, '/', 't'}},
+        {"setEnt", {13,  0,   0,   0,   0,   0, 0, 0, 'E', 'x', 'e', 'c', 'u', 't', 'e', 'A',
+                    'c', 't', 'i', 'o', 'n', 2, 0, 0, 0,   0,   0,   0,   0,   'G', 'o',  //
+                    0,   0,   0,   0,   0,   0, 0, 0,                                     //
+                    1,   0,   0,   0,   0,   0, 0, 0, 'v'}},
+    };
+    EXPECT_EQ(byType, expected);
 }
 
 TEST_F(ReceiverTest, MaterialMapsRunOnAnotherThreadAndFinishBeforeTheNextMessage) {

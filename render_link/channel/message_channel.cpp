@@ -635,10 +635,7 @@ void MessageChannel::sendQueued(PendingMessage& message) {
 }
 
 void MessageChannel::abandonPeer() {
-    m_peerGeneration.fetch_add(1);
-    for (NamedEvent* event : {m_own->received, m_own->partialReceived})
-        if (event)
-            event->set();  // a writer waiting for the peer sees the new generation
+    // The queue goes first: a writer woken below must find nothing more to send to the old peer.
     {
         std::lock_guard<std::mutex> guard(m_queueMutex);
         m_dropped.fetch_add(m_queue.size());
@@ -648,6 +645,10 @@ void MessageChannel::abandonPeer() {
         if (m_pending.load() == 0)
             m_queueIdle.notify_all();
     }
+    m_peerGeneration.fetch_add(1);
+    for (NamedEvent* event : {m_own->received, m_own->partialReceived})
+        if (event)
+            event->set();  // a writer waiting for the peer sees the new generation
     std::lock_guard<std::mutex> guard(m_writeMutex);
     if (!m_own->usable())
         return;

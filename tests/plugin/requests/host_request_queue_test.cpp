@@ -21,48 +21,14 @@
 #include "OrvantaForSketchup.h"
 #include "XelRemoteRenderSender.h"
 #include "plugin/lifecycle/plugin_state.h"
+#include "tests/plugin/requests/recording_host.h"
 
 namespace {
 
 using orvanta::HostRequest;
 using orvanta::HostRequestQueue;
 
-struct Call {
-    std::string text;
-    Qt::HANDLE thread;
-};
-
-std::mutex g_mutex;
-std::vector<Call> g_calls;  // under g_mutex
-
-void record(std::string text) {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    g_calls.push_back({std::move(text), QThread::currentThreadId()});
-}
-
-std::vector<std::string> recordedTexts() {
-    std::lock_guard<std::mutex> guard(g_mutex);
-    std::vector<std::string> texts;
-    for (const Call& call : g_calls)
-        texts.push_back(call.text);
-    return texts;
-}
-
-void hostSet(const char* owner, const char* dictionary, const char* key, const char* value) {
-    record(std::string("set ") + owner + "/" + dictionary + "/" + key + "=" + value);
-}
-void hostContent(const char* entityId) {
-    record(std::string("content ") + entityId);
-}
-void hostAttributes(const char* owner, const char* dictionary) {
-    record(std::string("attributes ") + owner + "/" + dictionary);
-}
-void hostTexture(const char* first, const char* second) {
-    record(std::string("texture ") + first + " " + second);
-}
-void hostDestroy(int64_t pointer) {
-    record("destroy " + std::to_string(pointer));
-}
+using namespace orvanta::test;
 
 HostRequest request(std::initializer_list<const char*> texts) {
     HostRequest result;
@@ -74,10 +40,7 @@ HostRequest request(std::initializer_list<const char*> texts) {
 class HostRequestQueueTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        {
-            std::lock_guard<std::mutex> guard(g_mutex);
-            g_calls.clear();
-        }
+        { clearHostCalls(); }
         orvanta::PluginState& state = orvanta::pluginState();
         state.hostThreadId = QThread::currentThreadId();
         state.host = {&hostSet, &hostContent, &hostAttributes, &hostTexture, &hostDestroy};
@@ -241,7 +204,7 @@ TEST_F(HostRequestQueueTest, AttributeWorkWaitsWhileTheModelLoadsAndAnActionBehi
 
 // Posts from inside a callback, as a host that asks for more work while it serves a request.
 void hostContentThatAsksForMore(const char* entityId) {
-    record(std::string("content ") + entityId);
+    recordHostCall(std::string("content ") + entityId);
     if (std::string(entityId) == "parent") {
         obrSkpEnumEntityContent("child", true, orvanta::AlwaysPost);
         obrSkpExportTexture("child", "png", orvanta::AlwaysPost);
@@ -321,9 +284,9 @@ TEST_F(HostRequestQueueTest, PostsFromManyThreadsReachTheHostThreadOnlyAndInOrde
 
     const Qt::HANDLE hostThread = QThread::currentThreadId();
     std::vector<std::vector<int>> order(kThreads);
-    std::lock_guard<std::mutex> guard(g_mutex);
-    ASSERT_EQ(g_calls.size(), std::size_t{kThreads * kPerThread});
-    for (const Call& call : g_calls) {
+    const std::vector<HostCall> calls = hostCalls();
+    ASSERT_EQ(calls.size(), std::size_t{kThreads * kPerThread});
+    for (const HostCall& call : calls) {
         EXPECT_EQ(call.thread, hostThread) << call.text;
         const std::size_t colon = call.text.find(':');
         const int t = std::stoi(call.text.substr(8, colon - 8));  // after "content "

@@ -14,41 +14,16 @@
 
 #include "plugin/lifecycle/plugin_state.h"
 #include "plugin/requests/host_request_queue.h"
+#include "tests/plugin/requests/recording_host.h"
 
 namespace {
 
-struct Call {
-    std::string text;
-    Qt::HANDLE thread;
-};
-
-// Written by the host callbacks, which run on the test thread only when the code is right; the
-// thread of every call is checked afterwards.
-std::vector<Call> g_calls;
-
-void record(std::string text) {
-    g_calls.push_back({std::move(text), QThread::currentThreadId()});
-}
-void hostSet(const char* owner, const char* dictionary, const char* key, const char* value) {
-    record(std::string("set ") + owner + "/" + dictionary + "/" + key + "=" + value);
-}
-void hostContent(const char* entityId) {
-    record(std::string("content ") + entityId);
-}
-void hostAttributes(const char* owner, const char* dictionary) {
-    record(std::string("attributes ") + owner + "/" + dictionary);
-}
-void hostTexture(const char* first, const char* second) {
-    record(std::string("texture ") + first + " " + second);
-}
-void hostDestroy(int64_t pointer) {
-    record("destroy " + std::to_string(pointer));
-}
+using namespace orvanta::test;
 
 class RequestTrampolines : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_calls.clear();
+        clearHostCalls();
         orvanta::PluginState& state = orvanta::pluginState();
         state.hostThreadId = QThread::currentThreadId();
         state.host = {&hostSet, &hostContent, &hostAttributes, &hostTexture, &hostDestroy};
@@ -56,7 +31,7 @@ protected:
 
     static std::vector<std::string> texts() {
         std::vector<std::string> result;
-        for (const Call& call : g_calls)
+        for (const HostCall& call : hostCalls())
             result.push_back(call.text);
         return result;
     }
@@ -77,12 +52,12 @@ protected:
 TEST_F(RequestTrampolines, OffTheHostThreadTheyPostAndThePollRunsThemOnTheHostThread) {
     std::thread reader(&RequestTrampolines::callAllFive);
     reader.join();
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(hostCalls().empty());
     EXPECT_EQ(orvanta::pendingMessagesCount(), 5);
 
     orvanta::checkMessages();
     EXPECT_EQ(texts(), m_allFive);
-    for (const Call& call : g_calls)
+    for (const HostCall& call : hostCalls())
         EXPECT_EQ(call.thread, QThread::currentThreadId()) << call.text;
     EXPECT_EQ(orvanta::pendingMessagesCount(), 0);
 }

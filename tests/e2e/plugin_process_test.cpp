@@ -17,6 +17,7 @@
 #include "platform/process_watch.h"
 #include "render_link/channel/message_channel.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/plugin_session.h"
 #include "tests/plugin/lifecycle/test_environment.h"
 #include "tests/support/channel_test_support.h"
 
@@ -26,14 +27,10 @@ using namespace orvanta::e2e;
 
 TEST(PluginProcess, StartsTheRenderWindowAndClosesItOnUninitialize) {
     ensureApplication();
-    // The settings store, the session folder and the channel's key files stay in here.
-    orvanta::test::IsolatedUserFolders folders;
-    ASSERT_TRUE(folders.isValid());
+    PluginSession session;
+    ASSERT_TRUE(session.isValid());
     const std::int64_t pid = xel::platform::currentProcessId();
-    xel::test::ChannelCleanup cleanup(static_cast<qint32>(pid));
-    const QString logPath =
-        folders.makeFolder(QStringLiteral("log")) + QStringLiteral("/render_window.log");
-    ScopedVariable logVariable("ORVANTA_RENDER_LOG", QFile::encodeName(logPath));
+    const QString& logPath = session.logPath;
 
     QLibrary library(QStringLiteral(ORVANTA_PLUGIN_LIBRARY));
     ASSERT_TRUE(library.load()) << library.errorString().toStdString();
@@ -53,7 +50,7 @@ TEST(PluginProcess, StartsTheRenderWindowAndClosesItOnUninitialize) {
     ASSERT_TRUE(log.waitForLine(QStringLiteral("plug-in ready"), kStepDeadlineMs))
         << "the render window did not come up";
     const QString sessionFolder =
-        QDir::cleanPath(folders.temporary()) + QLatin1Char('/') + QString::number(pid);
+        QDir::cleanPath(session.folders.temporary()) + QLatin1Char('/') + QString::number(pid);
     const QStringList expectedArguments = {QString::number(pid), QStringLiteral("2050"),
                                            QStringLiteral("77"), sessionFolder};
     EXPECT_EQ(renderWindowArguments(log), expectedArguments);

@@ -22,6 +22,7 @@
 #include "platform/process.h"
 #include "platform/process_watch.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/plugin_session.h"
 #include "tests/plugin/lifecycle/test_environment.h"
 #include "tests/support/channel_test_support.h"
 
@@ -62,13 +63,9 @@ Function resolve(QLibrary& library, const char* name) {
 
 TEST(RequestRoad, RenderWindowRequestsReachTheHostOnlyInsideItsPollOnItsThreadInOrder) {
     ensureApplication();
-    orvanta::test::IsolatedUserFolders folders;
-    ASSERT_TRUE(folders.isValid());
-    const std::int64_t pid = xel::platform::currentProcessId();
-    xel::test::ChannelCleanup cleanup(static_cast<qint32>(pid));
-    const QString logPath =
-        folders.makeFolder(QStringLiteral("log")) + QStringLiteral("/render_window.log");
-    ScopedVariable logVariable("ORVANTA_RENDER_LOG", QFile::encodeName(logPath));
+    PluginSession session;
+    ASSERT_TRUE(session.isValid());
+    const QString& logPath = session.logPath;
     const std::vector<std::string> sent = {"11", "22", "Model", "33"};
     ScopedVariable requestsVariable("ORVANTA_RENDER_REQUESTS", "11,22,Model,33");
 

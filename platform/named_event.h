@@ -20,6 +20,9 @@ public:
     enum class OpenMode {
         // Opens the event of that name, creating it clear if it does not exist.
         OpenOrCreate,
+        // Opens the event of that name only if it exists; never creates one. Used by the side that
+        // joins a session, so that it never brings back a name the session's creator removed.
+        OpenExisting,
         // Unlinks any event of that name (a live holder keeps its old object) and creates a new,
         // clear one. Used by the side that starts a session, so that nothing a dead session left
         // behind is inherited.

@@ -51,9 +51,9 @@ std::unique_ptr<NamedEvent> NamedEvent::open(const std::string& name, ResetMode 
                                              OpenMode openMode) {
     auto native = std::make_unique<NativeEvent>();
     // A new object is zero-filled, which is the clear state.
-    native->block =
-        static_cast<EventBlock*>(mapPosixShm(posixShmName(kKind, name), sizeof(EventBlock), true,
-                                             openMode == OpenMode::CreateFresh, nullptr));
+    native->block = static_cast<EventBlock*>(mapPosixShm(
+        posixShmName(kKind, name), sizeof(EventBlock), openMode != OpenMode::OpenExisting,
+        openMode == OpenMode::CreateFresh, nullptr));
     if (!native->block)
         return nullptr;
     native->sync = syncToken(posixShmName(kKind, name));

@@ -15,8 +15,11 @@ std::unique_ptr<NamedEvent> NamedEvent::open(const std::string& name, ResetMode 
     auto native = std::make_unique<NativeEvent>();
     // Opens the existing event of that name if there is one; its reset mode stays the one it was
     // created with.
-    native->handle = ::CreateEventW(nullptr, mode == ResetMode::Manual ? TRUE : FALSE, FALSE,
-                                    objectName.c_str());
+    if (openMode == OpenMode::OpenExisting)
+        native->handle = ::OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, objectName.c_str());
+    else
+        native->handle = ::CreateEventW(nullptr, mode == ResetMode::Manual ? TRUE : FALSE, FALSE,
+                                        objectName.c_str());
     if (!native->handle)
         return nullptr;
     // An event cannot be unlinked here, but it vanishes with its last handle, so an existing one

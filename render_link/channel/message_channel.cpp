@@ -171,6 +171,8 @@ void MessageChannel::setUp() {
     } else {
         attach(*m_sender);
         attach(*m_receiver);
+        // Joins only the objects the creator made: a creator that closed meanwhile has removed
+        // them, and opening must not bring their names back for nobody to remove.
         openSyncObjects(false);
     }
     for (Segment* segment : {m_sender.get(), m_receiver.get()}) {
@@ -189,7 +191,7 @@ bool MessageChannel::openSyncObjects(bool fresh) {
         m_events[i] = NamedEvent::open(
             m_names.events[i],
             autoReset ? NamedEvent::ResetMode::Auto : NamedEvent::ResetMode::Manual,
-            fresh ? NamedEvent::OpenMode::CreateFresh : NamedEvent::OpenMode::OpenOrCreate);
+            fresh ? NamedEvent::OpenMode::CreateFresh : NamedEvent::OpenMode::OpenExisting);
     }
     const auto lockMode = fresh ? InterProcessMutex::OpenMode::CreateFresh
                                 : InterProcessMutex::OpenMode::OpenExisting;

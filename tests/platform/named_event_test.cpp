@@ -50,6 +50,26 @@ TEST(NamedEvent, ManualResetStaysSetUntilReset) {
     EXPECT_FALSE(event->wait(0));
 }
 
+TEST(NamedEvent, OpeningOnlyAnExistingEventNeverBringsARemovedNameBack) {
+    EventCleanup cleanup{eventName("existing")};
+    EXPECT_FALSE(
+        openEvent(cleanup.name, NamedEvent::ResetMode::Auto, NamedEvent::OpenMode::OpenExisting));
+    auto created = openEvent(cleanup.name, NamedEvent::ResetMode::Auto);
+    auto joined =
+        openEvent(cleanup.name, NamedEvent::ResetMode::Auto, NamedEvent::OpenMode::OpenExisting);
+    ASSERT_TRUE(created && joined);
+    created->set();
+    EXPECT_TRUE(joined->wait(0));
+    NamedEvent::remove(cleanup.name);
+    EXPECT_FALSE(
+        openEvent(cleanup.name, NamedEvent::ResetMode::Auto, NamedEvent::OpenMode::OpenExisting));
+    // The name is gone for good: a creating open starts a new event.
+    created->set();
+    auto fresh = openEvent(cleanup.name, NamedEvent::ResetMode::Auto);
+    ASSERT_TRUE(fresh);
+    EXPECT_FALSE(fresh->wait(0));
+}
+
 TEST(NamedEvent, TwoHandlesOfOneNameShareTheState) {
     EventCleanup cleanup{eventName("shared")};
     auto a = openEvent(cleanup.name, NamedEvent::ResetMode::Auto);

@@ -150,19 +150,155 @@ ORVANTA_EXPORT void obrCheckMessages(void);
 /* The number of pending requests at the moment of the call; never waits. Any thread. */
 ORVANTA_EXPORT int obrPendingMessagesCount(void);
 
+/* Scene content: what the host reports of its model, forwarded to the render window. Each sends
+ * nothing before obrInitialize or while the render window is not running (what is sent then is
+ * lost, not queued); the tables they keep are updated all the same unless noted. */
+
+/* One mesh of the entity `entityId` ("Model" for the model root). The arrays hold, for V =
+ * vertexCount vertices and I = indexCount indices: positions and normals 3 x V floats, front and
+ * back texture coordinates 2 x V floats each, V one-byte vertex flags, I vertex indices (three per
+ * triangle). They are forwarded unchanged and read only during the call; the caller must pass
+ * arrays of those sizes. Both faces carry one material name: the front one when given, else the
+ * back one. Nothing happens when either count is 0. An owner other than "Model" that is not yet in
+ * the session is first enumerated through the host's content callback, at once, on this thread,
+ * so the host may call other exports from inside it. */
+ORVANTA_EXPORT void obrOnEnumMesh(const char* meshId, const char* entityId, const char* meshLabel,
+                                  const float* positions, const float* normals,
+                                  const float* frontUVs, const float* backUVs,
+                                  const bool* vertexFlags, const int32_t* indices,
+                                  int32_t indexCount, int32_t vertexCount,
+                                  const char* frontMaterial, const char* backMaterial);
+/* One material. Records its name and texture size; when the size differs from the one last
+ * recorded for the id ((1, 1) before the first), both values are above 0 and no model is loading,
+ * the meshes whose ids contain "f[materialId]" or "r[materialId]" are exported again when the
+ * enumeration completes. The texture size is not sent; the other values are carried unchanged. */
+ORVANTA_EXPORT void obrOnEnumMaterials(const char* materialId, const char* materialName,
+                                       const char* detailText, float textureWidth,
+                                       float textureHeight, int32_t intValue, float floatValue,
+                                       const char* extraText);
+/* The name recorded for the material id, or "" for an unknown id; never null. The text belongs to
+ * the plug-in and stays valid until the material is reported again or the session is reset: copy
+ * it, never free it. */
+ORVANTA_EXPORT const char* obrGetMaterialName(const char* materialId);
+
+/* One section plane, (x1, y1, z1) and (x2, y2, z2) its two vectors. A known plane reported
+ * inactive is removed; any other report adds or updates the plane. The render window numbers the
+ * planes by their position in the order first reported, which moves up when an earlier plane is
+ * removed. */
+ORVANTA_EXPORT void obrEnumSectionPlane(const char* sectionId, bool active, bool capsOn, float x1,
+                                        float y1, float z1, float x2, float y2, float z2);
+/* The section caps of every plane: on when capsMode is 1, coloured AARRGGBB from the four values
+ * (the low 8 bits of capsAlpha). Each plane is sent again, numbered by its id read as a decimal
+ * integer (0 when it is not one). Does nothing before obrInitialize. */
+ORVANTA_EXPORT void obrSetSectionCaps(int32_t capsMode, uint8_t capsRed, uint8_t capsGreen,
+                                      uint8_t capsBlue, uint32_t capsAlpha);
+/* The model's shadow settings, sent as the scene light (a, b, c, 0, 0, d, e, f, g). */
+ORVANTA_EXPORT void obrEnumShadowsInfo(int32_t a, float b, float c, int32_t d, float e, float f,
+                                       float g);
+/* Re-sends the remembered per-scene render settings that a scene lacks: with mask 0 all of them,
+ * otherwise those of the dictionaries whose bits are set: 1 "DoF", 2 "FlashLight", 4 "Bloom",
+ * 8 "ToneMapper", 16 "Environment", 32 "ImageProduction" (names compared ignoring case). */
+ORVANTA_EXPORT void obrSetMissingSceneValues(uint32_t missingMask);
+
+/* The model's hierarchy. Each does nothing before obrInitialize (result bytes included). A
+ * transform is 16 floats, sent in the order given. */
+
+/* A group under `parentId`. enumResult (two bytes) receives 1, then 1 when the group was not yet
+ * recorded in the session, else 0. */
+ORVANTA_EXPORT void obrOnEnumGroup(const char* groupId, const char* parentId,
+                                   const char* recordLabel, const char* passText,
+                                   const float* transform, const char* recordNote,
+                                   uint8_t* enumResult);
+/* A component instance of `definitionId` under `parentId`. An unknown definition is first
+ * enumerated through the host's content callback (at once, on this thread), and again after the
+ * instance was sent if it is still unknown. An instance reported again under the same parent is
+ * removed and sent anew. */
+ORVANTA_EXPORT void obrOnEnumInstance(const char* instanceId, const char* parentId,
+                                      const char* recordLabel, const char* definitionId,
+                                      const char* passText, const float* transform,
+                                      const char* recordNote);
+/* A component definition; sent once per session. enumResult (two bytes) receives 1, 1. */
+ORVANTA_EXPORT void obrOnEnumComponentDef(const char* definitionId, const char* defText,
+                                          bool defFlag, const char* defNote, uint8_t* enumResult);
+/* A layer; the one whose id reads as the integer 0 (or not as a number) is the default layer. */
+ORVANTA_EXPORT void obrOnEnumLayers(const char* layerId, bool layerFlag, int32_t layerValue);
+/* The colour-by-layer display mode; stored also before obrInitialize. A new model or a session
+ * clear turns it off. */
+ORVANTA_EXPORT void obrSetLayersColorMode(bool enabled);
+ORVANTA_EXPORT bool obrIsColorByLayer(void);
+
+/* The enumeration bracket around a walk of the whole model: the render window holds what arrives
+ * in between and applies it at once when the bracket closes. Brackets nest. */
+ORVANTA_EXPORT void obrEnumerationProcessStarted(void);
+/* Closes one bracket; after it the host's set-attribute callback receives, at its next
+ * obrCheckMessages, "ExecuteAction" with "SuspendScene", "EnumEntityMeshes" with each entity whose
+ * meshes need exporting again (their material's texture size changed), then "ResumeScene". A
+ * completion without an open bracket does nothing. */
+ORVANTA_EXPORT void obrEnumerationProcessCompleted(void);
+/* The host's progress, stored as given. */
+ORVANTA_EXPORT void obrModelEnumerationProcessStatus(int32_t percent);
+ORVANTA_EXPORT int32_t obrCurrentModelEnumPercent(void);
+/* Whether the render window holds the scene (a bracket or a session clear is open). */
+ORVANTA_EXPORT bool obrIsSceneSuspended(void);
+
+/* Changes after the export. `table` is 0 for the content table, 1 for the placement table. */
+
+/* With a non-zero mode, tells the render window the entity is gone from `parentId` (when not
+ * empty) or from each recorded parent; "Model" is always removed once. With mode 0 only forgets
+ * the entity's parents. An entity left without parents is no longer in the session. Ids not in
+ * the session are ignored, except "Model". */
+ORVANTA_EXPORT void obrRemoveEntity(const char* id, const char* parentId, int32_t mode,
+                                    int32_t table, bool forUpdate);
+/* Forgets the first recorded parent equal to parentId; the table comes before the parent. */
+ORVANTA_EXPORT void obrRemoveEntityFromParent(const char* id, int32_t table, const char* parentId);
+/* Forgets a mesh of its owner entity (the owner read from the mesh id). */
+ORVANTA_EXPORT void obrRemoveMeshInEntity(const char* meshId);
+/* Hides the entity in the render window, once; registers it when unknown. */
+ORVANTA_EXPORT void obrOnEnumHiddenEntity(const char* id);
+/* Shows every hidden entity again, in ascending id order: its content is enumerated through the
+ * host's content callback first (posted when called off the host thread). */
+ORVANTA_EXPORT void obrResetHiddenEntities(void);
+/* A per-entity event; resultFlags (two bytes) and resultFlag (one byte) receive 0 or 1 as the
+ * event kind says, and stay untouched for unknown kinds. */
+ORVANTA_EXPORT void obrEntityMessage(int32_t messageKind, const char* id, const char* typeName,
+                                     const char* parentId, uint8_t* resultFlags,
+                                     uint8_t* resultFlag);
+/* A model event; kinds 0 and 1 (new or opened model) reset the session and clear the render
+ * window's scene. The title is not used. */
+ORVANTA_EXPORT void obrModelMessage(int32_t messageKind, const char* title, uint8_t* resultFlags,
+                                    uint8_t* resultFlag);
+/* Clears the session inside one "Clear" transaction. Full: every entity forgotten but the model
+ * roots, the render window's scene cleared and the per-scene render settings sent again; the two
+ * other flags are then ignored. Partial: the meshes of every entity removed from the render window
+ * (removeMeshes) and/or every entity's parents forgotten (clearParents), entities kept. */
+ORVANTA_EXPORT void obrClearSession(bool full, bool clearParents, bool removeMeshes);
+
 #ifdef __cplusplus
 }
 #endif
 
-/* The one export with a C++ parameter, still under its undecorated name; seen only by C++ code
- * built against Qt 5. The caller must use the same Qt 5 as the plug-in, since the string's layout
- * crosses the boundary. Stores the text `value` under `key` and writes the store through, when the
- * store is writable; the export takes over the string and releases it before it returns, stored
- * or not. */
+/* The exports with Qt parameters, still under their undecorated names; seen only by C++ code built
+ * against Qt 5. The caller must use the same Qt 5 as the plug-in, since the containers' layout
+ * crosses the boundary. Each takes its arguments by value: the export owns its copies, which
+ * share their data with the caller's until either side changes them. */
 #if defined(__cplusplus) && defined(__has_include)
-#if __has_include(<QString>)
+#if __has_include(<QString>) && __has_include(<QVector>)
 #include <QString>
+#include <QVector>
+
+/* Stores the text `value` under `key` and writes the store through, when the store is writable. */
 extern "C" ORVANTA_EXPORT void obrSetAppSettingStr(const char* key, QString value);
+
+/* One remembered per-scene render setting: an attribute of the owner "Camera". */
+struct ObrSessionAttribute {
+    QString owner;
+    QString dictionary;
+    QString key;
+    QString value;
+};
+/* Replaces the remembered per-scene render settings by `records`, in their order. They live as
+ * long as the plug-in; obrSetMissingSceneValues sends them. May be called before obrInitialize. */
+extern "C" ORVANTA_EXPORT void obrSetDefaultSessionAttributes(QVector<ObrSessionAttribute> records);
 #endif
 #endif
 

@@ -10,6 +10,8 @@
 #include "plugin/lifecycle/app_settings.h"
 #include "plugin/lifecycle/plugin_folders.h"
 #include "plugin/requests/request_trampolines.h"
+#include "plugin/session/scene_session.h"
+#include "plugin/session/session_reset.h"
 
 namespace orvanta {
 
@@ -29,7 +31,8 @@ void startPlugin(const StartupArguments& arguments) {
     // The render window is started with the session folder as its working directory.
     QDir().mkpath(QString::fromUtf8(state.sessionFolder));
 
-    // The session registry reset (plugin/session/) goes here.
+    // The session starts from an empty model: the two model roots and nothing else.
+    resetSession(sceneSession());
 
     setContentLibraryFolder(resolveContentLibraryFolder(*state.appSettings));
 

@@ -2,11 +2,15 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QStringList>
 #include <QtGlobal>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
+#include <utility>
 
 namespace orvanta::render_window {
 namespace {
@@ -14,6 +18,8 @@ namespace {
 // Entity ids, comma-separated, whose content the window asks the host for once the plug-in is
 // ready.
 constexpr char kRequestsVariable[] = "ORVANTA_RENDER_REQUESTS";
+// The message type of a section plane's removal, which the receiver hands to onSetSectionPlane().
+constexpr char kRemoveSectionPlaneType[] = "remCutP";
 
 QString text(const char* utf8) {
     return QString::fromUtf8(utf8 ? utf8 : "");
@@ -21,6 +27,32 @@ QString text(const char* utf8) {
 
 QString flag(bool value) {
     return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+// Nine significant digits: read back, the text gives the same float.
+QString number(float value) {
+    return QString::number(static_cast<double>(value), 'g', 9);
+}
+
+QString vectorText(const std::array<float, 3>& values) {
+    return QStringLiteral("%1,%2,%3").arg(number(values[0]), number(values[1]), number(values[2]));
+}
+
+QString describePlane(const SceneSectionPlane& plane) {
+    return QStringLiteral("active=%1 first=%2 second=%3 caps=%4 capsValue=%5")
+        .arg(flag(plane.active), vectorText(plane.first), vectorText(plane.second),
+             flag(plane.capsOn))
+        .arg(plane.capsValue);
+}
+
+// "[<number> <plane>] ...", by ascending number, or "(none)".
+QString describePlanes(const std::map<int, SceneSectionPlane>& planes) {
+    if (planes.empty())
+        return QStringLiteral("(none)");
+    QStringList parts;
+    for (const auto& [planeNumber, plane] : planes)
+        parts << QStringLiteral("[%1 %2]").arg(planeNumber).arg(describePlane(plane));
+    return parts.join(QLatin1Char(' '));
 }
 
 // The one string of an "echo" payload: its 64-bit little-endian byte length, then its bytes.
@@ -64,7 +96,11 @@ void RenderWindow::onMessage(const char* type, const void* data, long size) {
     else if (name == "echo")
         m_log.line(
             QStringLiteral("echo text=%1 (the receiver answers it)").arg(echoText(data, size)));
+    // Only the receiver's call for this very message can reach onSetSectionPlane(); a held
+    // message comes back through here when its transaction ends.
+    m_removingSectionPlane = name == kRemoveSectionPlaneType;
     XelRemoteRenderReceiver::onMessage(type, data, size);
+    m_removingSectionPlane = false;
 }
 
 void RenderWindow::onChannelConnected() {
@@ -115,10 +151,14 @@ void RenderWindow::onSetCamera(float v1, float v2, float v3, float, float, float
                    .arg(count));
 }
 
-void RenderWindow::onSetSunLight(int p1, float, float, float, float, int p6, float, float, float) {
+void RenderWindow::onSetSunLight(int p1, float p2, float p3, float p4, float p5, int p6, float p7,
+                                 float p8, float p9) {
+    m_store.setLight({p1, p2, p3, p4, p5, p6, p7, p8, p9});
     const int count = m_scene.add(SceneTally::SunLight);
-    m_log.line(
-        QStringLiteral("onSetSunLight p1=%1 p6=%2 (sun lights %3)").arg(p1).arg(p6).arg(count));
+    m_log.line(QStringLiteral("onSetSunLight values=%1,%2,%3,%4,%5,%6,%7,%8,%9 (sun lights %10)")
+                   .arg(QString::number(p1), number(p2), number(p3), number(p4), number(p5),
+                        QString::number(p6), number(p7), number(p8), number(p9))
+                   .arg(count));
 }
 
 void RenderWindow::onRemoveEntity(const char* entityId, const char* parentId, bool contentTable,
@@ -131,6 +171,7 @@ void RenderWindow::onRemoveEntity(const char* entityId, const char* parentId, bo
 }
 
 void RenderWindow::onRemoveEntityMeshes(const char* entityId) {
+    m_store.removeEntityMeshes(text(entityId));
     const int count = m_scene.add(SceneTally::MeshRemoval);
     m_log.line(QStringLiteral("onRemoveEntityMeshes entity=%1 (mesh removals %2)")
                    .arg(text(entityId))
@@ -138,22 +179,30 @@ void RenderWindow::onRemoveEntityMeshes(const char* entityId) {
 }
 
 void RenderWindow::onClearSession() {
+    m_store.clearScene();
     m_scene.clearScene();
     m_log.line(QStringLiteral("onClearSession"));
 }
 
-void RenderWindow::onAddMesh(const char* meshId, const char* entityId, const char*, const float*,
-                             const float*, const float*, const float*, const bool*, const int*,
+void RenderWindow::onAddMesh(const char* meshId, const char* entityId, const char* meshLabel,
+                             const float* positions, const float* normals, const float* frontUVs,
+                             const float* backUVs, const bool* vertexFlags, const int* indices,
                              int indexCount, int vertexCount, const char* frontMaterial,
                              const char* backMaterial) {
+    SceneMesh mesh =
+        SceneMesh::fromArrays(meshLabel, positions, normals, frontUVs, backUVs, vertexFlags,
+                              indices, indexCount, vertexCount, frontMaterial, backMaterial);
+    // One pass over the placeholders, so that a text holding "%1" stays as it is.
+    const QString line =
+        QStringLiteral(
+            "onAddMesh mesh=%1 entity=%2 vertices=%3 indices=%4 front=%5 back=%6 "
+            "label=%7 sha256=%8")
+            .arg(text(meshId), text(entityId), QString::number(mesh.vertexCount),
+                 QString::number(mesh.indexCount), mesh.frontMaterial, mesh.backMaterial,
+                 mesh.label, QString::fromLatin1(meshDigest(mesh)));
+    m_store.addMesh(text(entityId), text(meshId), std::move(mesh));
     const int count = m_scene.add(SceneTally::Mesh);
-    m_log.line(QStringLiteral("onAddMesh mesh=%1 entity=%2 vertices=%3 indices=%4 front=%5 back=%6 "
-                              "(meshes %7)")
-                   .arg(text(meshId), text(entityId))
-                   .arg(vertexCount)
-                   .arg(indexCount)
-                   .arg(text(frontMaterial), text(backMaterial))
-                   .arg(count));
+    m_log.line(line + QStringLiteral(" (meshes %1)").arg(count));
 }
 
 void RenderWindow::onAddGroup(const char* groupId, const char* parentId, const char*, const char*,
@@ -180,14 +229,18 @@ void RenderWindow::onAddComponentDef(const char* definitionId, const char*, bool
                    .arg(count));
 }
 
-void RenderWindow::onAddMaterial(const char* materialId, const char* materialName, const char*,
-                                 int intValue, float floatValue, const char*) {
+void RenderWindow::onAddMaterial(const char* materialId, const char* materialName,
+                                 const char* detailText, int intValue, float floatValue,
+                                 const char* extraText) {
+    const SceneMaterial material{text(materialName), text(detailText), intValue, floatValue,
+                                 text(extraText)};
+    m_store.addMaterial(text(materialId), material);
     const int count = m_scene.add(SceneTally::Material);
-    m_log.line(QStringLiteral("onAddMaterial material=%1 name=%2 int=%3 float=%4 (materials %5)")
-                   .arg(text(materialId), text(materialName))
-                   .arg(intValue)
-                   .arg(floatValue)
-                   .arg(count));
+    m_log.line(QStringLiteral("onAddMaterial material=%1 name=%2 detail=%3 int=%4 float=%5 "
+                              "extra=%6 (materials %7)")
+                   .arg(text(materialId), material.name, material.detailText,
+                        QString::number(intValue), number(floatValue), material.extraText,
+                        QString::number(count)));
 }
 
 void RenderWindow::onAddLayer(const char* layerId, bool layerFlag, bool defaultLayer,
@@ -200,6 +253,7 @@ void RenderWindow::onAddLayer(const char* layerId, bool layerFlag, bool defaultL
 
 void RenderWindow::onDictionaryMessage(const char* owner, const char* dictionary, const char* key,
                                        const char* value) {
+    m_store.addDictionaryMessage({text(owner), text(dictionary), text(key), text(value)});
     const int count = m_scene.add(SceneTally::Dictionary);
     m_log.line(QStringLiteral("onDictionaryMessage owner=%1 dictionary=%2 key=%3 value=%4 "
                               "(dictionary messages %5)")
@@ -300,15 +354,26 @@ void RenderWindow::onSetEntityVisible(const char* entityId, const char* recordLa
                    .arg(count));
 }
 
-void RenderWindow::onSetSectionPlane(int planeNumber, float, float, float, float, float, float,
-                                     bool active, bool capsOn, int capsValue) {
+void RenderWindow::onSetSectionPlane(int planeNumber, float firstX, float firstY, float firstZ,
+                                     float secondX, float secondY, float secondZ, bool active,
+                                     bool capsOn, int capsValue) {
     const int count = m_scene.add(SceneTally::SectionPlane);
-    m_log.line(QStringLiteral("onSetSectionPlane plane=%1 active=%2 caps=%3 capsValue=%4 "
-                              "(section plane changes %5)")
-                   .arg(planeNumber)
-                   .arg(flag(active), flag(capsOn))
-                   .arg(capsValue)
-                   .arg(count));
+    if (m_removingSectionPlane) {
+        m_store.removeSectionPlane(planeNumber);
+        m_log.line(QStringLiteral("onSetSectionPlane plane=%1 removed (section plane changes %2)")
+                       .arg(planeNumber)
+                       .arg(count));
+    } else {
+        const SceneSectionPlane plane{
+            active, {firstX, firstY, firstZ}, {secondX, secondY, secondZ}, capsOn, capsValue};
+        m_store.setSectionPlane(planeNumber, plane);
+        m_log.line(QStringLiteral("onSetSectionPlane plane=%1 %2 (section plane changes %3)")
+                       .arg(planeNumber)
+                       .arg(describePlane(plane))
+                       .arg(count));
+    }
+    m_log.line(
+        QStringLiteral("section planes now: %1").arg(describePlanes(m_store.sectionPlanes())));
 }
 
 void RenderWindow::onSetLanguage(const char* language) {

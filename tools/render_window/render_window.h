@@ -1,9 +1,12 @@
 // The reference render window: the render link's receiving side with every handler written down.
 // Asked to through ORVANTA_RENDER_REQUESTS, it also sends a few host requests once the plug-in is
 // ready.
-// Each handler logs one line (its name and key fields) and counts what it got; the render state
-// is kept for the plug-in to read back, with the one-shot production-dialog request cleared once
-// handled. A viewer grows from here by giving the handlers a scene.
+// Each handler logs one line (its name and fields) and counts what it got. The scene content
+// (meshes, materials, section planes, the light, dictionary messages) is kept in a SceneStore, and
+// its log lines carry the values that arrived, meshes as a digest of their arrays, so that whoever
+// sent them can compare; after each section plane change the whole plane list is logged as
+// "section planes now: ...". The render state is kept for the plug-in to read back, with the
+// one-shot production-dialog request cleared once handled.
 #pragma once
 
 #include <QString>
@@ -13,6 +16,7 @@
 #include "XelRemoteRenderReceiver.h"
 #include "tools/render_window/render_log.h"
 #include "tools/render_window/render_state.h"
+#include "tools/render_window/scene_store.h"
 #include "tools/render_window/scene_tally.h"
 
 namespace orvanta::render_window {
@@ -41,7 +45,8 @@ public:
     void announce();
 
     // First stage of decoding, on the reader thread: logs the echoes (the receiver answers them
-    // itself) and the messages an open transaction holds, then hands everything on.
+    // itself) and the messages an open transaction holds, notes whether the message is a section
+    // plane's removal (which reaches onSetSectionPlane() like a plane), then hands everything on.
     void onMessage(const char* type, const void* data, long size) override;
     // Reader thread.
     void onChannelConnected() override;
@@ -92,6 +97,8 @@ protected:
                     bool dockedWindowsMode, long long renderWindowParent) override;
     void onSaveRequested() override;
     void onSetEntityVisible(const char* entityId, const char* recordLabel, bool visible) override;
+    // A plane, or, for a removal message, the removal of the plane at `planeNumber`, the later
+    // planes moving up one number.
     void onSetSectionPlane(int planeNumber, float firstX, float firstY, float firstZ, float secondX,
                            float secondY, float secondZ, bool active, bool capsOn,
                            int capsValue) override;
@@ -111,11 +118,14 @@ private:
     RenderLog& m_log;
     RenderStateStore m_state;
     SceneTally m_scene;
+    SceneStore m_store;
     std::atomic<bool> m_announced{false};
     std::atomic<bool> m_pluginReady{false};
     std::atomic<bool> m_exiting{false};
     // Reader thread only: a transaction is open, so the receiver holds what arrives.
     bool m_transactionOpen = false;
+    // Reader thread only: the message being handled is a section plane's removal.
+    bool m_removingSectionPlane = false;
 };
 
 }  // namespace orvanta::render_window

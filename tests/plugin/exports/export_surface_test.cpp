@@ -53,6 +53,37 @@ const char* const kExports[] = {
     "obrSkpExecuteCustomAction",
     "obrCheckMessages",
     "obrPendingMessagesCount",
+    // Scene content.
+    "obrOnEnumMesh",
+    "obrOnEnumMaterials",
+    "obrGetMaterialName",
+    "obrEnumSectionPlane",
+    "obrSetSectionCaps",
+    "obrEnumShadowsInfo",
+    "obrSetMissingSceneValues",
+    "obrSetDefaultSessionAttributes",
+    // Hierarchy.
+    "obrOnEnumGroup",
+    "obrOnEnumInstance",
+    "obrOnEnumComponentDef",
+    "obrOnEnumLayers",
+    "obrSetLayersColorMode",
+    "obrIsColorByLayer",
+    // Enumeration bracket.
+    "obrEnumerationProcessStarted",
+    "obrEnumerationProcessCompleted",
+    "obrModelEnumerationProcessStatus",
+    "obrCurrentModelEnumPercent",
+    "obrIsSceneSuspended",
+    // Changes and session clear.
+    "obrRemoveEntity",
+    "obrRemoveEntityFromParent",
+    "obrRemoveMeshInEntity",
+    "obrOnEnumHiddenEntity",
+    "obrResetHiddenEntities",
+    "obrEntityMessage",
+    "obrModelMessage",
+    "obrClearSession",
 };
 
 TEST(ExportSurface, EveryExportResolvesByItsUndecoratedName) {

@@ -1,0 +1,145 @@
+#include "plugin/export/hierarchy_export.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+#include "plugin/export/render_output.h"
+#include "plugin/requests/host_request_queue.h"
+#include "plugin/session/entity_changes.h"
+#include "plugin/session/scene_session.h"
+
+namespace orvanta {
+namespace {
+
+QString hostText(const char* text) {
+    return QString::fromUtf8(text ? text : "");
+}
+
+// The 16 floats of a transform as they travel: in the caller's order, unchanged.
+class TransformCopy {
+public:
+    explicit TransformCopy(const float* transform) : m_given(transform != nullptr) {
+        if (m_given)
+            std::copy(transform, transform + 16, m_values.begin());
+    }
+    const float* data() const { return m_given ? m_values.data() : nullptr; }
+
+private:
+    bool m_given;
+    std::array<float, 16> m_values{};
+};
+
+bool definitionKnown(SceneSession& session, const QString& definitionId) {
+    RegistryGuard guard(session.registry.lock());
+    return session.registry.entityExists(definitionId, EntityTable::Content);
+}
+
+void storeNoteAndLabel(EntityRegistry& registry, const QString& id, const char* note,
+                       const char* label) {
+    RegistryGuard guard(registry.lock());
+    registry.setRecordNote(id, hostText(note));
+    registry.setRecordLabel(id, hostText(label));
+}
+
+}  // namespace
+
+void exportGroup(SceneSession& session, const GroupReport& group, std::uint8_t* enumResult,
+                 RenderOutput* output) {
+    if (!output)
+        return;
+    const QString id = hostText(group.groupId);
+    const QString parent = hostText(group.parentId);
+    EntityRegistry& registry = session.registry;
+    {
+        RegistryGuard guard(registry.lock());
+        const bool known = registry.entityExists(id, EntityTable::Content);
+        if (enumResult) {
+            enumResult[0] = 1;
+            enumResult[1] = !known;
+        }
+        if (!registry.isEntityParented(id, std::nullopt, EntityTable::Content))
+            registry.addEntityToParent(id, std::nullopt, EntityTable::Content);
+        if (!registry.isEntityParented(id, parent, EntityTable::Placement))
+            registry.addEntityToParent(id, parent, EntityTable::Placement);
+    }
+    storeNoteAndLabel(registry, id, group.recordNote, group.recordLabel);
+    const TransformCopy transform(group.transform);
+    output->addGroup(group.groupId, group.parentId, group.recordLabel, group.passText,
+                     transform.data(), group.recordNote);
+}
+
+void exportInstance(SceneSession& session, const InstanceReport& instance, RenderOutput* output) {
+    if (!output)
+        return;
+    const QString id = hostText(instance.instanceId);
+    const QString parent = hostText(instance.parentId);
+    const QString definition = hostText(instance.definitionId);
+    const QByteArray definitionText = definition.toUtf8();
+    EntityRegistry& registry = session.registry;
+    if (!definitionKnown(session, definition))
+        session.enumerateContent(definitionText.constData(), RunNow);
+
+    bool placed = false;
+    {
+        RegistryGuard guard(registry.lock());
+        placed = registry.isEntityParented(id, parent, EntityTable::Placement);
+    }
+    if (placed) {
+        if (!output->isProxyEntity(id.toUtf8().constData())) {
+            removeEntity(session, id, parent, 2, 1, true, output);
+            RegistryGuard guard(registry.lock());
+            registry.addEntityToParent(id, parent, EntityTable::Placement);
+        }
+    } else {
+        RegistryGuard guard(registry.lock());
+        registry.addEntityToParent(id, parent, EntityTable::Placement);
+    }
+    {
+        RegistryGuard guard(registry.lock());
+        if (!registry.isEntityParented(definition, id, EntityTable::Content))
+            registry.addEntityToParent(definition, id, EntityTable::Content);
+    }
+    storeNoteAndLabel(registry, id, instance.recordNote, instance.recordLabel);
+    const TransformCopy transform(instance.transform);
+    output->addInstance(instance.instanceId, instance.parentId, instance.definitionId,
+                        instance.recordLabel, instance.passText, transform.data(),
+                        instance.recordNote);
+    if (!definitionKnown(session, definition))
+        session.enumerateContent(definitionText.constData(), RunNow);
+}
+
+void exportComponentDef(SceneSession& session, const ComponentDefReport& definition,
+                        std::uint8_t* enumResult, RenderOutput* output) {
+    if (!output)
+        return;
+    const QString id = hostText(definition.definitionId);
+    bool known = false;
+    {
+        RegistryGuard guard(session.registry.lock());
+        known = session.registry.entityExists(id, EntityTable::Content);
+        if (enumResult)
+            enumResult[0] = enumResult[1] = 1;
+        if (!known)
+            session.registry.addEntityToParent(id, std::nullopt, EntityTable::Content);
+    }
+    if (!known)
+        output->addComponentDef(definition.definitionId, definition.defText, definition.defFlag,
+                                definition.defNote);
+}
+
+void exportLayer(const char* layerId, bool layerFlag, int layerValue, RenderOutput* output) {
+    if (output)
+        output->addLayer(layerId, layerFlag, layerValue, entityKeyOf(hostText(layerId)) == 0);
+}
+
+void setLayersColorMode(SceneSession& session, bool enabled, RenderOutput* output) {
+    session.colorByLayer = enabled;
+    if (output)
+        output->sendDictionaryMessage("App", "obrSetLayersColorMode", "Data",
+                                      enabled ? "true" : "false");
+}
+
+}  // namespace orvanta

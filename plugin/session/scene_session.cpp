@@ -1,0 +1,14 @@
+#include "plugin/session/scene_session.h"
+
+#include "plugin/requests/host_request_queue.h"
+
+namespace orvanta {
+
+SceneSession& sceneSession() {
+    static SceneSession* const session =
+        new SceneSession(sessionRegistry(), hostRequestQueue(),
+                         [](const char* entityId, int mode) { enumEntityContent(entityId, mode); });
+    return *session;
+}
+
+}  // namespace orvanta

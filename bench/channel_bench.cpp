@@ -41,9 +41,14 @@
 #include <thread>
 
 #include "XelInterProcessMessagesManager.h"
+#include "bench/bench_support.h"
 #include "render_link/channel/message_channel.h"
 
 namespace {
+
+using xel::bench::get64;
+using xel::bench::isType;
+using xel::bench::put64;
 
 using Clock = std::chrono::steady_clock;
 using xel::MessageChannel;
@@ -52,16 +57,6 @@ constexpr std::size_t kBulkBytes = std::size_t(64) << 20;
 constexpr std::size_t kSmallBytes = 64;
 constexpr std::uint64_t kBatchMessages = 16384;  // small messages per flood iteration
 constexpr auto kAnswerTimeout = std::chrono::seconds(60);
-
-std::uint64_t get64(const void* at) {
-    std::uint64_t value;
-    std::memcpy(&value, at, 8);
-    return value;
-}
-
-void put64(void* at, std::uint64_t value) {
-    std::memcpy(at, &value, 8);
-}
 
 // A value that the channel's reader thread publishes and another thread waits for.
 class Published {
@@ -87,10 +82,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
 };
-
-bool isType(const char* type, const char* expected) {
-    return std::strcmp(type, expected) == 0;
-}
 
 // ---- The peer process. ----------------------------------------------------------------------
 

@@ -69,6 +69,7 @@
 #include "XelInterProcessMessagesManager.h"
 #include "XelRemoteRenderReceiver.h"
 #include "XelRemoteRenderSender.h"
+#include "bench/bench_support.h"
 #include "platform/process_watch.h"
 #include "plugin/export/mesh_export.h"
 #include "plugin/export/render_output.h"
@@ -76,6 +77,10 @@
 #include "render_link/launch_environment.h"
 
 namespace {
+
+using xel::bench::get64;
+using xel::bench::isType;
+using xel::bench::put64;
 
 using Clock = std::chrono::steady_clock;
 
@@ -87,20 +92,6 @@ constexpr char kOwner[] = "Model";
 constexpr char kMaterial[] = "Steel";  // sent as the front material, with an empty back
 // "mesh-" and 13 digits: see the header comment.
 constexpr std::size_t kMeshIdBytes = 5 + 13 + 1;
-
-std::uint64_t get64(const void* at) {
-    std::uint64_t value;
-    std::memcpy(&value, at, 8);
-    return value;
-}
-
-void put64(void* at, std::uint64_t value) {
-    std::memcpy(at, &value, 8);
-}
-
-bool isType(const char* type, const char* expected) {
-    return std::strcmp(type, expected) == 0;
-}
 
 // What both processes compute from a mesh, the window from what arrived and the benchmark from
 // what it sent: the owner, the counts, the first and last element of every array (floats as bit

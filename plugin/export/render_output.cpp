@@ -103,6 +103,21 @@ void SenderOutput::setLoadingModel(bool loading) {
     m_sender.setLoadingModel(loading);
 }
 
+void SenderOutput::setCamera(float v1, float v2, float v3, float v4, float v5, float v6, float v7,
+                             float v8, float v9, bool flag1, bool flag2, float v10, float v11,
+                             float v12, float v13, const char* sceneName) {
+    m_sender.setCamera(v1, v2, v3, v4, v5, v6, v7, v8, v9, flag1, flag2, v10, v11, v12, v13,
+                       sceneName);
+}
+
+void SenderOutput::invalidateRender() {
+    m_sender.invalidateRender();
+}
+
+void SenderOutput::echo(const char* text) {
+    m_sender.echo(text);
+}
+
 PluginOutput::PluginOutput() {
     if (XelRemoteRenderSender* sender = renderSender())
         m_output.emplace(*sender);

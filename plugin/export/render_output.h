@@ -51,6 +51,11 @@ public:
     virtual void endTransaction(bool abort) = 0;
     virtual bool transactionInProgress() const = 0;
     virtual void setLoadingModel(bool loading) = 0;
+    virtual void setCamera(float v1, float v2, float v3, float v4, float v5, float v6, float v7,
+                           float v8, float v9, bool flag1, bool flag2, float v10, float v11,
+                           float v12, float v13, const char* sceneName) = 0;
+    virtual void invalidateRender() = 0;
+    virtual void echo(const char* text) = 0;
 };
 
 // The output over one sender, which must outlive it.
@@ -90,6 +95,11 @@ public:
     void endTransaction(bool abort) override;
     bool transactionInProgress() const override;
     void setLoadingModel(bool loading) override;
+    void setCamera(float v1, float v2, float v3, float v4, float v5, float v6, float v7, float v8,
+                   float v9, bool flag1, bool flag2, float v10, float v11, float v12, float v13,
+                   const char* sceneName) override;
+    void invalidateRender() override;
+    void echo(const char* text) override;
 
 private:
     XelRemoteRenderSender& m_sender;

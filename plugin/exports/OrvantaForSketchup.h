@@ -5,6 +5,7 @@
 #ifndef ORVANTA_FOR_SKETCHUP_H
 #define ORVANTA_FOR_SKETCHUP_H
 
+#include <stddef.h>
 #include <stdint.h>
 #ifndef __cplusplus
 #include <stdbool.h>
@@ -76,8 +77,104 @@ ORVANTA_EXPORT void obrClearLog(void);
 ORVANTA_EXPORT void obrEnumModelInfo(void);
 
 /* Units, hashes and small utilities. */
+
+/* The text hash: 0 for the empty text, else h = 5381 and h = h * 33 + b for each byte b read as a
+ * signed 8-bit value, modulo 2^32. The two names are one operation. Any thread. */
 ORVANTA_EXPORT uint32_t obrSkpStringHash(const char* text);
 ORVANTA_EXPORT uint32_t obrComputeStringHash(const char* text);
+/* The text hash of the file's bytes in standard Base64; 0 for a missing, empty or unreadable
+ * file. Reads the whole file. Any thread. */
+ORVANTA_EXPORT uint32_t obrSkpFileHash(const char* path);
+/* Inches to the unit "in", "ft", "mm", "cm" or "m" (names compared exactly, not trimmed; "" and
+ * null mean inches; any other name leaves the value). */
+ORVANTA_EXPORT double obrConvertLengthFromInches(double inches, const char* unit);
+/* A length in `unit` to inches; the unit name is trimmed, and null means the model's length
+ * unit. Metres go through centimetres: value * 100 / 2.54. */
+ORVANTA_EXPORT double obrConvertLengthToInches(double value, const char* unit);
+/* The model's length unit as its attributes gave it; "" before. The text stays valid until the
+ * next call. */
+ORVANTA_EXPORT const char* obrGetSkpLenghtUnit(void);
+/* A zero-filled block of `count` integers (one for 0) that the caller owns until it hands it to
+ * obrDestroyIntRef; null for a negative count. */
+ORVANTA_EXPORT int32_t* obrCreateIntRef(int32_t count);
+/* Releases a block of obrCreateIntRef; null is ignored. */
+ORVANTA_EXPORT void obrDestroyIntRef(int32_t* block);
+/* The model's location, as its attributes gave it; 0 and false before. */
+ORVANTA_EXPORT float obrModelLatitude(void);
+ORVANTA_EXPORT float obrModelLongitude(void);
+ORVANTA_EXPORT int32_t obrModelTimestamp(void);
+ORVANTA_EXPORT bool obrModelUseGeoreference(void);
+
+/* Windows of the render window program. The setters and the actions need obrInitialize (they do
+ * nothing before) and the queries answer false before it, unless noted. Window handles are
+ * native handles carried as integers. */
+ORVANTA_EXPORT void obrShowWindow(void);
+ORVANTA_EXPORT void obrHideWindow(void);
+ORVANTA_EXPORT bool obrIsWindowVisible(void);
+ORVANTA_EXPORT void obrShowRenderWindow(void);
+ORVANTA_EXPORT void obrHideRenderWindow(void);
+ORVANTA_EXPORT bool obrIsRenderWindowVisible(void);
+ORVANTA_EXPORT void obrShowMaterialsDialog(void);
+ORVANTA_EXPORT void obrHideMaterialsDialog(void);
+ORVANTA_EXPORT bool obrIsMaterialsDialogVisible(void);
+ORVANTA_EXPORT void obrShowImagesDialog(void);
+ORVANTA_EXPORT void obrHideImagesDialog(void);
+ORVANTA_EXPORT void obrShowProdutionDialog(void);
+/* Always false. */
+ORVANTA_EXPORT bool obrIsProductionWindowVisible(void);
+/* Brings the host's main window forward (where the system lets a program ask for it), then shows
+ * the settings window and the render window. */
+ORVANTA_EXPORT void obrActivateWindows(void);
+/* Hides every window of the render window program, keeping the docked mode and, when embedded,
+ * the parent window. */
+ORVANTA_EXPORT void obrHideAllWindows(void);
+/* Mode 0 embeds the render window into the parent window (once a parent handle is known); any
+ * other value lets it float. The getter answers 0 (embedded) or 1; 1 until mode 0 is set. */
+ORVANTA_EXPORT void obrSetRenderWindowMode(int32_t mode);
+ORVANTA_EXPORT int32_t obrRenderWindowMode(void);
+/* Mode 0 docks the program's windows; any other value lets them float. The getter answers 0 or 1.
+ */
+ORVANTA_EXPORT void obrSetWindowMode(int32_t mode);
+ORVANTA_EXPORT int32_t obrWindowMode(void);
+/* Stores the parent window handle (also before obrInitialize) and, while embedded, hands it to
+ * the render window. */
+ORVANTA_EXPORT void obrSetParentWindowHandle(int64_t handle);
+/* Both answer the parent window handle. */
+ORVANTA_EXPORT int64_t obrGetWindowHandle(void);
+ORVANTA_EXPORT int64_t obrParentWindowHandle(void);
+ORVANTA_EXPORT int64_t obrMainSkpWindowHandle(void);
+/* The id of the process that made `window`, a native window handle as a pointer-sized value; for
+ * 0 the calling thread's active window (else the foreground window), or its owner when it has one.
+ * 0 when the window is invalid, and always 0 where the system offers no window to ask (Linux
+ * without a window system of its own). */
+ORVANTA_EXPORT uint64_t obrGetWindowOwnerProcess(intptr_t window);
+
+/* The content library and its material gallery. */
+
+/* The content library folder, UTF-8 and wide. Valid until the folder changes. */
+ORVANTA_EXPORT const char* obrContentLibraryFolder(void);
+ORVANTA_EXPORT const wchar_t* obrContentLibraryFolderW(void);
+/* Moves the content library to an existing folder (an empty or missing one is ignored) and
+ * remembers it in the settings. The UTF-8 variant also tells the render window; the wide one does
+ * not. */
+ORVANTA_EXPORT void obrSetContentLibraryFolder(const char* folder);
+ORVANTA_EXPORT void obrSetContentLibraryFolderW(const wchar_t* folder);
+/* The plug-in folder. */
+ORVANTA_EXPORT const wchar_t* obrGetLibraryPath(void);
+/* The session folder, where texture files go. */
+ORVANTA_EXPORT const char* obrGetTexturesPath(void);
+/* Records the gallery material whose ".xml" file is `materialFile`, as its path relative to the
+ * library's Materials folder without ".xml", and tells the render window the file. */
+ORVANTA_EXPORT void obrSetSelectedGalleryMaterial(const char* materialFile);
+ORVANTA_EXPORT const char* obrGetSelectedGalleryMaterial(void);
+/* Copies the picture of gallery material `material` (else the session folder's "selected.jpg",
+ * when there is no such material picture) into the session folder as `textureName` + ".jpg",
+ * replacing an older file, and answers its path; "" when there is no picture or textureName is
+ * empty. The text stays valid until the next call. */
+ORVANTA_EXPORT const char* obrGetGalleryMaterialTexture(const char* material,
+                                                        const char* textureName);
+/* Asks the render window to export its scene to `file`. */
+ORVANTA_EXPORT void obrExportMI(const char* file);
 
 /* The exports of the session entity registry. Host thread only; none reports a failure. `id` names
  * an entity by its id text: decimal digits, or "Model" for the model root; texts that read as the
@@ -127,13 +224,17 @@ ORVANTA_EXPORT bool obrIsMesh(const char* id);
 
 /* Asks the host to enumerate the entity's content. The second argument is not used. */
 ORVANTA_EXPORT void obrSkpEnumEntityContent(const char* entityId, bool unused, int mode);
-/* Asks the host to enumerate the attributes of `owner` in `dictionary`. */
+/* Asks the host to enumerate the attributes of `owner` in `dictionary`. A posted request first
+ * forwards the cached Base64 attributes of that dictionary to the render window, while Base64
+ * attributes are received. */
 ORVANTA_EXPORT void obrSkpEnumEntityAttributes(const char* owner, const char* dictionary, int mode);
 /* Asks the host to export a texture. */
 ORVANTA_EXPORT void obrSkpExportTexture(const char* first, const char* second, int mode);
 /* Asks the host to set an attribute, or, with the owner "ExecuteAction", to run an action. A
  * posted request for the same owner, dictionary and key replaces the pending one whatever its
- * value. */
+ * value. An owner beginning with "%" only edits the remembered per-scene render settings (owner
+ * without the "%"). Except for actions, nothing happens while the session is being reset or a
+ * model is loading, nor for a Base64 value equal to the cached one. */
 ORVANTA_EXPORT void obrSkpSetEntityAttribute(const char* owner, const char* dictionary,
                                              const char* key, const char* value, int mode);
 /* Asks the host to release a host-side pointer. A posted release replaces any pending one. */
@@ -228,7 +329,9 @@ ORVANTA_EXPORT void obrSetLayersColorMode(bool enabled);
 ORVANTA_EXPORT bool obrIsColorByLayer(void);
 
 /* The enumeration bracket around a walk of the whole model: the render window holds what arrives
- * in between and applies it at once when the bracket closes. Brackets nest. */
+ * in between and applies it at once when the bracket closes. Brackets nest here (each start needs
+ * its completion), but the render window holds one level only: it applies what it held at the
+ * first completion. */
 ORVANTA_EXPORT void obrEnumerationProcessStarted(void);
 /* Closes one bracket; after it the host's set-attribute callback receives, at its next
  * obrCheckMessages, "ExecuteAction" with "SuspendScene", "EnumEntityMeshes" with each entity whose
@@ -272,6 +375,51 @@ ORVANTA_EXPORT void obrModelMessage(int32_t messageKind, const char* title, uint
  * other flags are then ignored. Partial: the meshes of every entity removed from the render window
  * (removeMeshes) and/or every entity's parents forgotten (clearParents), entities kept. */
 ORVANTA_EXPORT void obrClearSession(bool full, bool clearParents, bool removeMeshes);
+
+/* The view. */
+
+/* The camera of the scene `sceneName`; the fifteen values are carried to the render window
+ * unchanged. The first report of a scene records it; a repeated report of the same scene while
+ * none of its camera attributes arrived re-sends the remembered per-scene render settings. */
+ORVANTA_EXPORT void obrSetCamera(float v1, float v2, float v3, float v4, float v5, float v6,
+                                 float v7, float v8, float v9, bool flag1, bool flag2, float v10,
+                                 float v11, float v12, float v13, const char* sceneName);
+/* The viewport, sent as the text of its thirteen values separated by ";" (floats with 6
+ * significant digits: 1.5, 0.25, 1.23457e+06). */
+ORVANTA_EXPORT void obrSetViewPort(int32_t i1, int32_t i2, float f1, float f2, float f3, float f4,
+                                   float f5, float f6, float f7, float f8, float f9, float f10,
+                                   float f11);
+/* The production view's switches: on for mode 1, resp. when enabled. Sent, with a new render, only
+ * when they change; stored also before obrInitialize. */
+ORVANTA_EXPORT void obrSetProductionAspectRatio(int32_t mode);
+ORVANTA_EXPORT void obrSetProductionPreviewEnabled(bool enabled);
+ORVANTA_EXPORT bool obrIsProductionAspectRatio(void);
+ORVANTA_EXPORT bool obrIsProductionPreviewEnabled(void);
+
+/* Attributes of the model, its entities and its scenes (owner "Camera"). */
+
+/* Whether the host should enumerate the attributes of `dictionary`: always, except a dictionary
+ * whose name ends in "Base64" (any letter case), which only while Base64 attributes are received.
+ */
+ORVANTA_EXPORT void obrOnEnumAttributeDictionariesCallback(const char* owner,
+                                                           const char* dictionary, bool* answer);
+/* One attribute: forwarded to the render window; sets the model values it names; the first
+ * attribute of each "Camera" dictionary is remembered as a per-scene render setting. A Base64
+ * attribute is cached (per scene for "Camera") and, unless empty, written decoded into the session
+ * folder under its key when that is a plain file name and the file's size differs. */
+ORVANTA_EXPORT void obrOnEnumAttributesCallback(const char* owner, const char* dictionary,
+                                                const char* key, const char* value);
+/* The cached Base64 text of an attribute ("" when none; valid until the attribute changes or the
+ * session is reset), and its text hash (0 when none). Any thread. */
+ORVANTA_EXPORT const char* obrGetBase64DictionaryValueContent(const char* owner,
+                                                              const char* dictionary,
+                                                              const char* key);
+ORVANTA_EXPORT uint32_t obrGetBase64DictionaryValueHash(const char* owner, const char* dictionary,
+                                                        const char* key);
+ORVANTA_EXPORT void obrReceiveBase64Attributes(bool enabled);
+ORVANTA_EXPORT bool obrIsReceiveBase64AttributesEnabled(void);
+ORVANTA_EXPORT float obrGetAnimationLenghtSeconds(void);
+ORVANTA_EXPORT int64_t obrGetSkpRootEntitiesCount(void);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,8 @@
 #include "OrvantaForSketchup.h"
+#include "plugin/exports/export_text.h"
+#include "plugin/session/scene_session.h"
 #include "plugin/util/text_hash.h"
+#include "plugin/util/units.h"
 
 extern "C" {
 
@@ -9,5 +12,45 @@ uint32_t obrSkpStringHash(const char* text) {
 
 uint32_t obrComputeStringHash(const char* text) {
     return orvanta::textHash(text ? text : "");
+}
+
+uint32_t obrSkpFileHash(const char* path) {
+    return orvanta::fileHash(orvanta::fromHostText(path));
+}
+
+double obrConvertLengthFromInches(double inches, const char* unit) {
+    return orvanta::lengthFromInches(inches, unit ? unit : "");
+}
+
+double obrConvertLengthToInches(double value, const char* unit) {
+    return orvanta::lengthToInches(value, unit, orvanta::sceneSession().model.lengthUnit);
+}
+
+const char* obrGetSkpLenghtUnit(void) {
+    return orvanta::keepLengthUnitText(orvanta::sceneSession().model.lengthUnit);
+}
+
+int32_t* obrCreateIntRef(int32_t count) {
+    return orvanta::createIntegerBlock(count);
+}
+
+void obrDestroyIntRef(int32_t* block) {
+    orvanta::releaseIntegerBlock(block);
+}
+
+float obrModelLatitude(void) {
+    return orvanta::sceneSession().model.latitude;
+}
+
+float obrModelLongitude(void) {
+    return orvanta::sceneSession().model.longitude;
+}
+
+int32_t obrModelTimestamp(void) {
+    return orvanta::sceneSession().model.timestamp;
+}
+
+bool obrModelUseGeoreference(void) {
+    return orvanta::sceneSession().model.geoReferencing;
 }
 }

@@ -32,7 +32,9 @@ void startPlugin(const StartupArguments& arguments) {
     QDir().mkpath(QString::fromUtf8(state.sessionFolder));
 
     // The session starts from an empty model: the two model roots and nothing else.
-    resetSession(sceneSession());
+    SceneSession& session = sceneSession();
+    session.sessionFolder = QString::fromUtf8(state.sessionFolder);
+    resetSession(session);
 
     setContentLibraryFolder(resolveContentLibraryFolder(*state.appSettings));
 

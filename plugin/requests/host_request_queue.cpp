@@ -6,7 +6,10 @@
 #include <utility>
 
 #include "XelRemoteRenderSender.h"
+#include "plugin/export/attribute_export.h"
+#include "plugin/export/render_output.h"
 #include "plugin/lifecycle/plugin_state.h"
+#include "plugin/session/scene_session.h"
 
 namespace orvanta {
 namespace {
@@ -35,6 +38,13 @@ std::atomic<int> g_sessionBusy{0};
 
 const HostCallbacks& host() {
     return pluginState().host;
+}
+
+void routeRequest(const HostRequest& request, int mode) {
+    if (postsRequest(mode))
+        hostRequestQueue().post(request);
+    else
+        callHost(request);
 }
 
 // Runs a queued set-attribute request, or keeps it for later when it is not ready.
@@ -130,50 +140,56 @@ bool setAttributeRequestReady(const QByteArray& owner) {
     return !(sender && sender->isLoadingModel());
 }
 
-void enumEntityContent(const char* entityId, int mode) {
-    if (postsRequest(mode)) {
-        hostRequestQueue().post({QLatin1String(request_kind::kEnumEntityContent), text(entityId)});
-    } else if (const ObrHostEnumEntityContent callback = host().enumEntityContent) {
-        callback(entityId ? entityId : "");
+void callHost(const HostRequest& request) {
+    const QString kind = request.value(0);
+    const QByteArray first = request.value(1).toUtf8();
+    const QByteArray second = request.value(2).toUtf8();
+    const HostCallbacks& callbacks = host();
+    if (kind == QLatin1String(request_kind::kEnumEntityContent)) {
+        if (callbacks.enumEntityContent)
+            callbacks.enumEntityContent(first.constData());
+    } else if (kind == QLatin1String(request_kind::kEnumEntityAttributes)) {
+        if (callbacks.enumEntityAttributes)
+            callbacks.enumEntityAttributes(first.constData(), second.constData());
+    } else if (kind == QLatin1String(request_kind::kExportTexture)) {
+        if (callbacks.exportTexture)
+            callbacks.exportTexture(first.constData(), second.constData());
+    } else if (kind == QLatin1String(request_kind::kDestroyPointer)) {
+        if (callbacks.destroyPointer)
+            callbacks.destroyPointer(parsePointerText(request.value(1)));
+    } else if (kind == QLatin1String(request_kind::kSetEntityAttribute)) {
+        if (callbacks.setEntityAttribute)
+            callbacks.setEntityAttribute(first.constData(), second.constData(),
+                                         request.value(3).toUtf8().constData(),
+                                         request.value(4).toUtf8().constData());
     }
+}
+
+void enumEntityContent(const char* entityId, int mode) {
+    routeRequest({QLatin1String(request_kind::kEnumEntityContent), text(entityId)}, mode);
 }
 
 void enumEntityAttributes(const char* owner, const char* dictionary, int mode) {
-    if (postsRequest(mode)) {
-        hostRequestQueue().post(
-            {QLatin1String(request_kind::kEnumEntityAttributes), text(owner), text(dictionary)});
-    } else if (const ObrHostEnumEntityAttributes callback = host().enumEntityAttributes) {
-        callback(owner ? owner : "", dictionary ? dictionary : "");
-    }
+    PluginOutput output;
+    requestEntityAttributes(sceneSession(), owner ? owner : "", dictionary ? dictionary : "", mode,
+                            output.get());
 }
 
 void exportTexture(const char* first, const char* second, int mode) {
-    if (postsRequest(mode)) {
-        hostRequestQueue().post(
-            {QLatin1String(request_kind::kExportTexture), text(first), text(second)});
-    } else if (const ObrHostExportTexture callback = host().exportTexture) {
-        callback(first ? first : "", second ? second : "");
-    }
+    routeRequest({QLatin1String(request_kind::kExportTexture), text(first), text(second)}, mode);
 }
 
 void destroyPointer(std::int64_t pointer, int mode) {
-    if (postsRequest(mode)) {
-        hostRequestQueue().post(
-            {QLatin1String(request_kind::kDestroyPointer), QString::number(pointer)});
-    } else if (const ObrHostDestroyPointer callback = host().destroyPointer) {
-        callback(pointer);
-    }
+    routeRequest({QLatin1String(request_kind::kDestroyPointer), QString::number(pointer)}, mode);
 }
 
 void setEntityAttribute(const char* owner, const char* dictionary, const char* key,
                         const char* value, int mode) {
-    if (postsRequest(mode)) {
-        hostRequestQueue().post({QLatin1String(request_kind::kSetEntityAttribute), text(owner),
-                                 text(dictionary), text(key), text(value)});
-    } else if (const ObrHostSetEntityAttribute callback = host().setEntityAttribute) {
-        callback(owner ? owner : "", dictionary ? dictionary : "", key ? key : "",
-                 value ? value : "");
-    }
+    PluginOutput output;
+    requestSetEntityAttribute(
+        sceneSession(),
+        {owner ? owner : "", dictionary ? dictionary : "", key ? key : "", value ? value : ""},
+        mode, output.get());
 }
 
 void executeCustomAction(const char* action, const char* subject, const char* parameter) {

@@ -86,9 +86,15 @@ int sessionBusyCount();
 // window is not loading a model.
 bool setAttributeRequestReady(const QByteArray& owner);
 
+// Runs `request` now on the calling thread: calls the host callback of its kind with its texts,
+// and does nothing when that callback is null or the kind is unknown.
+void callHost(const HostRequest& request);
+
 // The request operations behind the request exports, with their arguments. Each either posts its
 // request or runs it by its mode; running calls the host callback of its kind, and does nothing
-// when that callback is null. Texts are UTF-8, may be null, and are copied when posted.
+// when that callback is null. Texts are UTF-8, may be null, and are copied when posted. The two
+// attribute operations first take the steps of the attribute export (caching, drops) on the
+// process's scene session.
 void enumEntityContent(const char* entityId, int mode);
 void enumEntityAttributes(const char* owner, const char* dictionary, int mode);
 void exportTexture(const char* first, const char* second, int mode);

@@ -5,9 +5,10 @@
 namespace orvanta {
 
 SceneSession& sceneSession() {
-    static SceneSession* const session =
-        new SceneSession(sessionRegistry(), hostRequestQueue(),
-                         [](const char* entityId, int mode) { enumEntityContent(entityId, mode); });
+    static SceneSession* const session = new SceneSession(
+        sessionRegistry(), hostRequestQueue(),
+        [](const char* entityId, int mode) { enumEntityContent(entityId, mode); },
+        [](const HostRequest& request) { callHost(request); });
     return *session;
 }
 

@@ -39,12 +39,14 @@ void resetSession(SceneSession& session) {
     session.registry.clear();
     session.sectionPlanes.clear();
     session.materials.clearNames();
+    session.base64.clear();
     seedModelRoot(session.registry, EntityTable::Content, "");
     seedModelRoot(session.registry, EntityTable::Placement, "Default");
 }
 
 void clearSession(SceneSession& session, bool full, bool clearParents, bool removeMeshes,
                   RenderOutput* output) {
+    session.model.rootEntitiesCount = 0;
     session.colorByLayer = false;
     if (output)
         output->beginTransaction("Clear");

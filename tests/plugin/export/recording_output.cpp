@@ -143,6 +143,21 @@ void RecordingOutput::setLoadingModel(bool loadingModel) {
     record(format("setLoadingModel %d", loadingModel));
 }
 
+void RecordingOutput::setCamera(float v1, float v2, float v3, float v4, float v5, float v6,
+                                float v7, float v8, float v9, bool flag1, bool flag2, float v10,
+                                float v11, float v12, float v13, const char* sceneName) {
+    record(format("setCamera %s %g %g %g %g %g %g %g %g %g %d %d %g %g %g %g", shown(sceneName), v1,
+                  v2, v3, v4, v5, v6, v7, v8, v9, flag1, flag2, v10, v11, v12, v13));
+}
+
+void RecordingOutput::invalidateRender() {
+    record("invalidateRender");
+}
+
+void RecordingOutput::echo(const char* text) {
+    record(format("echo %s", shown(text)));
+}
+
 void RecordingSession::addEntity(const char* id, EntityTable table,
                                  std::initializer_list<const char*> parents) {
     RegistryGuard guard(registry.lock());

@@ -19,7 +19,8 @@ namespace orvanta::test {
 // "setSceneLight <nine values>", "dictionary <owner> <dictionary> <key> <value>", "addGroup <id>
 // <parent> <label> <pass> <note> <16 values, comma-separated>", "addInstance <id> <parent>
 // <definition> <label> <pass> <note> <16 values>", "addComponentDef <id> <text> <flag> <note>",
-// "addLayer <id> <flag> <value> <default>", "removeEntity <id> <parent> <contentTable>
+// "addLayer <id> <flag> <value> <default>", "setCamera <scene> <fifteen values>",
+// "invalidateRender", "echo <text>", "removeEntity <id> <parent> <contentTable>
 // <forUpdate>", "removeEntityMeshes <id>", "clearSession", "setEntityVisible <id> <visible>
 // <label>", "beginTransaction <name>", "endTransaction <abort>", "setLoadingModel <loading>".
 // Numbers print with %g, booleans as 0 or 1, a null text as "(null)".
@@ -70,6 +71,11 @@ public:
     void endTransaction(bool abort) override;
     bool transactionInProgress() const override { return depth > 0; }
     void setLoadingModel(bool loading) override;
+    void setCamera(float v1, float v2, float v3, float v4, float v5, float v6, float v7, float v8,
+                   float v9, bool flag1, bool flag2, float v10, float v11, float v12, float v13,
+                   const char* sceneName) override;
+    void invalidateRender() override;
+    void echo(const char* text) override;
 
 private:
     void record(std::string event);
@@ -78,19 +84,25 @@ private:
 };
 
 // A session of its own for a test, with a recording output and a host whose content enumeration
-// is written down in the same events ("enumerate <id> mode <mode>") before `onEnumerate` runs.
+// is written down in the same events ("enumerate <id> mode <mode>") before `onEnumerate` runs,
+// as are the requests it runs at once ("host <kind>|<text>|...").
 struct RecordingSession {
     std::vector<std::string> events;
     RecordingOutput output{events};
     EntityRegistry registry;
     HostRequestQueue requests;
     std::function<void(const char* entityId, int mode)> onEnumerate;
-    SceneSession session{registry, requests, [this](const char* entityId, int mode) {
-                             events.push_back(std::string("enumerate ") + entityId + " mode " +
-                                              std::to_string(mode));
-                             if (onEnumerate)
-                                 onEnumerate(entityId, mode);
-                         }};
+    SceneSession session{
+        registry, requests,
+        [this](const char* entityId, int mode) {
+            events.push_back(std::string("enumerate ") + entityId + " mode " +
+                             std::to_string(mode));
+            if (onEnumerate)
+                onEnumerate(entityId, mode);
+        },
+        [this](const HostRequest& request) {
+            events.push_back("host " + request.join(QLatin1Char('|')).toStdString());
+        }};
 
     // Registers `id` as a present entity of `table` under each of `parents`.
     void addEntity(const char* id, EntityTable table, std::initializer_list<const char*> parents);

@@ -3,6 +3,7 @@
 // thread polls. The test thread plays the host thread; the host callbacks record what reaches
 // them.
 #include "plugin/requests/host_request_queue.h"
+#include "plugin/session/scene_session.h"
 
 #include <gtest/gtest.h>
 
@@ -139,11 +140,10 @@ TEST_F(HostRequestQueueTest, TheModeDecidesBetweenRunningAndPosting) {
 }
 
 TEST_F(HostRequestQueueTest, NullTextsArePostedAsEmptyTexts) {
-    obrSkpSetEntityAttribute("%owner", nullptr, "key", nullptr, orvanta::AlwaysPost);
+    obrSkpSetEntityAttribute("12", nullptr, "key", nullptr, orvanta::AlwaysPost);
     obrSkpExecuteCustomAction(nullptr, nullptr, nullptr);  // runs at once on the host thread
     obrCheckMessages();
-    EXPECT_EQ(recordedTexts(),
-              (std::vector<std::string>{"set ExecuteAction//=", "set %owner//key="}));
+    EXPECT_EQ(recordedTexts(), (std::vector<std::string>{"set ExecuteAction//=", "set 12//key="}));
 }
 
 TEST_F(HostRequestQueueTest, PointerTextsReadAsAPlainDecimalParse) {
@@ -158,13 +158,17 @@ TEST_F(HostRequestQueueTest, PointerTextsReadAsAPlainDecimalParse) {
 
 TEST_F(HostRequestQueueTest, AttributeWorkWaitsWhileTheSessionIsBusyButActionsRun) {
     obrSkpSetEntityAttribute("12", "Dict", "Key", "v", orvanta::AlwaysPost);
-    obrSkpSetEntityAttribute("%global", "Dict", "Key", "v", orvanta::AlwaysPost);
+    // Posted as the render window's edits of the session attribute list arrive: always ready.
+    orvanta::hostRequestQueue().post(
+        request({"obrSkpSetEntityAttribute", "%Camera", "Bloom", "Key", "v"}));
     obrSkpSetEntityAttribute("ExecuteAction", "SuspendScene", "", "", orvanta::AlwaysPost);
     obrSkpSetEntityAttribute("13", "Dict", "Key", "v", orvanta::AlwaysPost);
     orvanta::raiseSessionBusy();
     obrCheckMessages();
-    EXPECT_EQ(recordedTexts(), (std::vector<std::string>{"set %global/Dict/Key=v",
-                                                         "set ExecuteAction/SuspendScene/="}));
+    EXPECT_EQ(recordedTexts(), (std::vector<std::string>{"set ExecuteAction/SuspendScene/="}));
+    ASSERT_EQ(orvanta::sceneSession().sessionAttributes.records().size(), 1);
+    EXPECT_EQ(orvanta::sceneSession().sessionAttributes.records()[0].owner,
+              QStringLiteral("Camera"));
     EXPECT_EQ(obrPendingMessagesCount(), 2);
     obrCheckMessages();  // still busy: retried and kept, in order
     EXPECT_EQ(obrPendingMessagesCount(), 2);
@@ -172,8 +176,7 @@ TEST_F(HostRequestQueueTest, AttributeWorkWaitsWhileTheSessionIsBusyButActionsRu
     orvanta::lowerSessionBusy();
     obrCheckMessages();
     EXPECT_EQ(recordedTexts(),
-              (std::vector<std::string>{"set %global/Dict/Key=v",
-                                        "set ExecuteAction/SuspendScene/=", "set 12/Dict/Key=v",
+              (std::vector<std::string>{"set ExecuteAction/SuspendScene/=", "set 12/Dict/Key=v",
                                         "set 13/Dict/Key=v"}));
 }
 
@@ -182,10 +185,12 @@ TEST_F(HostRequestQueueTest, AttributeWorkWaitsWhileTheModelLoadsAndAnActionBehi
     // flag without sending.
     auto sender = std::make_unique<XelRemoteRenderSender>(L"", nullptr, nullptr, nullptr, nullptr,
                                                           nullptr, 0);
-    sender->setLoadingModel(true);
     orvanta::pluginState().sender.store(sender.get());
 
+    // Posted before the model began to load; one asked for while it loads is dropped.
     obrSkpSetEntityAttribute("12", "Dict", "Key", "v", orvanta::AlwaysPost);
+    sender->setLoadingModel(true);
+    obrSkpSetEntityAttribute("14", "Dict", "Key", "dropped", orvanta::AlwaysPost);
     obrSkpExecuteCustomAction("EnumEntityMeshes", "12", "");
     std::thread([] { obrSkpExecuteCustomAction("ResumeScene", "", ""); }).join();
     EXPECT_EQ(recordedTexts(), std::vector<std::string>{"set ExecuteAction/EnumEntityMeshes/12="});

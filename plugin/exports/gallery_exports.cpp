@@ -1,0 +1,56 @@
+// Exports of the content library and its material gallery: thin entries to the process's content
+// library, which tells the render window through the plug-in's sender when there is one.
+#include <QByteArray>
+#include <QString>
+
+#include "OrvantaForSketchup.h"
+#include "plugin/exports/export_text.h"
+#include "plugin/lifecycle/content_library.h"
+
+extern "C" {
+
+const char* obrContentLibraryFolder(void) {
+    return orvanta::contentLibrary().folder();
+}
+
+const wchar_t* obrContentLibraryFolderW(void) {
+    return orvanta::contentLibrary().folderWide();
+}
+
+void obrSetContentLibraryFolder(const char* folder) {
+    orvanta::PluginLibraryOutput output;
+    orvanta::contentLibrary().moveTo(orvanta::fromHostText(folder), output.get());
+}
+
+void obrSetContentLibraryFolderW(const wchar_t* folder) {
+    orvanta::contentLibrary().moveTo(folder ? QString::fromWCharArray(folder) : QString(), nullptr);
+}
+
+const wchar_t* obrGetLibraryPath(void) {
+    return orvanta::contentLibrary().pluginFolderWide();
+}
+
+const char* obrGetTexturesPath(void) {
+    return orvanta::contentLibrary().texturesFolder();
+}
+
+void obrSetSelectedGalleryMaterial(const char* materialFile) {
+    orvanta::PluginLibraryOutput output;
+    orvanta::contentLibrary().selectGalleryMaterial(QByteArray(materialFile ? materialFile : ""),
+                                                    output.get());
+}
+
+const char* obrGetSelectedGalleryMaterial(void) {
+    return orvanta::contentLibrary().selectedGalleryMaterial();
+}
+
+const char* obrGetGalleryMaterialTexture(const char* material, const char* textureName) {
+    return orvanta::contentLibrary().galleryMaterialTexture(orvanta::fromHostText(material),
+                                                            orvanta::fromHostText(textureName));
+}
+
+void obrExportMI(const char* file) {
+    orvanta::PluginLibraryOutput output;
+    orvanta::contentLibrary().exportScene(file ? file : "", output.get());
+}
+}

@@ -1,0 +1,114 @@
+#include "plugin/lifecycle/content_library.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "XelRemoteRenderSender.h"
+#include "plugin/lifecycle/app_settings.h"
+#include "plugin/lifecycle/plugin_state.h"
+
+namespace orvanta {
+namespace {
+
+// Remakes `wide` from `text` when `source` shows it was made from another text.
+const wchar_t* wideCopy(const QString& text, QString& source, std::wstring& wide) {
+    if (source != text) {
+        source = text;
+        wide = text.toStdWString();
+    }
+    return wide.c_str();
+}
+
+}  // namespace
+
+void SenderLibraryOutput::sendDictionaryMessage(const char* owner, const char* dictionary,
+                                                const char* key, const char* value) {
+    m_sender.sendDictionaryMessage(owner, dictionary, key, value);
+}
+
+void SenderLibraryOutput::exportScene(const char* targetPath) {
+    m_sender.exportScene(targetPath);
+}
+
+PluginLibraryOutput::PluginLibraryOutput() {
+    if (XelRemoteRenderSender* sender = renderSender())
+        m_output.emplace(*sender);
+}
+
+const char* ContentLibrary::folder() const {
+    return pluginState().contentLibraryFolderUtf8.constData();
+}
+
+const wchar_t* ContentLibrary::folderWide() {
+    return wideCopy(pluginState().contentLibraryFolder, m_folderWideSource, m_folderWide);
+}
+
+const wchar_t* ContentLibrary::pluginFolderWide() {
+    return wideCopy(pluginState().pluginFolder, m_pluginFolderWideSource, m_pluginFolderWide);
+}
+
+const char* ContentLibrary::texturesFolder() const {
+    return pluginState().sessionFolder.constData();
+}
+
+void ContentLibrary::moveTo(const QString& folder, LibraryOutput* output) {
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return;
+    setContentLibraryFolder(folder);
+    setAppSetting(QStringLiteral("RenderContentsPath"), folder);
+    if (output)
+        output->sendDictionaryMessage("App", "obrSetContentLibraryFolder", "Data",
+                                      pluginState().contentLibraryFolderUtf8.constData());
+}
+
+void ContentLibrary::selectGalleryMaterial(const QByteArray& materialFile, LibraryOutput* output) {
+    const QDir materials(pluginState().contentLibraryFolder + QStringLiteral("/Materials"));
+    QString relative = materials.relativeFilePath(QString::fromUtf8(materialFile));
+    relative.remove(QStringLiteral(".xml"), Qt::CaseSensitive);
+    m_selectedGalleryMaterial = relative.toUtf8();
+    if (output)
+        output->sendDictionaryMessage("App", "obrSetSelectedGalleryMaterial", "Data",
+                                      materialFile.constData());
+}
+
+const char* ContentLibrary::galleryMaterialTexture(const QString& material,
+                                                   const QString& textureName) {
+    const PluginState& state = pluginState();
+    if (textureName.isEmpty() || state.sessionFolder.isEmpty())
+        return "";
+    const QString sessionFolder = QString::fromUtf8(state.sessionFolder);
+    const QString materialPicture = state.contentLibraryFolder + QStringLiteral("/Materials/") +
+                                    material + QStringLiteral("_skp.jpg");
+    const QString selection = sessionFolder + QStringLiteral("/selected.jpg");
+
+    QString picture;
+    if ((material.isEmpty() || !QFileInfo::exists(materialPicture)) && QFileInfo::exists(selection))
+        picture = selection;
+    else if (QFileInfo::exists(materialPicture))
+        picture = materialPicture;
+    else
+        return "";
+
+    const QString target = sessionFolder + QLatin1Char('/') + textureName + QStringLiteral(".jpg");
+    m_galleryTexturePath = target.toUtf8();
+    // A texture named "selected" is the selection picture itself: removing it would lose it.
+    if (QFileInfo(picture).canonicalFilePath() != QFileInfo(target).canonicalFilePath()) {
+        if (QFileInfo::exists(target))
+            QFile::remove(target);
+        QFile::copy(picture, target);
+    }
+    return m_galleryTexturePath.constData();
+}
+
+void ContentLibrary::exportScene(const char* file, LibraryOutput* output) {
+    if (output)
+        output->exportScene(file);
+}
+
+ContentLibrary& contentLibrary() {
+    static ContentLibrary* const library = new ContentLibrary;
+    return *library;
+}
+
+}  // namespace orvanta

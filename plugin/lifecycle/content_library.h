@@ -1,0 +1,102 @@
+// The content library folder and the material gallery in it: which gallery material the host
+// selected, and the material pictures the host takes as textures.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <string>
+
+class XelRemoteRenderSender;
+
+namespace orvanta {
+
+// The sender operations the content library uses, with the sender's signatures and meaning. Texts
+// are read during the call only. Host thread.
+class LibraryOutput {
+public:
+    virtual ~LibraryOutput() = default;
+
+    virtual void sendDictionaryMessage(const char* owner, const char* dictionary, const char* key,
+                                       const char* value) = 0;
+    virtual void exportScene(const char* targetPath) = 0;
+};
+
+// The output over one sender, which must outlive it.
+class SenderLibraryOutput final : public LibraryOutput {
+public:
+    explicit SenderLibraryOutput(XelRemoteRenderSender& sender) : m_sender(sender) {}
+
+    void sendDictionaryMessage(const char* owner, const char* dictionary, const char* key,
+                               const char* value) override;
+    void exportScene(const char* targetPath) override;
+
+private:
+    XelRemoteRenderSender& m_sender;
+};
+
+// The output over the plug-in's sender as it stands when constructed; get() is null before
+// start-up. The sender is never deleted. Host thread, one export call long.
+class PluginLibraryOutput {
+public:
+    PluginLibraryOutput();
+    LibraryOutput* get() { return m_output ? &*m_output : nullptr; }
+
+private:
+    std::optional<SenderLibraryOutput> m_output;
+};
+
+// The library works on the process's plug-in state (pluginState()): the content library folder,
+// the plug-in folder, the session folder and the settings store. It keeps of its own the selected
+// gallery material and the last texture path handed out, and the wide copies of the folders.
+// Every operation that takes an output tells the render window through it, and leaves that out
+// when it is null (before start-up). The texts it returns belong to it. Host thread.
+class ContentLibrary {
+public:
+    // The content library folder, UTF-8; valid until the folder changes.
+    const char* folder() const;
+    // The same as a wide text; valid until the folder changes and this is called again.
+    const wchar_t* folderWide();
+    // The plug-in folder as a wide text; valid until the folder changes and this is called again.
+    const wchar_t* pluginFolderWide();
+    // The session folder, UTF-8, where texture files go; valid until the session folder changes.
+    const char* texturesFolder() const;
+
+    // Moves the library to `folder` when it names an existing folder, remembers it in the settings
+    // store under "RenderContentsPath" (when the store is open and writable), and tells the render
+    // window the folder. An empty text or a folder that does not exist changes nothing.
+    void moveTo(const QString& folder, LibraryOutput* output);
+
+    // Records the gallery material whose file is `materialFile` (UTF-8): its path relative to the
+    // library's "Materials" folder ("../" steps when outside it) with every ".xml" removed; tells
+    // the render window the file as given.
+    void selectGalleryMaterial(const QByteArray& materialFile, LibraryOutput* output);
+    // The recorded gallery material, UTF-8; "" before the first; valid until the next selection.
+    const char* selectedGalleryMaterial() const { return m_selectedGalleryMaterial.constData(); }
+
+    // Copies a picture into the session folder as `textureName` + ".jpg" and answers that path,
+    // UTF-8, valid until the next call that copies. The picture is the session folder's
+    // "selected.jpg" when `material` is empty or has no picture "Materials/<material>_skp.jpg" in
+    // the library, else that material picture. An older file of that name is removed first; the
+    // path is answered even when the copy fails. "" (a constant text) when `textureName` is empty,
+    // when there is no picture, or before start-up (no session folder).
+    const char* galleryMaterialTexture(const QString& material, const QString& textureName);
+
+    // Asks the render window to export its scene to `file` (UTF-8).
+    void exportScene(const char* file, LibraryOutput* output);
+
+private:
+    QByteArray m_selectedGalleryMaterial;
+    QByteArray m_galleryTexturePath;
+    // Each wide copy with the text it was made from, to remake it when that text has changed.
+    QString m_folderWideSource;
+    std::wstring m_folderWide;
+    QString m_pluginFolderWideSource;
+    std::wstring m_pluginFolderWide;
+};
+
+// The process's content library: made at first use, never destroyed. Host thread.
+ContentLibrary& contentLibrary();
+
+}  // namespace orvanta

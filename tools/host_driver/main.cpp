@@ -1,97 +1,56 @@
 // orvanta_host_driver: plays the host's extension script against the real plug-in library. It
-// loads the plug-in by path, starts it (which starts the render-window program beside it), drives
-// a short session, closes the render window and prints what crossed: the plug-in's log lines as
-// they come, and at the end the render window's log of every message it received.
+// loads the plug-in by path, starts it (which starts the render-window program beside it),
+// exports its built-in model when the render window asks for it, optionally plays an edit
+// session, closes the render window and prints what crossed: the plug-in's log lines as they come,
+// the scene digests of both sides, and at the end the render window's log of every message it
+// received.
 //
-//   orvanta_host_driver [--hold] [--work-dir DIR] [PLUGIN_LIBRARY]
+//   orvanta_host_driver [--edits] [--hold] [--work-dir DIR] [PLUGIN_LIBRARY]
 //
 // PLUGIN_LIBRARY defaults to the plug-in built with this program. Everything the session makes
 // (the render window's log, the session folder, the channel's key files, the settings store) goes
 // into one work folder: a fresh temporary folder removed at the end, or DIR, which is kept; the
-// log is then DIR/render_window.log. With --hold the driver stops after the render window is up
-// and the first request crossed, and keeps the plug-in running until the process is killed.
+// log is then DIR/render_window.log. With --hold the driver stops after the model was exported
+// and a redraw crossed, and keeps the plug-in running until the process is killed.
 //
 // Like the host, the driver polls obrCheckMessages on its own thread (a timer on its event loop)
-// and answers the render window's requests through its callbacks. The render window is asked, by
-// ORVANTA_RENDER_REQUESTS (default "Model,1234"), which entities to have enumerated; the driver
-// waits until each has reached its callback.
-// Exit code 0 when every step was seen to arrive.
+// and answers the render window's requests through its callbacks: the render window asks for the
+// model ("Model") once the plug-in is ready, and the driver exports its built-in model inside one
+// enumeration bracket. After the export, and after each edit of --edits, it compares its own
+// model's scene digest with the one the render window logs ("digest <step> host: ..." and
+// "digest <step> window: ...").
+// Exit code 0 when every step was seen to arrive and every pair of digests agreed.
 #include <QByteArray>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
-#include <QTimer>
 
-#include <cstdarg>
-#include <cstdio>
 #include <memory>
+#include <optional>
 
+#include "tools/host_driver/console.h"
+#include "tools/host_driver/edit_session.h"
+#include "tools/host_driver/host_model.h"
+#include "tools/host_driver/host_side.h"
 #include "tools/host_driver/log_follower.h"
+#include "tools/host_driver/model_exporter.h"
 #include "tools/host_driver/plugin_library.h"
+#include "tools/host_driver/window_digests.h"
 
 namespace {
 
-using orvanta::tools::LogFollower;
-using orvanta::tools::PluginLibrary;
+using namespace orvanta::tools;
 
 // How long the render window gets for each step; it is started from scratch, possibly under a
 // sanitizer, on a loaded machine.
 constexpr int kStepDeadlineMs = 120000;
 
-void say(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    std::vfprintf(stdout, format, arguments);
-    va_end(arguments);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 // The plug-in logs through the Qt message stream of the process (obrAppendLog): shown as it comes.
 void printQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
     const char* kind = type == QtDebugMsg ? "plug-in log" : "Qt message";
     say("  %s: %s", kind, qUtf8Printable(message));
-}
-
-// How often the host polls for the render window's requests.
-constexpr int kPollIntervalMs = 20;
-
-// The thread that started the plug-in: the host thread.
-Qt::HANDLE g_hostThread = nullptr;
-// Host thread only: content enumerations seen, and the wait for them, when one is running.
-int g_enumerated = 0;
-int g_enumerationsAwaited = 0;
-QEventLoop* g_enumerationWait = nullptr;
-
-const char* threadCheck() {
-    return QThread::currentThreadId() == g_hostThread ? "on the host thread"
-                                                      : "OFF THE HOST THREAD";
-}
-
-// The host callbacks. The plug-in calls them on the host thread when the host polls for the
-// render window's requests; they report what they are asked.
-void hostSetEntityAttribute(const char* owner, const char* dictionary, const char* key,
-                            const char* value) {
-    say("host callback: set entity attribute %s/%s/%s = %s", owner, dictionary, key, value);
-}
-void hostEnumEntityContent(const char* entityId) {
-    say("host enumerates %s (%s)", entityId, threadCheck());
-    ++g_enumerated;
-    if (g_enumerationWait && g_enumerated >= g_enumerationsAwaited)
-        g_enumerationWait->quit();
-}
-void hostEnumEntityAttributes(const char* owner, const char* dictionary) {
-    say("host callback: enumerate entity attributes %s/%s", owner, dictionary);
-}
-void hostExportTexture(const char* first, const char* second) {
-    say("host callback: export texture %s %s", first, second);
-}
-void hostDestroyPointer(int64_t pointer) {
-    say("host callback: destroy pointer %lld", static_cast<long long>(pointer));
 }
 
 void printRenderWindowLog(const LogFollower& log) {
@@ -133,26 +92,68 @@ QString prepareWorkFolder(const QString& folder) {
     return logPath;
 }
 
-// Runs the event loop, and with it the polls, until `count` content enumerations have reached the
-// host in all.
-bool awaitEnumerations(int count) {
-    say("host: waiting for %d content enumeration request(s) of the render window", count);
-    if (g_enumerated < count) {
-        QEventLoop loop;
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        deadline.start(kStepDeadlineMs);
-        g_enumerationsAwaited = count;
-        g_enumerationWait = &loop;
-        loop.exec();
-        g_enumerationWait = nullptr;
+// Waits for `count` more digests of the render window and compares the last with the model's.
+bool compareDigests(WindowDigests& window, const HostModel& model, const char* step, int count) {
+    const QString host = model.digest().text();
+    say("digest %s host: %s", step, qUtf8Printable(host));
+    const std::optional<QString> seen = window.awaitNext(count, kStepDeadlineMs);
+    if (!seen) {
+        say("host: FAILED: no scene digest of the render window after %s within %d s", step,
+            kStepDeadlineMs / 1000);
+        return false;
     }
-    if (g_enumerated >= count)
+    say("digest %s window: %s", step, qUtf8Printable(*seen));
+    if (*seen != host) {
+        say("host: FAILED: the scene digests after %s differ", step);
+        return false;
+    }
+    say("host: the scene digests after %s agree", step);
+    return true;
+}
+
+// Checks the settings store through the plug-in: a run counter that must read back.
+bool checkSettings(const PluginLibrary& plugin) {
+    const char* const key = "HostDriverRuns";
+    const int runs = plugin.existsAppSetting(key) ? plugin.getAppSetting(key) : 0;
+    plugin.setAppSetting(key, runs + 1);
+    const int stored = plugin.getAppSetting(key);
+    say("host: setting %s: was %d, set to %d, reads back %d", key, runs, runs + 1, stored);
+    if (stored == runs + 1)
         return true;
-    say("host: FAILED: %d of %d content enumeration request(s) reached the host within %d s",
-        g_enumerated, count, kStepDeadlineMs / 1000);
+    say("host: FAILED: the setting did not keep its value");
     return false;
+}
+
+// The session after obrInitialize, up to the point where the render window may close.
+bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
+                ModelExporter& exporter, const LogFollower& renderLog, bool edits) {
+    if (!checkSettings(plugin))
+        return false;
+    plugin.appendLog("host driver: session running");
+    if (!awaitRenderWindow(renderLog, QStringLiteral("plug-in ready"),
+                           "it is up and the plug-in counts it as running"))
+        return false;
+
+    say("host: waiting for the render window to ask for the model");
+    if (!host.runUntil([&] { return host.modelExports() > 0; }, kStepDeadlineMs)) {
+        say("host: FAILED: no request for the model within %d s", kStepDeadlineMs / 1000);
+        return false;
+    }
+    WindowDigests digests(renderLog);
+    if (!compareDigests(digests, model, "export", 1))
+        return false;
+
+    if (edits) {
+        EditSession session(plugin, model, exporter, host, [&](const char* step, int count) {
+            return compareDigests(digests, model, step, count);
+        });
+        if (!session.run())
+            return false;
+    }
+
+    say("host: obrRestartRender()");
+    plugin.restartRender();
+    return awaitRenderWindow(renderLog, QStringLiteral("onRedraw"), "the redraw request");
 }
 
 }  // namespace
@@ -161,9 +162,13 @@ int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Plays the host script: loads the plug-in, runs a short session with the "
+        QStringLiteral("Plays the host script: loads the plug-in, exports a built-in model to the "
                        "render window and prints what crossed."));
     parser.addHelpOption();
+    const QCommandLineOption editsOption(
+        QStringLiteral("edits"),
+        QStringLiteral("After the export, hide and show an entity, move an instance, change a "
+                       "texture, erase a group and open a new model, comparing after each."));
     const QCommandLineOption holdOption(
         QStringLiteral("hold"),
         QStringLiteral("Keep the plug-in and the render window running until killed."));
@@ -171,6 +176,7 @@ int main(int argc, char* argv[]) {
         QStringLiteral("work-dir"),
         QStringLiteral("Keep the session's files in <dir> (default: a temporary folder)."),
         QStringLiteral("dir"));
+    parser.addOption(editsOption);
     parser.addOption(holdOption);
     parser.addOption(workOption);
     parser.addPositionalArgument(QStringLiteral("plugin"),
@@ -204,64 +210,27 @@ int main(int argc, char* argv[]) {
     say("host: loaded %s", qUtf8Printable(pluginPath));
     qInstallMessageHandler(printQtMessage);
 
-    if (qEnvironmentVariableIsEmpty("ORVANTA_RENDER_REQUESTS"))
-        qputenv("ORVANTA_RENDER_REQUESTS", "Model,1234");
-    const int requested = qEnvironmentVariable("ORVANTA_RENDER_REQUESTS")
-                              .split(QLatin1Char(','), Qt::SkipEmptyParts)
-                              .size();
-
-    const QByteArray pluginFolder = plugin.folder().toUtf8();
-    g_hostThread = QThread::currentThreadId();
-    say("host: obrInitialize(\"%s\", 0, 0, five host callbacks)", pluginFolder.constData());
-    plugin.initialize(pluginFolder.constData(), 0, 0, &hostSetEntityAttribute,
-                      &hostEnumEntityContent, &hostEnumEntityAttributes, &hostExportTexture,
-                      &hostDestroyPointer);
+    HostModel model = builtInModel();
+    ModelExporter exporter(plugin, model);
+    HostSide host(plugin, exporter);
+    host.initialize(plugin.folder().toUtf8());
     say("host: obrInitialized() = %s", plugin.initialized() ? "true" : "false");
-    // The host's poll: from now on, whenever the driver waits, its event loop runs it.
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&plugin] { plugin.checkMessages(); });
-    poll.start(kPollIntervalMs);
 
-    const char* const key = "HostDriverRuns";
-    const int runs = plugin.existsAppSetting(key) ? plugin.getAppSetting(key) : 0;
-    plugin.setAppSetting(key, runs + 1);
-    const int stored = plugin.getAppSetting(key);
-    say("host: setting %s: was %d, set to %d, reads back %d", key, runs, runs + 1, stored);
-    if (stored != runs + 1) {
-        say("host: FAILED: the setting did not keep its value");
-        return 1;
-    }
-    plugin.appendLog("host driver: session running");
-
-    if (!awaitRenderWindow(renderLog, QStringLiteral("plug-in ready"),
-                           "it is up and the plug-in counts it as running")) {
-        printRenderWindowLog(renderLog);
-        return 1;
-    }
-    if (!awaitEnumerations(requested)) {
-        printRenderWindowLog(renderLog);
-        return 1;
-    }
-    say("host: obrRestartRender()");
-    plugin.restartRender();
-    if (!awaitRenderWindow(renderLog, QStringLiteral("onRedraw"), "the redraw request")) {
-        printRenderWindowLog(renderLog);
-        return 1;
-    }
-
-    if (parser.isSet(holdOption)) {
+    const bool ok = runSession(plugin, host, model, exporter, renderLog, parser.isSet(editsOption));
+    if (ok && parser.isSet(holdOption)) {
         say("host: holding: the plug-in and the render window stay up until this process is "
             "killed");
         return QCoreApplication::exec();
     }
 
+    // Also after a failure: the render window goes with the session.
     say("host: obrUninitialize()");
     plugin.uninitialize();
     const bool closed =
         awaitRenderWindow(renderLog, QStringLiteral("sent EXIT"), "its answer EXIT") &&
         awaitRenderWindow(renderLog, QStringLiteral("closed"), "its end");
     printRenderWindowLog(renderLog);
-    if (!closed)
+    if (!ok || !closed)
         return 1;
     say("host: done");
     return 0;

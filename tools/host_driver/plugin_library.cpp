@@ -13,36 +13,51 @@ QString PluginLibrary::folder() const {
 template <typename Function>
 bool PluginLibrary::resolve(Function& target, const char* name) {
     target = reinterpret_cast<Function>(m_library.resolve(name));
-    if (!target)
+    if (!target && m_error.isEmpty())
         m_error = QStringLiteral("%1 does not export %2").arg(m_library.fileName(), name);
     return target != nullptr;
 }
 
+template <typename Visit>
+void PluginLibrary::forEachExport(Visit&& visit) {
+    visit(initialize, "obrInitialize");
+    visit(initialized, "obrInitialized");
+    visit(uninitialize, "obrUninitialize");
+    visit(restartRender, "obrRestartRender");
+    visit(getAppSetting, "obrGetAppSetting");
+    visit(existsAppSetting, "obrExistsAppSetting");
+    visit(setAppSetting, "obrSetAppSetting");
+    visit(appendLog, "obrAppendLog");
+    visit(checkMessages, "obrCheckMessages");
+    visit(pendingMessagesCount, "obrPendingMessagesCount");
+    visit(enumerationProcessStarted, "obrEnumerationProcessStarted");
+    visit(enumerationProcessCompleted, "obrEnumerationProcessCompleted");
+    visit(modelEnumerationProcessStatus, "obrModelEnumerationProcessStatus");
+    visit(onEnumMaterials, "obrOnEnumMaterials");
+    visit(onEnumLayers, "obrOnEnumLayers");
+    visit(onEnumComponentDef, "obrOnEnumComponentDef");
+    visit(onEnumGroup, "obrOnEnumGroup");
+    visit(onEnumInstance, "obrOnEnumInstance");
+    visit(onEnumMesh, "obrOnEnumMesh");
+    visit(addMeshInEntity, "obrAddMeshInEntity");
+    visit(setEntityRenderId, "obrSetEntityRenderId");
+    visit(onEnumHiddenEntity, "obrOnEnumHiddenEntity");
+    visit(resetHiddenEntities, "obrResetHiddenEntities");
+    visit(entityMessage, "obrEntityMessage");
+    visit(modelMessage, "obrModelMessage");
+}
+
 bool PluginLibrary::load() {
+    m_error.clear();
     if (!m_library.load()) {
         m_error = m_library.errorString();
         return false;
     }
-    const bool all =
-        resolve(initialize, "obrInitialize") && resolve(initialized, "obrInitialized") &&
-        resolve(uninitialize, "obrUninitialize") && resolve(restartRender, "obrRestartRender") &&
-        resolve(getAppSetting, "obrGetAppSetting") &&
-        resolve(existsAppSetting, "obrExistsAppSetting") &&
-        resolve(setAppSetting, "obrSetAppSetting") && resolve(appendLog, "obrAppendLog") &&
-        resolve(checkMessages, "obrCheckMessages") &&
-        resolve(pendingMessagesCount, "obrPendingMessagesCount");
-    if (!all) {
-        initialize = nullptr;
-        initialized = nullptr;
-        uninitialize = nullptr;
-        restartRender = nullptr;
-        getAppSetting = nullptr;
-        existsAppSetting = nullptr;
-        setAppSetting = nullptr;
-        appendLog = nullptr;
-        checkMessages = nullptr;
-        pendingMessagesCount = nullptr;
-    }
+    // Every export is looked up, so that errorString() names the first one missing.
+    bool all = true;
+    forEachExport([&](auto& target, const char* name) { all = resolve(target, name) && all; });
+    if (!all)
+        forEachExport([](auto& target, const char*) { target = nullptr; });
     return all;
 }
 

@@ -17,13 +17,14 @@ public:
     PluginLibrary(const PluginLibrary&) = delete;
     PluginLibrary& operator=(const PluginLibrary&) = delete;
 
-    // Loads the library and resolves every export below. On failure the pointers are null and
+    // Loads the library and resolves every export below. On failure every pointer is null and
     // errorString() says why.
     bool load();
     QString errorString() const { return m_error; }
     // The absolute folder of the library: where the plug-in looks for the render-window program.
     QString folder() const;
 
+    // Start-up, settings, log and requests.
     decltype(&obrInitialize) initialize = nullptr;
     decltype(&obrInitialized) initialized = nullptr;
     decltype(&obrUninitialize) uninitialize = nullptr;
@@ -35,7 +36,29 @@ public:
     decltype(&obrCheckMessages) checkMessages = nullptr;
     decltype(&obrPendingMessagesCount) pendingMessagesCount = nullptr;
 
+    // The model walk.
+    decltype(&obrEnumerationProcessStarted) enumerationProcessStarted = nullptr;
+    decltype(&obrEnumerationProcessCompleted) enumerationProcessCompleted = nullptr;
+    decltype(&obrModelEnumerationProcessStatus) modelEnumerationProcessStatus = nullptr;
+    decltype(&obrOnEnumMaterials) onEnumMaterials = nullptr;
+    decltype(&obrOnEnumLayers) onEnumLayers = nullptr;
+    decltype(&obrOnEnumComponentDef) onEnumComponentDef = nullptr;
+    decltype(&obrOnEnumGroup) onEnumGroup = nullptr;
+    decltype(&obrOnEnumInstance) onEnumInstance = nullptr;
+    decltype(&obrOnEnumMesh) onEnumMesh = nullptr;
+    decltype(&obrAddMeshInEntity) addMeshInEntity = nullptr;
+    decltype(&obrSetEntityRenderId) setEntityRenderId = nullptr;
+
+    // Changes after the walk.
+    decltype(&obrOnEnumHiddenEntity) onEnumHiddenEntity = nullptr;
+    decltype(&obrResetHiddenEntities) resetHiddenEntities = nullptr;
+    decltype(&obrEntityMessage) entityMessage = nullptr;
+    decltype(&obrModelMessage) modelMessage = nullptr;
+
 private:
+    // Calls visit(pointer, export name) for every pointer above.
+    template <typename Visit>
+    void forEachExport(Visit&& visit);
     template <typename Function>
     bool resolve(Function& target, const char* name);
 

@@ -5,8 +5,9 @@
 //
 // It attaches to the plug-in's render link, announces itself, answers the plug-in's messages and
 // ends when asked to, or when the process that started it is gone. Every event goes to the log
-// file named by ORVANTA_RENDER_LOG, when set. When ORVANTA_RENDER_REQUESTS names entity ids
-// (comma-separated), it asks the host to enumerate each, in order, once the plug-in is ready.
+// file named by ORVANTA_RENDER_LOG, when set. Once the plug-in is ready it asks the host to
+// enumerate the model ("Model"), or, when ORVANTA_RENDER_REQUESTS is set, each entity id it names
+// (comma-separated; none when empty), in order.
 // Exit code 0 after a normal close, 1 when the render link could not be set up, 2 for wrong
 // arguments.
 #include <QCoreApplication>

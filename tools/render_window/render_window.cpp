@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -16,8 +17,11 @@ namespace orvanta::render_window {
 namespace {
 
 // Entity ids, comma-separated, whose content the window asks the host for once the plug-in is
-// ready.
+// ready; the model root when the variable is not set.
 constexpr char kRequestsVariable[] = "ORVANTA_RENDER_REQUESTS";
+constexpr char kDefaultRequests[] = "Model";
+// The echo text that has the window log its scene digest.
+constexpr char kDigestEcho[] = "digest";
 // The message type of a section plane's removal, which the receiver hands to onSetSectionPlane().
 constexpr char kRemoveSectionPlaneType[] = "remCutP";
 
@@ -69,6 +73,27 @@ QString echoText(const void* data, long size) {
     return QString::fromUtf8(reinterpret_cast<const char*>(bytes + kLengthBytes), kept);
 }
 
+ScenePlacement placementOf(PlacementKind kind, const char* definitionId, const float* transform,
+                           const char* label, const char* passText, const char* note) {
+    ScenePlacement placement;
+    placement.kind = kind;
+    placement.definitionId = text(definitionId);
+    // The receiver hands on no transform of fewer than 16 floats.
+    if (transform)
+        std::copy(transform, transform + 16, placement.transform.begin());
+    placement.label = text(label);
+    placement.passText = text(passText);
+    placement.note = text(note);
+    return placement;
+}
+
+QString transformText(const std::array<float, 16>& transform) {
+    QStringList values;
+    for (float value : transform)
+        values << number(value);
+    return values.join(QLatin1Char(','));
+}
+
 }  // namespace
 
 RenderWindow::RenderWindow(const LaunchArguments& launch, RenderLog& log)
@@ -94,13 +119,22 @@ void RenderWindow::onMessage(const char* type, const void* data, long size) {
         m_log.line(
             QStringLiteral("held %1 (%2 bytes)").arg(QString::fromStdString(name)).arg(size));
     else if (name == "echo")
-        m_log.line(
-            QStringLiteral("echo text=%1 (the receiver answers it)").arg(echoText(data, size)));
+        logEcho(echoText(data, size));
     // Only the receiver's call for this very message can reach onSetSectionPlane(); a held
     // message comes back through here when its transaction ends.
     m_removingSectionPlane = name == kRemoveSectionPlaneType;
     XelRemoteRenderReceiver::onMessage(type, data, size);
     m_removingSectionPlane = false;
+}
+
+void RenderWindow::logEcho(const QString& echo) {
+    m_log.line(QStringLiteral("echo text=%1 (the receiver answers it)").arg(echo));
+    if (echo == QLatin1String(kDigestEcho))
+        logDigest();
+}
+
+void RenderWindow::logDigest() {
+    m_log.line(QLatin1String(tools::kDigestLinePrefix) + m_store.digest().text());
 }
 
 void RenderWindow::onChannelConnected() {
@@ -163,19 +197,20 @@ void RenderWindow::onSetSunLight(int p1, float p2, float p3, float p4, float p5,
 
 void RenderWindow::onRemoveEntity(const char* entityId, const char* parentId, bool contentTable,
                                   bool forUpdate) {
+    const SceneRemoval removal = m_store.removeEntity(text(entityId), text(parentId), forUpdate);
     const int count = m_scene.add(SceneTally::EntityRemoval);
     m_log.line(QStringLiteral("onRemoveEntity entity=%1 parent=%2 contentTable=%3 forUpdate=%4 "
-                              "(removals %5)")
-                   .arg(text(entityId), text(parentId), flag(contentTable), flag(forUpdate))
-                   .arg(count));
+                              "dropped placements=%5 meshes=%6 (removals %7)")
+                   .arg(text(entityId), text(parentId), flag(contentTable), flag(forUpdate),
+                        QString::number(removal.placements), QString::number(removal.meshes),
+                        QString::number(count)));
 }
 
 void RenderWindow::onRemoveEntityMeshes(const char* entityId) {
-    m_store.removeEntityMeshes(text(entityId));
+    const int dropped = m_store.removeEntityMeshes(text(entityId));
     const int count = m_scene.add(SceneTally::MeshRemoval);
-    m_log.line(QStringLiteral("onRemoveEntityMeshes entity=%1 (mesh removals %2)")
-                   .arg(text(entityId))
-                   .arg(count));
+    m_log.line(QStringLiteral("onRemoveEntityMeshes entity=%1 dropped=%2 (mesh removals %3)")
+                   .arg(text(entityId), QString::number(dropped), QString::number(count)));
 }
 
 void RenderWindow::onClearSession() {
@@ -193,40 +228,56 @@ void RenderWindow::onAddMesh(const char* meshId, const char* entityId, const cha
         SceneMesh::fromArrays(meshLabel, positions, normals, frontUVs, backUVs, vertexFlags,
                               indices, indexCount, vertexCount, frontMaterial, backMaterial);
     // One pass over the placeholders, so that a text holding "%1" stays as it is.
-    const QString line =
-        QStringLiteral(
-            "onAddMesh mesh=%1 entity=%2 vertices=%3 indices=%4 front=%5 back=%6 "
-            "label=%7 sha256=%8")
-            .arg(text(meshId), text(entityId), QString::number(mesh.vertexCount),
-                 QString::number(mesh.indexCount), mesh.frontMaterial, mesh.backMaterial,
-                 mesh.label, QString::fromLatin1(meshDigest(mesh)));
+    const QString line = QStringLiteral(
+                             "onAddMesh mesh=%1 entity=%2 vertices=%3 indices=%4 front=%5 back=%6 "
+                             "label=%7 sha256=%8")
+                             .arg(text(meshId), text(entityId), QString::number(mesh.vertexCount),
+                                  QString::number(mesh.indexCount), mesh.frontMaterial,
+                                  mesh.backMaterial, mesh.label, QString::fromLatin1(mesh.digest));
     m_store.addMesh(text(entityId), text(meshId), std::move(mesh));
     const int count = m_scene.add(SceneTally::Mesh);
     m_log.line(line + QStringLiteral(" (meshes %1)").arg(count));
 }
 
-void RenderWindow::onAddGroup(const char* groupId, const char* parentId, const char*, const char*,
-                              const float*, const char*) {
+void RenderWindow::onAddGroup(const char* groupId, const char* parentId, const char* recordLabel,
+                              const char* passText, const float* transform,
+                              const char* recordNote) {
+    const ScenePlacement placement =
+        placementOf(PlacementKind::Group, nullptr, transform, recordLabel, passText, recordNote);
+    m_store.addPlacement(text(groupId), text(parentId), placement);
     const int count = m_scene.add(SceneTally::Group);
-    m_log.line(QStringLiteral("onAddGroup group=%1 parent=%2 (groups %3)")
-                   .arg(text(groupId), text(parentId))
-                   .arg(count));
+    // One pass over the placeholders, so that a text holding "%1" stays as it is.
+    m_log.line(QStringLiteral("onAddGroup group=%1 parent=%2 label=%3 pass=%4 note=%5 "
+                              "transform=%6 (groups %7)")
+                   .arg(text(groupId), text(parentId), placement.label, placement.passText,
+                        placement.note, transformText(placement.transform),
+                        QString::number(count)));
 }
 
-void RenderWindow::onAddInstance(const char* instanceId, const char* parentId, const char*,
-                                 const char* definitionId, const char*, const float*, const char*) {
+void RenderWindow::onAddInstance(const char* instanceId, const char* parentId,
+                                 const char* recordLabel, const char* definitionId,
+                                 const char* passText, const float* transform,
+                                 const char* recordNote) {
+    const ScenePlacement placement = placementOf(PlacementKind::Instance, definitionId, transform,
+                                                 recordLabel, passText, recordNote);
+    m_store.addPlacement(text(instanceId), text(parentId), placement);
     const int count = m_scene.add(SceneTally::Instance);
-    m_log.line(QStringLiteral("onAddInstance instance=%1 parent=%2 definition=%3 (instances %4)")
-                   .arg(text(instanceId), text(parentId), text(definitionId))
-                   .arg(count));
+    m_log.line(QStringLiteral("onAddInstance instance=%1 parent=%2 definition=%3 label=%4 pass=%5 "
+                              "note=%6 transform=%7 (instances %8)")
+                   .arg(text(instanceId), text(parentId), placement.definitionId, placement.label,
+                        placement.passText, placement.note, transformText(placement.transform),
+                        QString::number(count)));
 }
 
-void RenderWindow::onAddComponentDef(const char* definitionId, const char*, bool defFlag,
-                                     const char*) {
+void RenderWindow::onAddComponentDef(const char* definitionId, const char* defText, bool defFlag,
+                                     const char* defNote) {
+    const SceneDefinition definition{text(defText), defFlag, text(defNote)};
+    m_store.addComponentDef(text(definitionId), definition);
     const int count = m_scene.add(SceneTally::ComponentDefinition);
-    m_log.line(QStringLiteral("onAddComponentDef definition=%1 flag=%2 (definitions %3)")
-                   .arg(text(definitionId), flag(defFlag))
-                   .arg(count));
+    m_log.line(QStringLiteral("onAddComponentDef definition=%1 text=%2 flag=%3 note=%4 "
+                              "(definitions %5)")
+                   .arg(text(definitionId), definition.defText, flag(defFlag), definition.defNote,
+                        QString::number(count)));
 }
 
 void RenderWindow::onAddMaterial(const char* materialId, const char* materialName,
@@ -245,6 +296,7 @@ void RenderWindow::onAddMaterial(const char* materialId, const char* materialNam
 
 void RenderWindow::onAddLayer(const char* layerId, bool layerFlag, bool defaultLayer,
                               bool layerValue) {
+    m_store.addLayer(text(layerId), {layerFlag, defaultLayer, layerValue});
     const int count = m_scene.add(SceneTally::Layer);
     m_log.line(QStringLiteral("onAddLayer layer=%1 flag=%2 default=%3 value=%4 (layers %5)")
                    .arg(text(layerId), flag(layerFlag), flag(defaultLayer), flag(layerValue))
@@ -271,10 +323,16 @@ void RenderWindow::onEndTransaction(bool abort) {
     m_log.line(QStringLiteral("onEndTransaction abort=%1 held=%2")
                    .arg(flag(abort))
                    .arg(pendingMessagesCount()));
+    const bool wasOpen = m_transactionOpen;
     // Closed before the receiver replays what it held, through onMessage().
     m_transactionOpen = false;
+    m_replaying = true;
     XelRemoteRenderReceiver::onEndTransaction(abort);
+    m_replaying = false;
     m_log.line(QStringLiteral("scene now: %1").arg(m_scene.summary()));
+    // An end without an open transaction (a nested bracket's) applies nothing.
+    if (wasOpen)
+        logDigest();
 }
 
 void RenderWindow::onExitRequested() {
@@ -309,7 +367,9 @@ void RenderWindow::onGetState(bool& reserved, bool& loadingModel, bool& closing,
 }
 
 void RenderWindow::sendConfiguredRequests() {
-    const QString ids = qEnvironmentVariable(kRequestsVariable);
+    const QString ids = qEnvironmentVariableIsSet(kRequestsVariable)
+                            ? qEnvironmentVariable(kRequestsVariable)
+                            : QString::fromLatin1(kDefaultRequests);
     for (const QString& id : ids.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         requestEntityContent(id.toUtf8().constData());
         m_log.line(QStringLiteral("sent enumEnt %1").arg(id));
@@ -348,10 +408,15 @@ void RenderWindow::onSaveRequested() {
 }
 
 void RenderWindow::onSetEntityVisible(const char* entityId, const char* recordLabel, bool visible) {
+    m_store.setEntityVisible(text(entityId), visible);
     const int count = m_scene.add(SceneTally::Visibility);
     m_log.line(QStringLiteral("onSetEntityVisible entity=%1 label=%2 visible=%3 (changes %4)")
                    .arg(text(entityId), text(recordLabel), flag(visible))
                    .arg(count));
+    // Visibility travels apart from the scene stream, so it is no part of a transaction's order:
+    // one applied on its own gets a digest of its own.
+    if (!m_replaying)
+        logDigest();
 }
 
 void RenderWindow::onSetSectionPlane(int planeNumber, float firstX, float firstY, float firstZ,

@@ -1,12 +1,15 @@
 // The reference render window: the render link's receiving side with every handler written down.
-// Asked to through ORVANTA_RENDER_REQUESTS, it also sends a few host requests once the plug-in is
-// ready.
-// Each handler logs one line (its name and fields) and counts what it got. The scene content
-// (meshes, materials, section planes, the light, dictionary messages) is kept in a SceneStore, and
-// its log lines carry the values that arrived, meshes as a digest of their arrays, so that whoever
-// sent them can compare; after each section plane change the whole plane list is logged as
-// "section planes now: ...". The render state is kept for the plug-in to read back, with the
-// one-shot production-dialog request cleared once handled.
+// Once the plug-in is ready it asks the host for the model's content ("Model"), or for the entities
+// that ORVANTA_RENDER_REQUESTS names.
+// Each handler logs one line (its name and fields) and counts what it got. The scene (definitions,
+// groups and instances with their placements, meshes, materials, layers, hidden entities, section
+// planes, the light, dictionary messages) is kept in a SceneStore, and the log lines carry the
+// values that arrived, meshes as a digest of their arrays, so that whoever sent them can compare;
+// after each section plane change the whole plane list is logged as "section planes now: ...".
+// The scene digest ("scene digest ...", see tools/common/scene_digest.h) is logged after each
+// transaction has been applied, after each visibility change applied outside a transaction, and
+// when the plug-in sends the echo "digest". The render state is kept for the plug-in to read back,
+// with the one-shot production-dialog request cleared once handled.
 #pragma once
 
 #include <QString>
@@ -110,8 +113,12 @@ private:
     // Reader thread, once the plug-in counts this window as running: asks the host, through the
     // plug-in, to enumerate the content of each entity named in the environment variable
     // ORVANTA_RENDER_REQUESTS (ids separated by commas), in that order, logging "sent enumEnt <id>"
-    // for each. Nothing when the variable is unset or empty.
+    // for each; of "Model" when the variable is not set; of nothing when it is set but empty.
     void sendConfiguredRequests();
+    // Reader thread: logs an echo's text, and the scene digest after it when the text is "digest".
+    void logEcho(const QString& echo);
+    // Reader thread: logs the scene digest as one line.
+    void logDigest();
     // Ends the event loop with `exitCode`. Any thread.
     static void quitEventLoop(int exitCode);
 
@@ -124,6 +131,8 @@ private:
     std::atomic<bool> m_exiting{false};
     // Reader thread only: a transaction is open, so the receiver holds what arrives.
     bool m_transactionOpen = false;
+    // Reader thread only: the receiver is handing over what a transaction held.
+    bool m_replaying = false;
     // Reader thread only: the message being handled is a section plane's removal.
     bool m_removingSectionPlane = false;
 };

@@ -1,7 +1,5 @@
 #include "tools/render_window/scene_store.h"
 
-#include <QCryptographicHash>
-
 #include <cstddef>
 #include <utility>
 
@@ -17,18 +15,7 @@ std::vector<T> copyArray(const T* values, std::size_t count) {
     return values ? std::vector<T>(values, values + count) : std::vector<T>(count);
 }
 
-// In blocks, since the hash takes at most an int's worth of bytes at a time.
-template <typename T>
-void addBytes(QCryptographicHash& hash, const std::vector<T>& values) {
-    constexpr std::size_t kBlockBytes = std::size_t(1) << 30;
-    const char* bytes = reinterpret_cast<const char*>(values.data());
-    for (std::size_t left = values.size() * sizeof(T); left > 0;) {
-        const std::size_t block = left < kBlockBytes ? left : kBlockBytes;
-        hash.addData(bytes, static_cast<int>(block));
-        bytes += block;
-        left -= block;
-    }
-}
+const QString kModel = QStringLiteral("Model");
 
 }  // namespace
 
@@ -56,18 +43,13 @@ SceneMesh SceneMesh::fromArrays(const char* label, const float* positions, const
                              static_cast<std::size_t>(mesh.indexCount));
     mesh.frontMaterial = text(frontMaterial);
     mesh.backMaterial = text(backMaterial);
+    mesh.digest = meshDigest(mesh);
     return mesh;
 }
 
 QByteArray meshDigest(const SceneMesh& mesh) {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    addBytes(hash, mesh.positions);
-    addBytes(hash, mesh.normals);
-    addBytes(hash, mesh.frontUVs);
-    addBytes(hash, mesh.backUVs);
-    addBytes(hash, mesh.flags);
-    addBytes(hash, mesh.indices);
-    return hash.result().toHex();
+    return tools::meshArraysDigest(mesh.positions, mesh.normals, mesh.frontUVs, mesh.backUVs,
+                                   mesh.flags, mesh.indices);
 }
 
 void SceneStore::addMesh(const QString& entityId, const QString& meshId, SceneMesh mesh) {
@@ -75,9 +57,82 @@ void SceneStore::addMesh(const QString& entityId, const QString& meshId, SceneMe
     m_meshes[entityId][meshId] = std::move(mesh);
 }
 
-void SceneStore::removeEntityMeshes(const QString& entityId) {
+int SceneStore::removeEntityMeshes(const QString& entityId) {
     std::lock_guard<std::mutex> guard(m_mutex);
-    m_meshes.erase(entityId);
+    const auto owner = m_meshes.find(entityId);
+    if (owner == m_meshes.end())
+        return 0;
+    const auto count = static_cast<int>(owner->second.size());
+    m_meshes.erase(owner);
+    return count;
+}
+
+void SceneStore::addComponentDef(const QString& definitionId, const SceneDefinition& definition) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_definitions[definitionId] = definition;
+}
+
+void SceneStore::addPlacement(const QString& entityId, const QString& parentId,
+                              const ScenePlacement& placement) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_placements[{entityId, parentId}] = placement;
+}
+
+void SceneStore::addLayer(const QString& layerId, const SceneLayer& layer) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_layers[layerId] = layer;
+}
+
+void SceneStore::setEntityVisible(const QString& entityId, bool visible) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (visible)
+        m_hidden.erase(entityId);
+    else
+        m_hidden.insert(entityId);
+}
+
+SceneRemoval SceneStore::removeEntity(const QString& entityId, const QString& parentId,
+                                      bool forUpdate) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    SceneRemoval removal;
+    if (entityId == kModel && parentId == kModel) {
+        removal.placements = static_cast<int>(m_placements.size());
+        for (const auto& [owner, meshes] : m_meshes) {
+            (void)owner;
+            removal.meshes += static_cast<int>(meshes.size());
+        }
+        m_placements.clear();
+        m_meshes.clear();
+        return removal;
+    }
+    dropPlacement(entityId, parentId, !forUpdate, removal);
+    return removal;
+}
+
+void SceneStore::dropPlacement(const QString& entityId, const QString& parentId, bool cascade,
+                               SceneRemoval& removal) {
+    if (m_placements.erase({entityId, parentId}) == 0)
+        return;
+    ++removal.placements;
+    if (!cascade)
+        return;
+    // The entity's placements are adjacent in the map, ordered by parent.
+    const auto first = m_placements.lower_bound({entityId, QString()});
+    if (first != m_placements.end() && first->first.first == entityId)
+        return;
+    const auto owned = m_meshes.find(entityId);
+    if (owned != m_meshes.end()) {
+        removal.meshes += static_cast<int>(owned->second.size());
+        m_meshes.erase(owned);
+    }
+    std::vector<QString> children;
+    for (const auto& [key, placement] : m_placements) {
+        (void)placement;
+        if (key.second == entityId)
+            children.push_back(key.first);
+    }
+    for (const QString& child : children)
+        dropPlacement(child, entityId, true, removal);
 }
 
 void SceneStore::addMaterial(const QString& materialId, const SceneMaterial& material) {
@@ -114,6 +169,10 @@ void SceneStore::addDictionaryMessage(const DictionaryRecord& record) {
 void SceneStore::clearScene() {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_meshes.clear();
+    m_definitions.clear();
+    m_placements.clear();
+    m_layers.clear();
+    m_hidden.clear();
     m_materials.clear();
     m_planes.clear();
     m_light.reset();
@@ -153,6 +212,57 @@ std::optional<SceneLight> SceneStore::light() const {
 std::vector<DictionaryRecord> SceneStore::dictionaryMessages() const {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_dictionaryMessages;
+}
+
+std::map<QString, SceneDefinition> SceneStore::definitions() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_definitions;
+}
+
+ScenePlacements SceneStore::placements() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_placements;
+}
+
+std::map<QString, SceneLayer> SceneStore::layers() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_layers;
+}
+
+std::set<QString> SceneStore::hiddenEntities() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_hidden;
+}
+
+tools::SceneDigest SceneStore::digest() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    tools::SceneDigest digest;
+    digest.definitions = static_cast<int>(m_definitions.size());
+    std::vector<tools::DigestPlacement> placements;
+    placements.reserve(m_placements.size());
+    for (const auto& [key, placement] : m_placements) {
+        const bool isInstance = placement.kind == PlacementKind::Instance;
+        ++(isInstance ? digest.instances : digest.groups);
+        placements.push_back({isInstance, key.first.toUtf8(), key.second.toUtf8(),
+                              placement.definitionId.toUtf8(), placement.label.toUtf8(),
+                              placement.passText.toUtf8(), placement.note.toUtf8(),
+                              placement.transform});
+    }
+    std::vector<tools::DigestMesh> meshes;
+    for (const auto& [owner, ofOwner] : m_meshes) {
+        const QByteArray ownerId = owner.toUtf8();
+        for (const auto& [meshId, mesh] : ofOwner) {
+            ++digest.meshes;
+            digest.triangles += mesh.indexCount / 3;
+            meshes.push_back({ownerId, meshId.toUtf8(), mesh.digest});
+        }
+    }
+    digest.materials = static_cast<int>(m_materials.size());
+    digest.layers = static_cast<int>(m_layers.size());
+    digest.hidden = static_cast<int>(m_hidden.size());
+    digest.geometry = tools::geometryChecksum(std::move(meshes));
+    digest.placements = tools::placementChecksum(std::move(placements));
+    return digest;
 }
 
 }  // namespace orvanta::render_window

@@ -1,18 +1,9 @@
-// What the render window holds of the scene the plug-in sent: meshes per owner entity, materials,
-// section planes, the scene light, and the dictionary messages in arrival order. Everything is a
-// copy of what a handler received, so it outlives the receiver's buffers.
-//
-// Mesh digest. meshDigest() is the SHA-256 of the mesh's arrays as received, concatenated in this
-// order, with V the vertex count and I the index count:
-//   positions      12 x V bytes (3 floats per vertex)
-//   normals        12 x V bytes (3 floats per vertex)
-//   front UVs       8 x V bytes (2 floats per vertex)
-//   back UVs        8 x V bytes (2 floats per vertex)
-//   vertex flags        V bytes (1 for a set flag, 0 otherwise)
-//   indices         4 x I bytes (32-bit integers)
-// Floats and integers are taken as their bytes in memory (the render link carries them unchanged
-// between the two processes of one machine). Written as 64 lowercase hex digits. A sender computes
-// the same value over its own arrays to learn whether they arrived bit for bit.
+// What the render window holds of the scene the plug-in sent: the scene tree (component
+// definitions, groups and instances placed under their parents), meshes per owner entity,
+// materials, layers, hidden entities, section planes, the scene light, and the dictionary messages
+// in arrival order. Everything is a copy of what a handler received, so it outlives the receiver's
+// buffers. The meaning of the values is docs/host_render_agreement.md; the mesh digest and the
+// scene digest are defined in tools/common/scene_digest.h.
 #pragma once
 
 #include <QByteArray>
@@ -23,7 +14,11 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <utility>
 #include <vector>
+
+#include "tools/common/scene_digest.h"
 
 namespace orvanta::render_window {
 
@@ -39,6 +34,7 @@ struct SceneMesh {
     int indexCount = 0;
     QString frontMaterial;
     QString backMaterial;
+    QByteArray digest;  // meshDigest() of the arrays as fromArrays() copied them
 
     // Copies the arrays of a received mesh: `vertexCount` vertices and `indexCount` indices, as
     // the receiver's onAddMesh() hands them. A pointer may be null only when its count is 0; a
@@ -50,7 +46,7 @@ struct SceneMesh {
                                 const char* backMaterial);
 };
 
-// The SHA-256 described at the top of this file, as 64 lowercase hex digits.
+// The mesh digest of tools/common/scene_digest.h over the mesh's arrays: 64 lowercase hex digits.
 QByteArray meshDigest(const SceneMesh& mesh);
 
 struct SceneMaterial {
@@ -92,6 +88,41 @@ struct DictionaryRecord {
 // owner entity id -> mesh id -> mesh.
 using SceneMeshes = std::map<QString, std::map<QString, SceneMesh>>;
 
+struct SceneDefinition {
+    QString defText;
+    bool defFlag = false;
+    QString defNote;
+};
+
+enum class PlacementKind { Group, Instance };
+
+// One group or instance placed under one parent, with the values of its latest message.
+struct ScenePlacement {
+    PlacementKind kind = PlacementKind::Group;
+    QString definitionId;  // an instance's definition; empty for a group
+    std::array<float, 16> transform{};
+    QString label;
+    QString passText;
+    QString note;
+};
+
+// (entity id, parent id): an entity placed under several parents has one placement for each.
+using PlacementKey = std::pair<QString, QString>;
+using ScenePlacements = std::map<PlacementKey, ScenePlacement>;
+
+// The three values of the receiver's onAddLayer().
+struct SceneLayer {
+    bool flag = false;
+    bool defaultLayer = false;
+    bool value = false;
+};
+
+// What one removal took out of the scene.
+struct SceneRemoval {
+    int placements = 0;
+    int meshes = 0;
+};
+
 // The scene of one render window. Every member may be called from any thread: the receiver's
 // reader thread changes it (also while it replays a transaction), and readers take copies. Each
 // call sees one whole state; two calls in a row may see two states while handlers run.
@@ -102,10 +133,37 @@ public:
     SceneStore& operator=(const SceneStore&) = delete;
 
     // Keeps `mesh` as `meshId` of `entityId`, replacing a mesh of that id under that owner. The
-    // same mesh id under another owner is another mesh.
+    // same mesh id under another owner is another mesh. The owner is any text: the model root
+    // "Model", a group (its own geometry), a component definition, or an id not (yet) known.
     void addMesh(const QString& entityId, const QString& meshId, SceneMesh mesh);
-    // Drops every mesh of `entityId`; nothing for an owner without meshes.
-    void removeEntityMeshes(const QString& entityId);
+    // Drops every mesh of `entityId`; returns how many; nothing for an owner without meshes.
+    int removeEntityMeshes(const QString& entityId);
+
+    // Keeps the definition, replacing an earlier one of that id. Its meshes are the meshes whose
+    // owner is the definition id.
+    void addComponentDef(const QString& definitionId, const SceneDefinition& definition);
+    // Places a group or an instance under `parentId`, replacing the placement of that entity under
+    // that parent; its placements under other parents stay.
+    void addPlacement(const QString& entityId, const QString& parentId,
+                      const ScenePlacement& placement);
+    // Keeps the layer, replacing an earlier one of that id.
+    void addLayer(const QString& layerId, const SceneLayer& layer);
+    // Records the entity as hidden, or no longer hidden. Whether the entity is in the scene does
+    // not matter, and removals leave the record alone: only visibility changes and a clear
+    // change it.
+    void setEntityVisible(const QString& entityId, bool visible);
+
+    // The plug-in's removal of `entityId` from `parentId` (the table it names does not matter
+    // here):
+    // - ("Model", "Model"): the whole model content goes: every placement and every mesh.
+    //   Definitions stay, since the plug-in sends each only once per session, and so do
+    //   materials, layers, hidden entities, section planes and the light.
+    // - `forUpdate`: only that placement goes; a fresh placement follows at once, so the entity's
+    //   meshes and the placements under it stay even when it has no placement left.
+    // - otherwise that placement goes, and an entity left without any placement goes too: its own
+    //   meshes (a group's geometry) and, recursively in the same way, every placement under it.
+    // A pair that is not placed changes nothing. Returns what was dropped.
+    SceneRemoval removeEntity(const QString& entityId, const QString& parentId, bool forUpdate);
 
     // Keeps the material under `materialId`, replacing an earlier one.
     void addMaterial(const QString& materialId, const SceneMaterial& material);
@@ -122,9 +180,17 @@ public:
     // Appends to the dictionary messages, which keep their arrival order.
     void addDictionaryMessage(const DictionaryRecord& record);
 
-    // Forgets the scene: meshes, materials, section planes and the light. The dictionary messages
-    // are a record of what arrived, not scene content, and stay.
+    // Forgets the scene: definitions, placements, meshes, materials, layers, hidden entities,
+    // section planes and the light. The dictionary messages are a record of what arrived, not
+    // scene content, and stay.
     void clearScene();
+
+    // The scene digest of the current content (tools/common/scene_digest.h), counted thus:
+    // definitions held; instance placements; group placements; meshes held, whatever their owner;
+    // triangles, the sum of indexCount / 3 (rounded down) over the meshes held, so a definition's
+    // mesh counts once however many instances place it; materials; layers; hidden entity ids;
+    // the geometry checksum over every mesh held; the placement checksum over every placement.
+    tools::SceneDigest digest() const;
 
     // Copies of the current content.
     SceneMeshes meshes() const;
@@ -135,11 +201,24 @@ public:
     // Nothing until a light arrived, and again after clearScene().
     std::optional<SceneLight> light() const;
     std::vector<DictionaryRecord> dictionaryMessages() const;
+    std::map<QString, SceneDefinition> definitions() const;
+    ScenePlacements placements() const;
+    std::map<QString, SceneLayer> layers() const;
+    std::set<QString> hiddenEntities() const;
 
 private:
+    // Caller holds m_mutex. Drops the placement and, when `cascade` and the entity has no
+    // placement left, its meshes and the placements under it.
+    void dropPlacement(const QString& entityId, const QString& parentId, bool cascade,
+                       SceneRemoval& removal);
+
     mutable std::mutex m_mutex;
     // All under m_mutex.
     SceneMeshes m_meshes;
+    std::map<QString, SceneDefinition> m_definitions;
+    ScenePlacements m_placements;
+    std::map<QString, SceneLayer> m_layers;
+    std::set<QString> m_hidden;
     std::map<QString, SceneMaterial> m_materials;
     std::map<int, SceneSectionPlane> m_planes;
     std::optional<SceneLight> m_light;

@@ -1,0 +1,248 @@
+// The host driver as the host process exporting its built-in model and playing its edit session,
+// with the plug-in it loads and the real render window: the export arrives as one transaction,
+// the render window's scene digest agrees with the host's after the export and after every edit,
+// and the session leaves no process and no shared memory behind.
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <signal.h>
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix_shm_name.h"
+#include "platform/process_watch.h"
+#include "render_link/channel/message_channel.h"
+#include "tests/e2e/e2e_support.h"
+
+// Readable texts in failure messages.
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+using namespace orvanta::e2e;
+
+constexpr char kDigestPrefix[] = "scene digest ";
+// The driver's whole run: every step has kStepDeadlineMs, and the run must end before ctest's
+// limit so that the clean-up below still runs.
+constexpr int kRunDeadlineMs = 240000;
+
+// The driver and the render window it starts: whatever is still running when the test ends is
+// killed, and the channel objects of the driver's queue id are removed, also after a failure.
+class DriverRun {
+public:
+    // The driver keeps the session's files in `workFolder`.
+    explicit DriverRun(const QString& workFolder) : m_workFolder(workFolder) {}
+    ~DriverRun() {
+        if (m_driver.state() != QProcess::NotRunning) {
+            m_driver.kill();
+            m_driver.waitForFinished(kStepDeadlineMs);
+        }
+        if (m_renderWindow && !m_renderWindow->hasEnded()) {
+            ::kill(static_cast<pid_t>(m_renderWindow->pid()), SIGKILL);
+            m_renderWindow->waitForEnd();
+        }
+        if (m_driverPid > 0)
+            xel::MessageChannel::removeLeftovers(static_cast<qint32>(m_driverPid));
+    }
+
+    bool start(const QStringList& options) {
+        m_driver.setProcessChannelMode(QProcess::SeparateChannels);
+        m_driver.setReadChannel(QProcess::StandardOutput);
+        m_driver.start(QStringLiteral(ORVANTA_HOST_DRIVER),
+                       options + QStringList{QStringLiteral("--work-dir"), m_workFolder,
+                                             QStringLiteral(ORVANTA_PLUGIN_LIBRARY)});
+        if (!m_driver.waitForStarted(kStepDeadlineMs))
+            return false;
+        m_driverPid = m_driver.processId();
+        return true;
+    }
+    // Waits for the driver's end; false when it did not end in time.
+    bool finish() { return m_driver.waitForFinished(kRunDeadlineMs); }
+    // What the driver wrote to its standard output, by lines.
+    QStringList output() {
+        return QString::fromUtf8(m_driver.readAllStandardOutput()).split(QLatin1Char('\n'));
+    }
+    int exitCode() const {
+        return m_driver.exitStatus() == QProcess::NormalExit ? m_driver.exitCode() : -1;
+    }
+    std::int64_t driverPid() const { return m_driverPid; }
+    void watchRenderWindow(std::int64_t pid) {
+        m_renderWindow = std::make_unique<xel::platform::ProcessWatch>(pid);
+    }
+    xel::platform::ProcessWatch* renderWindow() { return m_renderWindow.get(); }
+
+private:
+    QString m_workFolder;
+    QProcess m_driver;
+    std::int64_t m_driverPid = 0;
+    std::unique_ptr<xel::platform::ProcessWatch> m_renderWindow;
+};
+
+// Prints the render window's log when the test has failed by the time it goes.
+struct LogOnFailure {
+    const LogFollower& log;
+    ~LogOnFailure() {
+        if (::testing::Test::HasFailure())
+            printLog(log);
+    }
+};
+
+bool isSceneLine(const QString& line) {
+    for (const char* handler :
+         {"onAddMesh ", "onAddGroup ", "onAddInstance ", "onAddComponentDef ", "onAddMaterial ",
+          "onAddLayer ", "onRemoveEntity ", "onRemoveEntityMeshes ", "onClearSession"}) {
+        if (line.startsWith(QLatin1String(handler)))
+            return true;
+    }
+    return false;
+}
+
+int countStarting(const QStringList& lines, int from, int to, const char* prefix) {
+    int count = 0;
+    for (int i = from; i < to; ++i)
+        count += lines[i].startsWith(QLatin1String(prefix));
+    return count;
+}
+
+// The value of `name=<digits>` in `line`; -1 when missing.
+long long numberField(const QString& line, const QString& name) {
+    const QRegularExpression field(QStringLiteral("(?:^| )%1=(\\d+)(?: |$)").arg(name));
+    const QRegularExpressionMatch match = field.match(line);
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+// The System V segments whose creator is one of `pids`, as "<shmid> by <pid>".
+std::set<std::string> segmentsCreatedBy(const std::set<std::int64_t>& pids) {
+    std::set<std::string> found;
+    QFile table(QStringLiteral("/proc/sysvipc/shm"));
+    if (!table.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {"(no /proc/sysvipc/shm)"};
+    table.readLine();  // the column titles
+    while (!table.atEnd()) {
+        const QStringList columns =
+            QString::fromLatin1(table.readLine()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        // key shmid perms size cpid lpid nattch ...
+        if (columns.size() > 4 && pids.count(columns[4].toLongLong()))
+            found.insert(columns[1].toStdString() + " by " + columns[4].toStdString());
+    }
+    return found;
+}
+
+TEST(ModelExport, TheRenderWindowHoldsTheHostsModelAfterTheExportAndEveryEdit) {
+    ensureApplication();
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    // The driver keeps the channel's key files in <work>/tmp; the clean-up must look there too.
+    ScopedVariable temporary("TMPDIR", QFile::encodeName(work.path() + QStringLiteral("/tmp")));
+    DriverRun run(work.path());
+    const LogFollower log(work.path() + QStringLiteral("/render_window.log"));
+    const LogOnFailure printer{log};
+
+    ASSERT_TRUE(run.start({QStringLiteral("--edits")}));
+    // Watched from the start, so that its end is never taken for another process's.
+    if (log.waitForLine(QStringLiteral("started "), kStepDeadlineMs) && renderWindowPid(log) > 0)
+        run.watchRenderWindow(renderWindowPid(log));
+    ASSERT_TRUE(run.finish()) << "the driver did not end";
+    const QStringList output = run.output();
+    const QStringList lines = log.lines();
+    EXPECT_EQ(run.exitCode(), 0) << output.join(QLatin1Char('\n')).toStdString();
+    ASSERT_FALSE(lines.isEmpty());
+
+    // The whole walk in one transaction: nothing of it before the transaction opens, only held
+    // messages while it is open, and as many scene messages replayed as were held.
+    const int begin = lines.indexOf(QStringLiteral("onBeginTransaction name=EnumeratingScene"));
+    ASSERT_GE(begin, 0);
+    int end = begin + 1;
+    while (end < lines.size() && !lines[end].startsWith(QLatin1String("onEndTransaction ")))
+        ++end;
+    int digest = end + 1;
+    while (digest < lines.size() && !lines[digest].startsWith(QLatin1String(kDigestPrefix)))
+        ++digest;
+    ASSERT_LT(digest, lines.size()) << "no digest after the export";
+    for (int i = 0; i < begin; ++i)
+        EXPECT_FALSE(isSceneLine(lines[i])) << "before the transaction: " << lines[i].toStdString();
+    int heldScene = 0;
+    for (int i = begin + 1; i < end; ++i) {
+        EXPECT_TRUE(lines[i].startsWith(QLatin1String("held "))) << lines[i].toStdString();
+        for (const char* type : {"held addMesh ", "held addGroup ", "held addInstance ",
+                                 "held addComp ", "held addMaterial ", "held addLayer "})
+            heldScene += lines[i].startsWith(QLatin1String(type));
+    }
+    int replayed = 0;
+    for (int i = end + 1; i < digest; ++i) {
+        EXPECT_FALSE(lines[i].startsWith(QLatin1String("onBeginTransaction")))
+            << lines[i].toStdString();
+        replayed += isSceneLine(lines[i]);
+    }
+    EXPECT_GT(heldScene, 0);
+    EXPECT_EQ(replayed, heldScene);
+
+    // The window's digest after the export counts what its handlers logged (the model's ids are
+    // distinct, so each line is one more of its kind).
+    const QString& exported = lines[digest];
+    EXPECT_EQ(numberField(exported, "meshes"), countStarting(lines, end, digest, "onAddMesh "));
+    EXPECT_EQ(numberField(exported, "groups"), countStarting(lines, end, digest, "onAddGroup "));
+    EXPECT_EQ(numberField(exported, "instances"),
+              countStarting(lines, end, digest, "onAddInstance "));
+    EXPECT_EQ(numberField(exported, "definitions"),
+              countStarting(lines, end, digest, "onAddComponentDef "));
+    EXPECT_EQ(numberField(exported, "materials"),
+              countStarting(lines, end, digest, "onAddMaterial "));
+    EXPECT_EQ(numberField(exported, "layers"), countStarting(lines, end, digest, "onAddLayer "));
+    long long triangles = 0;
+    for (int i = end; i < digest; ++i) {
+        if (lines[i].startsWith(QLatin1String("onAddMesh ")))
+            triangles += numberField(lines[i], "indices") / 3;
+    }
+    EXPECT_EQ(numberField(exported, "triangles"), triangles);
+
+    // The host's digest after each step, as the driver printed it, against the window's digests
+    // in the order it logged them.
+    static const QRegularExpression hostLine(QStringLiteral("^digest (\\S+) host: (.*)$"));
+    QStringList steps;
+    QStringList hostDigests;
+    for (const QString& line : output) {
+        const QRegularExpressionMatch match = hostLine.match(line);
+        if (match.hasMatch()) {
+            steps << match.captured(1);
+            hostDigests << match.captured(2);
+        }
+    }
+    QStringList windowDigests;
+    for (const QString& line : lines) {
+        if (line.startsWith(QLatin1String(kDigestPrefix)))
+            windowDigests << line.mid(static_cast<int>(sizeof kDigestPrefix) - 1);
+    }
+    const QStringList expectedSteps = {
+        "export", "hide", "show", "move", "retexture", "retexture-refresh", "erase", "new-model"};
+    EXPECT_EQ(steps, expectedSteps);
+    EXPECT_EQ(windowDigests, hostDigests);
+
+    // The render window closed and ended, and nothing of the channel is left: no segment made
+    // by either process, no named event or lock of the driver's queue id.
+    EXPECT_EQ(lines.last(), QStringLiteral("closed"));
+    ASSERT_NE(run.renderWindow(), nullptr);
+    if (lines.last() == QLatin1String("closed")) {
+        EXPECT_TRUE(run.renderWindow()->waitForEnd());
+    }
+    EXPECT_EQ(segmentsCreatedBy({run.driverPid(), run.renderWindow()->pid()}),
+              std::set<std::string>());
+    const QString queuePrefix = QString::number(run.driverPid()) + QLatin1Char('_');
+    for (const char* kind : {"event", "mutex"}) {
+        for (const std::string& name : xel::platform::listPosixShmNames(kind))
+            EXPECT_FALSE(QString::fromStdString(name).startsWith(queuePrefix))
+                << kind << ' ' << name;
+    }
+}
+
+}  // namespace

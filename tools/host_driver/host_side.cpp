@@ -1,0 +1,115 @@
+#include "tools/host_driver/host_side.h"
+
+#include <QEventLoop>
+
+#include "tools/host_driver/console.h"
+
+namespace orvanta::tools {
+namespace {
+
+constexpr char kExecuteAction[] = "ExecuteAction";
+
+QByteArray text(const char* utf8) {
+    return QByteArray(utf8 ? utf8 : "");
+}
+
+}  // namespace
+
+HostSide* HostSide::s_current = nullptr;
+Qt::HANDLE HostSide::s_hostThread = nullptr;
+
+HostSide::HostSide(const PluginLibrary& plugin, ModelExporter& exporter)
+    : m_plugin(plugin), m_exporter(exporter) {
+    s_current = this;
+    QObject::connect(&m_poll, &QTimer::timeout, [this] { m_plugin.checkMessages(); });
+}
+
+HostSide::~HostSide() {
+    m_poll.stop();
+    s_current = nullptr;
+}
+
+void HostSide::initialize(const QByteArray& pluginFolder) {
+    s_hostThread = QThread::currentThreadId();
+    say("host: obrInitialize(\"%s\", 0, 0, five host callbacks)", pluginFolder.constData());
+    m_plugin.initialize(pluginFolder.constData(), 0, 0, &HostSide::setEntityAttribute,
+                        &HostSide::enumEntityContent, &HostSide::enumEntityAttributes,
+                        &HostSide::exportTexture, &HostSide::destroyPointer);
+    m_poll.start(kPollIntervalMs);
+}
+
+bool HostSide::runUntil(const std::function<bool()>& done, int timeoutMs) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    bool met = false;
+    // Connected after the poll itself, so it looks right after each poll.
+    const QMetaObject::Connection check = QObject::connect(&m_poll, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            met = true;
+            loop.quit();
+        }
+    });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(timeoutMs);
+    loop.exec();
+    QObject::disconnect(check);
+    return met;
+}
+
+const char* HostSide::threadCheck() {
+    return QThread::currentThreadId() == s_hostThread ? "on the host thread"
+                                                      : "OFF THE HOST THREAD";
+}
+
+void HostSide::setEntityAttribute(const char* owner, const char* dictionary, const char* key,
+                                  const char* value) {
+    say("host callback: set entity attribute %s/%s/%s = %s (%s)", text(owner).constData(),
+        text(dictionary).constData(), text(key).constData(), text(value).constData(),
+        threadCheck());
+    if (s_current && text(owner) == kExecuteAction)
+        s_current->runAction(text(dictionary), text(key));
+}
+
+void HostSide::runAction(const QByteArray& action, const QByteArray& subject) {
+    // The plug-in wraps the meshes it wants again in these two: the host holds the render
+    // window's scene around them with an enumeration bracket.
+    if (action == "SuspendScene") {
+        m_plugin.enumerationProcessStarted();
+    } else if (action == "EnumEntityMeshes") {
+        m_meshRefreshes.push_back(subject);
+        if (!m_exporter.exportEntityMeshes(subject))
+            say("host: %s owns no meshes in the model", subject.constData());
+    } else if (action == "ResumeScene") {
+        m_plugin.enumerationProcessCompleted();
+        ++m_scenesResumed;
+    }
+}
+
+void HostSide::enumEntityContent(const char* entityId) {
+    const QByteArray id = text(entityId);
+    say("host enumerates %s (%s)", id.constData(), threadCheck());
+    if (!s_current)
+        return;
+    if (!s_current->m_exporter.exportEntity(id))
+        say("host: the model holds no entity %s", id.constData());
+    else if (id == kModelId)
+        ++s_current->m_modelExports;
+}
+
+void HostSide::enumEntityAttributes(const char* owner, const char* dictionary) {
+    say("host callback: enumerate entity attributes %s/%s", text(owner).constData(),
+        text(dictionary).constData());
+}
+
+void HostSide::exportTexture(const char* first, const char* second) {
+    say("host callback: export texture %s %s", text(first).constData(), text(second).constData());
+}
+
+void HostSide::destroyPointer(std::int64_t pointer) {
+    say("host callback: destroy pointer %lld", static_cast<long long>(pointer));
+}
+
+}  // namespace orvanta::tools

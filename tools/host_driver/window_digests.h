@@ -1,0 +1,34 @@
+// The render window's scene digest lines, taken one step at a time from its log.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+#include "tools/host_driver/log_follower.h"
+
+namespace orvanta::tools {
+
+class WindowDigests {
+public:
+    // `log` must outlive this object.
+    explicit WindowDigests(const LogFollower& log);
+
+    // Waits until the log holds `count` digest lines beyond those taken so far, the render window
+    // has closed, or `timeoutMs` has passed. When the lines are there, takes them and returns the
+    // digest text of the last (the line without its "scene digest " start); nothing otherwise.
+    // Runs the calling thread's event loop meanwhile (see LogFollower::waitUntil).
+    std::optional<QString> awaitNext(int count, int timeoutMs);
+    // How many digest lines have been taken, and how many the log holds now.
+    int taken() const { return m_taken; }
+    int logged() const;
+
+private:
+    static QStringList digestsIn(const QStringList& lines);
+
+    const LogFollower& m_log;
+    int m_taken = 0;
+};
+
+}  // namespace orvanta::tools

@@ -15,7 +15,7 @@ for flavour in release asan tsan; do
   "$root/scripts/build.sh" "$flavour"
   echo "=== $flavour: test"
   label=()
-  [ "$flavour" = tsan ] && label=(-L channel)
+  [ "$flavour" = tsan ] && label=(-L "channel|threading")
   (cd "$root/build/$flavour" && ctest -j "$jobs" --output-on-failure "${label[@]}")
   if [ "$flavour" = release ]; then
     echo "=== release: install, and build an outside program against the installed package"

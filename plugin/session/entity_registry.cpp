@@ -57,16 +57,34 @@ std::optional<EntityTable> entityTableOf(int table) {
 }
 
 void RegistryLock::lock() {
-    while (!m_mutex.try_lock_for(m_attempt))
-        ++m_expiredAttempts;
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> guard(m_mutex);
+    while (m_depth > 0 && m_owner != self) {
+        if (!m_released.wait_for(guard, m_attempt, [&] { return m_depth == 0; }))
+            ++m_expiredAttempts;
+    }
+    m_owner = self;
+    ++m_depth;
 }
 
 bool RegistryLock::tryLock() {
-    return m_mutex.try_lock();
+    const std::thread::id self = std::this_thread::get_id();
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (m_depth > 0 && m_owner != self)
+        return false;
+    m_owner = self;
+    ++m_depth;
+    return true;
 }
 
 void RegistryLock::unlock() {
-    m_mutex.unlock();
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (--m_depth > 0)
+            return;
+        m_owner = std::thread::id();
+    }
+    m_released.notify_one();
 }
 
 void EntityRegistry::addEntityToParent(const QString& id, const std::optional<QString>& parentId,

@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace orvanta {
@@ -45,9 +47,10 @@ struct EntityRecord {
 
 using EntityTableRecords = std::map<EntityKey, EntityRecord>;
 
-// One recursive mutex taken by timed attempts, repeated until one succeeds, so lock() waits as
-// long as it must and never fails; the calling thread may already hold it. It is free once every
-// lock() has been matched by an unlock() on the same thread. Only a system failure of the mutex
+// A recursive lock taken by timed attempts, repeated until one succeeds, so lock() waits as long
+// as it must and never fails; the calling thread may already hold it. It is free once every lock()
+// has been matched by an unlock() on the same thread. Built on a plain mutex and a condition
+// variable, whose timed waits every thread checker follows. Only a system failure of the mutex
 // raises (std::system_error). Any thread.
 class RegistryLock {
 public:
@@ -66,7 +69,10 @@ public:
     std::uint64_t expiredAttempts() const { return m_expiredAttempts.load(); }
 
 private:
-    std::recursive_timed_mutex m_mutex;
+    std::mutex m_mutex;
+    std::condition_variable m_released;  // signalled when the lock becomes free
+    std::thread::id m_owner;             // under m_mutex; none while free
+    int m_depth = 0;                     // under m_mutex: lock() calls not yet unlocked
     const std::chrono::milliseconds m_attempt;
     std::atomic<std::uint64_t> m_expiredAttempts{0};
 };

@@ -68,7 +68,9 @@ public:
                          bool& materialsUIVisible, bool& productionDialogRequested,
                          bool& dockedWindowsMode, long long& renderWindowParent) const;
     // Stores the state and, while the render window runs, sends it ("SETSTATE") and then asks for
-    // the render window's resulting state ("STATE"), on the sender's state thread.
+    // the render window's resulting state ("STATE"), on the sender's state thread. The render
+    // window's answer replaces the mirror only when it answers the latest request, so a change
+    // made here is never undone by an answer that predates it.
     void setCurrentState(bool reserved, bool loadingModel, bool closing, bool renderWindowVisible,
                          bool settingsUIVisible, bool materialsUIVisible,
                          bool productionDialogRequested, bool dockedWindowsMode,

@@ -91,6 +91,10 @@ struct XelRemoteRenderSender::Private {
     std::atomic<int> transactionDepth{0};
     mutable std::mutex stateMutex;
     RenderState state;  // under stateMutex
+    // State requests sent whose replies have not come back, under stateMutex. The replies come in
+    // the order of the requests; only the answer to the latest one may overwrite the mirror, since
+    // an earlier one predates a change made here since.
+    int stateRepliesDue = 0;
 
     // Payloads built by the API calls, on any thread, one at a time.
     std::mutex builderMutex;
@@ -138,6 +142,13 @@ struct XelRemoteRenderSender::Private {
         const char* bytes = layoutOf(name).placeholder;
         channel->sendMessageAsync(name, bytes, std::strlen(bytes));
     }
+    void requestState() {
+        {
+            std::lock_guard<std::mutex> guard(stateMutex);
+            ++stateRepliesDue;
+        }
+        sendPlaceholder(type::kState);
+    }
 
     void stateLoop();
     void stopWatch();
@@ -162,7 +173,7 @@ void XelRemoteRenderSender::Private::stateLoop() {
                 static_cast<unsigned long long>(state.parent) >> (8 * i));
         channel->sendMessage(type::kSetState, payload.data(), kStateBytes);
         if (canSend())
-            sendPlaceholder(type::kState);
+            requestState();
     }
 }
 
@@ -605,8 +616,13 @@ void XelRemoteRenderSender::dispatch(const char* typeName, const void* data, lon
     const DecodedMessage& m = d->decoded;
     const std::string_view name = layout->type;
     if (name == type::kInit) {
+        {
+            // A render window that announces itself answers no request of an earlier one.
+            std::lock_guard<std::mutex> guard(d->stateMutex);
+            d->stateRepliesDue = 0;
+        }
         if (d->canSend())
-            d->sendPlaceholder(type::kState);
+            d->requestState();
         // The render window holds the channel now: without names, the system frees the channel's
         // memory when both processes have ended, even if neither could clean up.
         d->channel->releaseNames();
@@ -619,6 +635,8 @@ void XelRemoteRenderSender::dispatch(const char* typeName, const void* data, lon
         onRenderDataSaved();
     } else if (name == type::kState) {
         std::lock_guard<std::mutex> guard(d->stateMutex);
+        if (d->stateRepliesDue > 0 && --d->stateRepliesDue > 0)
+            return;                  // a later request is on its way: its answer will tell
         for (int i = 1; i < 8; ++i)  // the reserved flag is ignored
             d->state.flags[i] = m.flag(static_cast<std::size_t>(i));
         d->state.parent = m.i64(8);

@@ -252,6 +252,27 @@ TEST_F(SenderTest, AStateReplyOverwritesTheMirror) {
     EXPECT_FALSE(sender->materialsUIVisible());
 }
 
+TEST_F(SenderTest, OnlyTheAnswerToTheLatestStateRequestOverwritesTheMirror) {
+    announce();
+    // A window that holds both changes in a transaction answers the first request only after
+    // the plug-in has made the second change.
+    sender->setLoadingModel(true);
+    sender->setLoadingModel(false);
+    ASSERT_EQ(arrived(4).size(), 4u);  // two "SETSTATE", each with its request
+    const Bytes stale{0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    window->sendMessage("STATE", stale.data(), static_cast<long>(stale.size()));
+    roundTrip(4);
+    EXPECT_FALSE(sender->isLoadingModel()) << "an answer to the earlier request took over";
+    const Bytes latest{0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    window->sendMessage("STATE", latest.data(), static_cast<long>(latest.size()));
+    roundTrip(5);
+    EXPECT_TRUE(sender->renderWindowVisible());
+    // With no request outstanding, the window's word is taken as it comes.
+    window->sendMessage("STATE", stale.data(), static_cast<long>(stale.size()));
+    roundTrip(6);
+    EXPECT_TRUE(sender->isLoadingModel());
+}
+
 TEST_F(SenderTest, RequestsReachTheCallbacksByExactNameOnly) {
     const Bytes one = str("17");
     window->sendMessage("enumEntX", one.data(), static_cast<long>(one.size()));  // not a request

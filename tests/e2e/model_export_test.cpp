@@ -1,7 +1,9 @@
 // The host driver as the host process exporting its built-in model and playing its edit session,
 // with the plug-in it loads and the real render window: the export arrives as one transaction,
 // the render window's scene digest agrees with the host's after the export and after every edit,
-// and the session leaves no process and no shared memory behind.
+// the render window exports its view as a PNG, and the session leaves no process and no shared
+// memory behind.
+#include <QByteArray>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -148,7 +150,9 @@ TEST(ModelExport, TheRenderWindowHoldsTheHostsModelAfterTheExportAndEveryEdit) {
     const LogFollower log(work.path() + QStringLiteral("/render_window.log"));
     const LogOnFailure printer{log};
 
-    ASSERT_TRUE(run.start({QStringLiteral("--edits")}));
+    // The render window's view goes into the work folder, which the test removes.
+    const QString view = work.path() + QStringLiteral("/orvanta_view.png");
+    ASSERT_TRUE(run.start({QStringLiteral("--edits"), QStringLiteral("--png"), view}));
     // Watched from the start, so that its end is never taken for another process's.
     if (log.waitForLine(QStringLiteral("started "), kStepDeadlineMs) && renderWindowPid(log) > 0)
         run.watchRenderWindow(renderWindowPid(log));
@@ -157,6 +161,12 @@ TEST(ModelExport, TheRenderWindowHoldsTheHostsModelAfterTheExportAndEveryEdit) {
     const QStringList lines = log.lines();
     EXPECT_EQ(run.exitCode(), 0) << output.join(QLatin1Char('\n')).toStdString();
     ASSERT_FALSE(lines.isEmpty());
+
+    // The view the render window exported after the export's digests agreed: a PNG file.
+    EXPECT_TRUE(output.contains(QStringLiteral("render window's view: ") + view));
+    QFile picture(view);
+    ASSERT_TRUE(picture.open(QIODevice::ReadOnly));
+    EXPECT_EQ(picture.read(8), QByteArray("\x89PNG\r\n\x1a\n", 8));
 
     // The whole walk in one transaction: nothing of it before the transaction opens, only held
     // messages while it is open, and as many scene messages replayed as were held.

@@ -79,9 +79,10 @@ TEST(HostProcessKilled, RenderWindowExitsByItself) {
 
     QProcess driver;
     driver.setProcessChannelMode(QProcess::ForwardedChannels);
-    driver.start(QStringLiteral(ORVANTA_HOST_DRIVER),
-                 {QStringLiteral("--hold"), QStringLiteral("--work-dir"), work.path(),
-                  QStringLiteral(ORVANTA_PLUGIN_LIBRARY)});
+    driver.start(
+        QStringLiteral(ORVANTA_HOST_DRIVER),
+        {QStringLiteral("--hold"), QStringLiteral("--no-png"), QStringLiteral("--work-dir"),
+         work.path(), QStringLiteral(ORVANTA_PLUGIN_LIBRARY)});
     ASSERT_TRUE(driver.waitForStarted(kStepDeadlineMs)) << driver.errorString().toStdString();
     const std::int64_t driverPid = driver.processId();
 

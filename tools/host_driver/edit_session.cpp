@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "tools/host_driver/console.h"
+#include "tools/host_driver/model_attributes.h"
 
 namespace orvanta::tools {
 namespace {
@@ -133,11 +134,13 @@ bool EditSession::eraseGroup() {
 
 bool EditSession::newModel() {
     m_model = smallBuiltInModel();
+    describeModel(m_model, "m", kBuiltInLocation);
     say("edit: new model \"%s\"", m_model.title.constData());
     std::uint8_t flags[2] = {0, 0};
     std::uint8_t flag = 0;
     m_plugin.modelMessage(0, m_model.title.constData(), flags, &flag);
-    m_exporter.exportModel();
+    // As after the first export: the walk, then the new model's view and attributes.
+    m_exporter.exportModelWithView();
     return m_check("new-model", 1);
 }
 

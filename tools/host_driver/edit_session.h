@@ -29,8 +29,8 @@ public:
     // Plays the edits in order, each checked before the next: hide the centrepiece group, show it
     // again, move a chair, give the oak material a larger texture (which has the plug-in ask for
     // the meshes that use it again), erase the table set with everything in it, then a new model
-    // with a smaller built-in scene. Expects builtInModel() at the start. Stops at the first edit
-    // whose check fails, and returns false then.
+    // with a smaller built-in scene, its view and its attributes. Expects builtInModel() at the
+    // start. Stops at the first edit whose check fails, and returns false then.
     bool run();
 
 private:

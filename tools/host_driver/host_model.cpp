@@ -243,6 +243,36 @@ std::set<QByteArray> HostModel::ownersUsing(const QByteArray& materialId) const 
     return owners;
 }
 
+std::vector<HostAttribute> HostModel::attributesOf(const QByteArray& owner,
+                                                   const QByteArray& dictionary) const {
+    std::vector<HostAttribute> found;
+    for (const HostAttribute& attribute : attributes) {
+        if (attribute.owner == owner && attribute.dictionary == dictionary)
+            found.push_back(attribute);
+    }
+    return found;
+}
+
+void HostModel::setAttribute(const HostAttribute& attribute) {
+    for (HostAttribute& existing : attributes) {
+        if (existing.owner == attribute.owner && existing.dictionary == attribute.dictionary &&
+            existing.key == attribute.key) {
+            existing.value = attribute.value;
+            return;
+        }
+    }
+    attributes.push_back(attribute);
+}
+
+int HostModel::rootEntityCount() const {
+    int count = 0;
+    for (const HostGroup& group : groups)
+        count += group.parentId == kModelId ? 1 : 0;
+    for (const HostInstance& instance : instances)
+        count += instance.parentId == kModelId ? 1 : 0;
+    return count;
+}
+
 bool HostModel::eraseGroup(const QByteArray& id) {
     if (!group(id))
         return false;

@@ -1,13 +1,14 @@
-// The host's model as the host driver plays it: plain data, filled by a built-in scene here and
-// later by model file loaders, walked by the model exporter, changed by the edit session, and
-// summed up by the same scene digest the render window logs. What each value means on the way to
-// the render window is docs/host_render_agreement.md.
+// The host's model as the host driver plays it: plain data, filled by a built-in scene here or by
+// the model loader (model_loader.h) from a file, walked by the model exporter, changed by the edit
+// session, and summed up by the same scene digest the render window logs. What each value means on
+// the way to the render window is docs/host_render_agreement.md.
 #pragma once
 
 #include <QByteArray>
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -91,6 +92,28 @@ struct HostInstance {
     Transform transform = identityTransform();
 };
 
+// One attribute of the model, of an entity or of a scene (owner "Camera"), as the host reports it
+// through obrOnEnumAttributesCallback.
+struct HostAttribute {
+    QByteArray owner;
+    QByteArray dictionary;
+    QByteArray key;
+    QByteArray value;
+};
+
+// The view the host reports with obrSetCamera, in world coordinates (Z up).
+struct HostCamera {
+    std::array<float, 3> eye{};
+    std::array<float, 3> target{};
+    std::array<float, 3> up{0.0f, 0.0f, 1.0f};
+    bool perspective = true;
+    bool modelsOwn = false;            // the model's own camera; false: made up to frame the model
+    float fieldOfViewDegrees = 35.0f;  // vertical, for a perspective camera
+    float parallelHeight = 0.0f;       // height of the visible area, for a parallel camera
+    float aspect = 0.0f;               // the image's width / height; 0 for the window's own
+    QByteArray sceneName = "Default";
+};
+
 // One model. Entity ids (groups, instances, definitions) are distinct positive decimal texts.
 // Groups and instances appear in walk order: a parent before its children.
 struct HostModel {
@@ -102,6 +125,11 @@ struct HostModel {
     std::vector<HostInstance> instances;
     std::vector<HostMesh> rootMeshes;  // owned by kModelId
     std::set<QByteArray> hidden;       // ids of hidden entities
+    // The model's own camera; without one the host frames the whole model (model_view.h).
+    std::optional<HostCamera> camera;
+    // What the host reports after the walk, in this order; at most one value per (owner,
+    // dictionary, key).
+    std::vector<HostAttribute> attributes;
 
     // The entity of that id, or null.
     const HostMaterial* material(const QByteArray& id) const;
@@ -118,6 +146,14 @@ struct HostModel {
     // The owners (kModelId, group and definition ids) with a mesh whose front or back material is
     // `materialId`.
     std::set<QByteArray> ownersUsing(const QByteArray& materialId) const;
+
+    // The attributes of one dictionary, in model order.
+    std::vector<HostAttribute> attributesOf(const QByteArray& owner,
+                                            const QByteArray& dictionary) const;
+    // Replaces the value of (owner, dictionary, key), or appends the attribute when it is new.
+    void setAttribute(const HostAttribute& attribute);
+    // The groups and instances directly under the model root.
+    int rootEntityCount() const;
 
     // Removes the group and everything under it, recursively; false for an unknown id. The
     // hidden ids stay as they are.

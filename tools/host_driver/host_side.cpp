@@ -1,5 +1,6 @@
 #include "tools/host_driver/host_side.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 
 #include "tools/host_driver/console.h"
@@ -13,13 +14,21 @@ QByteArray text(const char* utf8) {
     return QByteArray(utf8 ? utf8 : "");
 }
 
+// A value as the console shows it: a long one (a Base64 picture) by its start and its size.
+QByteArray shown(const QByteArray& value) {
+    constexpr int kShownBytes = 64;
+    if (value.size() <= kShownBytes)
+        return value;
+    return value.left(kShownBytes) + "... (" + QByteArray::number(value.size()) + " bytes)";
+}
+
 }  // namespace
 
 HostSide* HostSide::s_current = nullptr;
 Qt::HANDLE HostSide::s_hostThread = nullptr;
 
-HostSide::HostSide(const PluginLibrary& plugin, ModelExporter& exporter)
-    : m_plugin(plugin), m_exporter(exporter) {
+HostSide::HostSide(const PluginLibrary& plugin, HostModel& model, ModelExporter& exporter)
+    : m_plugin(plugin), m_model(model), m_exporter(exporter) {
     s_current = this;
     QObject::connect(&m_poll, &QTimer::timeout, [this] { m_plugin.checkMessages(); });
 }
@@ -67,10 +76,20 @@ const char* HostSide::threadCheck() {
 void HostSide::setEntityAttribute(const char* owner, const char* dictionary, const char* key,
                                   const char* value) {
     say("host callback: set entity attribute %s/%s/%s = %s (%s)", text(owner).constData(),
-        text(dictionary).constData(), text(key).constData(), text(value).constData(),
+        text(dictionary).constData(), text(key).constData(), shown(text(value)).constData(),
         threadCheck());
-    if (s_current && text(owner) == kExecuteAction)
+    if (!s_current)
+        return;
+    if (text(owner) == kExecuteAction)
         s_current->runAction(text(dictionary), text(key));
+    else
+        s_current->storeAttribute({text(owner), text(dictionary), text(key), text(value)});
+}
+
+void HostSide::storeAttribute(const HostAttribute& attribute) {
+    ++m_attributesSet;
+    m_model.setAttribute(attribute);
+    m_exporter.exportAttribute(attribute);
 }
 
 void HostSide::runAction(const QByteArray& action, const QByteArray& subject) {
@@ -93,15 +112,26 @@ void HostSide::enumEntityContent(const char* entityId) {
     say("host enumerates %s (%s)", id.constData(), threadCheck());
     if (!s_current)
         return;
-    if (!s_current->m_exporter.exportEntity(id))
+    QElapsedTimer clock;
+    clock.start();
+    if (!s_current->m_exporter.exportEntity(id)) {
         say("host: the model holds no entity %s", id.constData());
-    else if (id == kModelId)
+    } else if (id == kModelId) {
         ++s_current->m_modelExports;
+        say("host: exported the model, its view and its attributes in %lld ms",
+            static_cast<long long>(clock.elapsed()));
+    }
 }
 
 void HostSide::enumEntityAttributes(const char* owner, const char* dictionary) {
-    say("host callback: enumerate entity attributes %s/%s", text(owner).constData(),
-        text(dictionary).constData());
+    say("host callback: enumerate entity attributes %s/%s (%s)", text(owner).constData(),
+        text(dictionary).constData(), threadCheck());
+    if (!s_current)
+        return;
+    ++s_current->m_attributeEnumerations;
+    if (!s_current->m_exporter.exportAttributes(text(owner), text(dictionary)))
+        say("host: the model holds no attributes %s/%s", text(owner).constData(),
+            text(dictionary).constData());
 }
 
 void HostSide::exportTexture(const char* first, const char* second) {

@@ -1,5 +1,6 @@
 // The host's side of a session: the callbacks the host hands to obrInitialize, answering the
-// render window's requests with the model exporter, and the host's poll of obrCheckMessages.
+// render window's requests with the model exporter (and storing the attributes it sets in the
+// model), and the host's poll of obrCheckMessages.
 #pragma once
 
 #include <QByteArray>
@@ -22,8 +23,8 @@ public:
     // How often the host polls for the render window's requests.
     static constexpr int kPollIntervalMs = 20;
 
-    // `plugin` must be loaded; both must outlive this object.
-    HostSide(const PluginLibrary& plugin, ModelExporter& exporter);
+    // `plugin` must be loaded; all must outlive this object, and `exporter` must export `model`.
+    HostSide(const PluginLibrary& plugin, HostModel& model, ModelExporter& exporter);
     // Stops the poll; the plug-in keeps the callbacks, which do nothing from then on.
     ~HostSide();
     HostSide(const HostSide&) = delete;
@@ -44,6 +45,9 @@ public:
     const std::vector<QByteArray>& meshRefreshes() const { return m_meshRefreshes; }
     // How many "ResumeScene" actions came.
     int scenesResumed() const { return m_scenesResumed; }
+    // How many attribute enumerations and attribute settings (other than actions) came.
+    int attributeEnumerations() const { return m_attributeEnumerations; }
+    int attributesSet() const { return m_attributesSet; }
 
 private:
     // The callbacks. The plug-in calls them on the host thread: inside obrCheckMessages, or
@@ -58,16 +62,22 @@ private:
     static const char* threadCheck();
 
     void runAction(const QByteArray& action, const QByteArray& subject);
+    // Stores the attribute in the model and reports it back, as the host does with a value the
+    // render window sets.
+    void storeAttribute(const HostAttribute& attribute);
 
     static HostSide* s_current;
     static Qt::HANDLE s_hostThread;
 
     const PluginLibrary& m_plugin;
+    HostModel& m_model;
     ModelExporter& m_exporter;
     QTimer m_poll;
     int m_modelExports = 0;
     std::vector<QByteArray> m_meshRefreshes;
     int m_scenesResumed = 0;
+    int m_attributeEnumerations = 0;
+    int m_attributesSet = 0;
 };
 
 }  // namespace orvanta::tools

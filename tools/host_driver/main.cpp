@@ -1,41 +1,55 @@
 // orvanta_host_driver: plays the host's extension script against the real plug-in library. It
 // loads the plug-in by path, starts it (which starts the render-window program beside it),
-// exports its built-in model when the render window asks for it, optionally plays an edit
+// exports its model when the render window asks for it (a built-in one, or any model file the
+// Assimp library reads), has the render window export its view as a PNG, optionally plays an edit
 // session, closes the render window and prints what crossed: the plug-in's log lines as they come,
 // the scene digests of both sides, and at the end the render window's log of every message it
 // received.
 //
-//   orvanta_host_driver [--edits] [--hold] [--work-dir DIR] [PLUGIN_LIBRARY]
+//   orvanta_host_driver [--model FILE] [--png PATH | --no-png] [--edits] [--hold]
+//                       [--work-dir DIR] [PLUGIN_LIBRARY]
 //
-// PLUGIN_LIBRARY defaults to the plug-in built with this program. Everything the session makes
-// (the render window's log, the session folder, the channel's key files, the settings store) goes
-// into one work folder: a fresh temporary folder removed at the end, or DIR, which is kept; the
-// log is then DIR/render_window.log. With --hold the driver stops after the model was exported
-// and a redraw crossed, and keeps the plug-in running until the process is killed.
+// PLUGIN_LIBRARY defaults to the plug-in built with this program. A model file that cannot be read
+// ends the driver before the plug-in is loaded: one line "orvanta_host_driver: cannot read <path>:
+// <reason>" on standard error, exit code 2. Everything the session makes (the render window's log,
+// the session folder, the channel's key files, the settings store) goes into one work folder: a
+// fresh temporary folder removed at the end, or DIR, which is kept; the log is then
+// DIR/render_window.log. The render window's view goes to PATH (default orvanta_view.png in the
+// current folder). With --hold the driver stops after the model was exported and a redraw crossed,
+// and keeps the plug-in running until the process is killed.
 //
 // Like the host, the driver polls obrCheckMessages on its own thread (a timer on its event loop)
 // and answers the render window's requests through its callbacks: the render window asks for the
-// model ("Model") once the plug-in is ready, and the driver exports its built-in model inside one
-// enumeration bracket. After the export, and after each edit of --edits, it compares its own
-// model's scene digest with the one the render window logs ("digest <step> host: ..." and
-// "digest <step> window: ...").
+// model ("Model") once the plug-in is ready, and the driver exports the model inside one
+// enumeration bracket, then reports the view (obrSetCamera) and the model's attributes. After the
+// export, and after each edit of --edits, it compares its own model's scene digest with the one the
+// render window logs ("digest <step> host: ..." and "digest <step> window: ..."). When the render
+// window sets an attribute, the driver stores it and reports it back ("attribute round trip: ok").
 // Exit code 0 when every step was seen to arrive and every pair of digests agreed.
 #include <QByteArray>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "tools/host_driver/console.h"
 #include "tools/host_driver/edit_session.h"
 #include "tools/host_driver/host_model.h"
 #include "tools/host_driver/host_side.h"
 #include "tools/host_driver/log_follower.h"
+#include "tools/host_driver/model_attributes.h"
 #include "tools/host_driver/model_exporter.h"
+#include "tools/host_driver/model_loader.h"
 #include "tools/host_driver/plugin_library.h"
 #include "tools/host_driver/window_digests.h"
 
@@ -46,6 +60,23 @@ using namespace orvanta::tools;
 // How long the render window gets for each step; it is started from scratch, possibly under a
 // sanitizer, on a loaded machine.
 constexpr int kStepDeadlineMs = 120000;
+// The render window logs its attribute requests right after the state line that lets it send them;
+// this long the driver looks for them once it has seen that line.
+constexpr int kRoundTripGraceMs = 2000;
+// Models larger than this many triangles show the walk's progress on a terminal.
+constexpr std::int64_t kProgressBarTriangles = 100000;
+// The exit code for a command line or a model file the driver cannot use.
+constexpr int kUsageExitCode = 2;
+
+// What the command line asks for.
+struct Options {
+    bool edits = false;
+    bool hold = false;
+    QString workFolder;
+    QString pluginPath;
+    QString modelPath;  // empty: the built-in model
+    QString pngPath;    // absolute; empty with --no-png
+};
 
 // The plug-in logs through the Qt message stream of the process (obrAppendLog): shown as it comes.
 void printQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
@@ -124,9 +155,84 @@ bool checkSettings(const PluginLibrary& plugin) {
     return false;
 }
 
+bool hasLine(const QStringList& lines, const QString& line) {
+    return lines.contains(line);
+}
+
+// Once the model has arrived, the render window asks for the model's GeoReference attributes and
+// sets (Model, RenderWindow, Shown) to "1"; the host stores the value and reports it back, and the
+// window logs it as a dictionary message. A window that asks for nothing is no failure: the driver
+// says so and goes on.
+bool checkAttributeRoundTrip(const LogFollower& log) {
+    const QString sent = QStringLiteral("sent setEnt Model RenderWindow Shown 1");
+    const QString back =
+        QStringLiteral("onDictionaryMessage owner=Model dictionary=RenderWindow key=Shown value=1");
+    say("host: waiting for the render window's attribute round trip");
+    // The window may send once the plug-in's state says the model no longer loads, which the
+    // plug-in sends after the export's transaction.
+    const auto settled = [&](const QStringList& lines) {
+        if (hasLine(lines, sent) || hasLine(lines, QStringLiteral("closed")))
+            return true;
+        const int begin = lines.indexOf(QStringLiteral("onBeginTransaction name=EnumeratingScene"));
+        for (int i = begin < 0 ? lines.size() : begin + 1; i < lines.size(); ++i) {
+            if (lines[i].startsWith(QLatin1String("onSetState loadingModel=0")))
+                return true;
+        }
+        return false;
+    };
+    log.waitUntil(settled, kStepDeadlineMs);
+    if (!hasLine(log.lines(), sent))
+        log.waitUntil([&](const QStringList& lines) { return hasLine(lines, sent); },
+                      kRoundTripGraceMs);
+    if (!hasLine(log.lines(), sent)) {
+        say("attribute round trip: not seen (the render window set no attribute)");
+        return true;
+    }
+    if (!log.waitForLine(back, kStepDeadlineMs)) {
+        say("host: FAILED: the attribute the render window set did not come back within %d s",
+            kStepDeadlineMs / 1000);
+        return false;
+    }
+    say("attribute round trip: ok");
+    return true;
+}
+
+// Has the render window export its view to `path` and waits for its answer.
+bool exportView(const PluginLibrary& plugin, const LogFollower& log, const QString& path) {
+    const QByteArray file = path.toUtf8();
+    say("host: obrExportMI(\"%s\")", file.constData());
+    plugin.exportMI(file.constData());
+    const QString done = QStringLiteral("exported ") + path;
+    const QString failed = QStringLiteral("export failed ") + path + QLatin1Char(':');
+    const auto answered = [&](const QStringList& lines) {
+        for (const QString& line : lines) {
+            if (line == done || line.startsWith(failed) || line == QLatin1String("closed"))
+                return true;
+        }
+        return false;
+    };
+    say("host: waiting for the render window: the view exported");
+    log.waitUntil(answered, kStepDeadlineMs);
+    const QStringList lines = log.lines();
+    if (hasLine(lines, done)) {
+        say("render window's view: %s", file.constData());
+        return true;
+    }
+    for (const QString& line : lines) {
+        if (line.startsWith(failed)) {
+            say("host: FAILED: the render window could not export its view: %s",
+                qUtf8Printable(line.mid(failed.size()).trimmed()));
+            return false;
+        }
+    }
+    say("host: FAILED: no \"exported %s\" from the render window within %d s", file.constData(),
+        kStepDeadlineMs / 1000);
+    return false;
+}
+
 // The session after obrInitialize, up to the point where the render window may close.
 bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
-                ModelExporter& exporter, const LogFollower& renderLog, bool edits) {
+                ModelExporter& exporter, const LogFollower& renderLog, const Options& options) {
     if (!checkSettings(plugin))
         return false;
     plugin.appendLog("host driver: session running");
@@ -142,8 +248,12 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
     WindowDigests digests(renderLog);
     if (!compareDigests(digests, model, "export", 1))
         return false;
+    if (!checkAttributeRoundTrip(renderLog))
+        return false;
+    if (!options.pngPath.isEmpty() && !exportView(plugin, renderLog, options.pngPath))
+        return false;
 
-    if (edits) {
+    if (options.edits) {
         EditSession session(plugin, model, exporter, host, [&](const char* step, int count) {
             return compareDigests(digests, model, step, count);
         });
@@ -156,19 +266,31 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
     return awaitRenderWindow(renderLog, QStringLiteral("onRedraw"), "the redraw request");
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
+// Reads the command line; exits with kUsageExitCode on a command line it cannot use.
+Options parseOptions(const QCoreApplication& application) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Plays the host script: loads the plug-in, exports a built-in model to the "
-                       "render window and prints what crossed."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays the host script: loads the plug-in, exports a model (the built-in one "
+        "or a model file) to the render window, has it export its view as a PNG and "
+        "prints what crossed."));
     parser.addHelpOption();
+    const QCommandLineOption modelOption(
+        QStringLiteral("model"),
+        QStringLiteral("Export <file>, any model the Assimp library reads (glTF, OBJ, FBX, "
+                       "Collada, STL, PLY, 3DS, ...), instead of the built-in model."),
+        QStringLiteral("file"));
+    const QCommandLineOption pngOption(
+        QStringLiteral("png"),
+        QStringLiteral("Where the render window exports its view (default: orvanta_view.png in "
+                       "the current folder)."),
+        QStringLiteral("path"), QStringLiteral("orvanta_view.png"));
+    const QCommandLineOption noPngOption(QStringLiteral("no-png"),
+                                         QStringLiteral("Do not have the view exported."));
     const QCommandLineOption editsOption(
         QStringLiteral("edits"),
         QStringLiteral("After the export, hide and show an entity, move an instance, change a "
-                       "texture, erase a group and open a new model, comparing after each."));
+                       "texture, erase a group and open a new model, comparing after each. Plays "
+                       "on the built-in model only."));
     const QCommandLineOption holdOption(
         QStringLiteral("hold"),
         QStringLiteral("Keep the plug-in and the render window running until killed."));
@@ -176,20 +298,73 @@ int main(int argc, char* argv[]) {
         QStringLiteral("work-dir"),
         QStringLiteral("Keep the session's files in <dir> (default: a temporary folder)."),
         QStringLiteral("dir"));
-    parser.addOption(editsOption);
-    parser.addOption(holdOption);
-    parser.addOption(workOption);
+    parser.addOptions({modelOption, pngOption, noPngOption, editsOption, holdOption, workOption});
     parser.addPositionalArgument(QStringLiteral("plugin"),
                                  QStringLiteral("The plug-in library (default: the one built with "
                                                 "this program)."));
     parser.process(application);
 
+    Options options;
+    options.edits = parser.isSet(editsOption);
+    options.hold = parser.isSet(holdOption);
+    options.workFolder = parser.value(workOption);
+    options.modelPath = parser.value(modelOption);
     const QStringList positional = parser.positionalArguments();
-    const QString pluginPath =
+    options.pluginPath =
         positional.isEmpty() ? QString::fromUtf8(ORVANTA_PLUGIN_LIBRARY) : positional.first();
+    if (!parser.isSet(noPngOption))
+        options.pngPath = QFileInfo(parser.value(pngOption)).absoluteFilePath();
+    if (options.edits && !options.modelPath.isEmpty()) {
+        std::fprintf(stderr,
+                     "orvanta_host_driver: --edits plays on the built-in model; leave out "
+                     "--model\n");
+        std::exit(kUsageExitCode);
+    }
+    return options;
+}
+
+// The model to export: the file's, or the built-in one with its attributes.
+std::optional<HostModel> prepareModel(const Options& options) {
+    if (options.modelPath.isEmpty()) {
+        HostModel model = builtInModel();
+        describeModel(model, "m", kBuiltInLocation);
+        return model;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QString reason;
+    std::optional<HostModel> model = loadModel(options.modelPath, &reason);
+    if (!model) {
+        std::fprintf(stderr, "orvanta_host_driver: cannot read %s: %s\n",
+                     qUtf8Printable(options.modelPath), qUtf8Printable(reason));
+        return std::nullopt;
+    }
+    say("host: read %s in %lld ms", qUtf8Printable(options.modelPath),
+        static_cast<long long>(clock.elapsed()));
+    return model;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    const Options options = parseOptions(application);
+
+    // Before anything of the session exists: a model that cannot be read leaves nothing behind.
+    std::optional<HostModel> loaded = prepareModel(options);
+    if (!loaded)
+        return kUsageExitCode;
+    HostModel model = std::move(*loaded);
+    loaded.reset();
+    const SceneDigest summary = model.digest();
+    say("host: model \"%s\": %d materials, %d definitions, %d groups, %d instances, %d meshes, "
+        "%lld triangles, %s camera",
+        model.title.constData(), summary.materials, summary.definitions, summary.groups,
+        summary.instances, summary.meshes, static_cast<long long>(summary.triangles),
+        model.camera ? "its own" : "a framing");
 
     std::unique_ptr<QTemporaryDir> temporary;
-    QString workFolder = parser.value(workOption);
+    QString workFolder = options.workFolder;
     if (workFolder.isEmpty()) {
         temporary = std::make_unique<QTemporaryDir>();
         if (!temporary->isValid()) {
@@ -202,22 +377,26 @@ int main(int argc, char* argv[]) {
     const LogFollower renderLog(prepareWorkFolder(workFolder));
     say("host: work folder %s", qUtf8Printable(workFolder));
 
-    PluginLibrary plugin(pluginPath);
+    PluginLibrary plugin(options.pluginPath);
     if (!plugin.load()) {
         say("host: FAILED: cannot load the plug-in: %s", qUtf8Printable(plugin.errorString()));
         return 1;
     }
-    say("host: loaded %s", qUtf8Printable(pluginPath));
+    say("host: loaded %s", qUtf8Printable(options.pluginPath));
     qInstallMessageHandler(printQtMessage);
 
-    HostModel model = builtInModel();
     ModelExporter exporter(plugin, model);
-    HostSide host(plugin, exporter);
+    ProgressBar bar(standardErrorIsTerminal() && summary.triangles > kProgressBarTriangles);
+    exporter.setProgressListener([&bar](int percent) { bar.show(percent); });
+    HostSide host(plugin, model, exporter);
     host.initialize(plugin.folder().toUtf8());
     say("host: obrInitialized() = %s", plugin.initialized() ? "true" : "false");
+    // Base64 attributes (the model's preview) go to the render window too.
+    plugin.receiveBase64Attributes(true);
 
-    const bool ok = runSession(plugin, host, model, exporter, renderLog, parser.isSet(editsOption));
-    if (ok && parser.isSet(holdOption)) {
+    const bool ok = runSession(plugin, host, model, exporter, renderLog, options);
+    bar.finish();
+    if (ok && options.hold) {
         say("host: holding: the plug-in and the render window stay up until this process is "
             "killed");
         return QCoreApplication::exec();

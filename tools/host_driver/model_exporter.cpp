@@ -1,7 +1,11 @@
 #include "tools/host_driver/model_exporter.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <utility>
+
+#include "tools/host_driver/model_view.h"
 
 namespace orvanta::tools {
 namespace {
@@ -16,22 +20,53 @@ QByteArray colourText(const std::array<std::uint8_t, 4>& colour) {
         .toLatin1();
 }
 
+std::int64_t trianglesOf(const std::vector<HostMesh>& meshes) {
+    std::int64_t triangles = 0;
+    for (const HostMesh& mesh : meshes)
+        triangles += mesh.indexCount() / 3;
+    return triangles;
+}
+
 }  // namespace
 
 ModelExporter::ModelExporter(const PluginLibrary& plugin, const HostModel& model)
     : m_plugin(plugin), m_model(model) {}
 
+ModelExporter::ChildIndex ModelExporter::childIndex() const {
+    ChildIndex index;
+    for (const HostGroup& group : m_model.groups)
+        index[group.parentId].groups.push_back(&group);
+    for (const HostInstance& instance : m_model.instances)
+        index[instance.parentId].instances.push_back(&instance);
+    return index;
+}
+
+void ModelExporter::reportProgress(int percent) {
+    // Content the plug-in asks for again during the walk counts on top of the walk's own.
+    percent = std::min(percent, 100);
+    m_reportedPercent = percent;
+    m_plugin.modelEnumerationProcessStatus(percent);
+    if (m_listener)
+        m_listener(percent);
+}
+
 void ModelExporter::exportModel() {
     m_plugin.enumerationProcessStarted();
-    const std::size_t total = m_model.materials.size() + m_model.layers.size() +
-                              m_model.definitions.size() + m_model.childGroups(kModelId).size() +
-                              m_model.childInstances(kModelId).size() + 1;
-    std::size_t done = 0;
+    const ChildIndex children = childIndex();
+    const Children& top = children.value(kModelId);
+    m_walkTriangles = trianglesOf(m_model.rootMeshes);
+    for (const HostGroup& group : m_model.groups)
+        m_walkTriangles += trianglesOf(group.meshes);
+    for (const HostDefinition& definition : m_model.definitions)
+        m_walkTriangles += trianglesOf(definition.meshes);
+    m_sentTriangles = 0;
+    m_walking = true;
     const auto progress = [&] {
-        ++done;
-        m_plugin.modelEnumerationProcessStatus(static_cast<std::int32_t>(done * 100 / total));
+        reportProgress(
+            m_walkTriangles > 0 ? static_cast<int>(m_sentTriangles * 100 / m_walkTriangles) : 0);
     };
-    m_plugin.modelEnumerationProcessStatus(0);
+
+    reportProgress(0);
     for (const HostMaterial& material : m_model.materials) {
         exportMaterial(material);
         progress();
@@ -46,22 +81,29 @@ void ModelExporter::exportModel() {
         exportDefinition(definition);
         progress();
     }
-    for (const HostGroup* group : m_model.childGroups(kModelId)) {
-        exportGroupTree(*group);
+    for (const HostGroup* group : top.groups) {
+        walkGroup(*group, children);
         progress();
     }
-    for (const HostInstance* instance : m_model.childInstances(kModelId)) {
+    for (const HostInstance* instance : top.instances) {
         exportInstance(*instance);
         progress();
     }
     exportMeshes(kModelId, m_model.rootMeshes);
-    progress();
+    m_walking = false;
+    reportProgress(100);
     m_plugin.enumerationProcessCompleted();
+}
+
+void ModelExporter::exportModelWithView() {
+    exportModel();
+    exportCamera();
+    exportAttributes();
 }
 
 bool ModelExporter::exportEntity(const QByteArray& entityId) {
     if (entityId == kModelId) {
-        exportModel();
+        exportModelWithView();
     } else if (const HostDefinition* definition = m_model.definition(entityId)) {
         exportDefinition(*definition);
     } else if (const HostGroup* group = m_model.group(entityId)) {
@@ -100,13 +142,23 @@ void ModelExporter::exportDefinition(const HostDefinition& definition) {
 }
 
 void ModelExporter::exportGroupTree(const HostGroup& group) {
+    walkGroup(group, childIndex());
+}
+
+void ModelExporter::walkGroup(const HostGroup& group, const ChildIndex& children) {
     std::uint8_t result[2] = {0, 0};
     m_plugin.onEnumGroup(group.id.constData(), group.parentId.constData(),
                          group.layerId.constData(), group.name.constData(), group.transform.data(),
                          group.materialId.constData(), result);
     m_plugin.setEntityRenderId(group.id.constData(), group.id.constData(), 0);
     exportMeshes(group.id, group.meshes);
-    exportChildren(group.id);
+    const auto found = children.constFind(group.id);
+    if (found == children.constEnd())
+        return;
+    for (const HostGroup* child : found->groups)
+        walkGroup(*child, children);
+    for (const HostInstance* instance : found->instances)
+        exportInstance(*instance);
 }
 
 void ModelExporter::exportInstance(const HostInstance& instance) {
@@ -132,14 +184,51 @@ void ModelExporter::exportMeshes(const QByteArray& ownerId, const std::vector<Ho
         const QByteArray info = QByteArray::number(mesh.vertexCount()) + ' ' +
                                 QByteArray::number(mesh.indexCount() / 3);
         m_plugin.addMeshInEntity(meshId.constData(), info.constData());
+        if (m_walking && m_walkTriangles > 0) {
+            m_sentTriangles += mesh.indexCount() / 3;
+            const auto percent = static_cast<int>(m_sentTriangles * 100 / m_walkTriangles);
+            if (std::min(percent, 100) != m_reportedPercent)
+                reportProgress(percent);
+        }
     }
 }
 
-void ModelExporter::exportChildren(const QByteArray& parentId) {
-    for (const HostGroup* group : m_model.childGroups(parentId))
-        exportGroupTree(*group);
-    for (const HostInstance* instance : m_model.childInstances(parentId))
-        exportInstance(*instance);
+void ModelExporter::exportCamera() {
+    const HostCamera camera = m_model.camera ? *m_model.camera : framingCamera(m_model);
+    m_plugin.setCamera(camera.eye[0], camera.eye[1], camera.eye[2], camera.target[0],
+                       camera.target[1], camera.target[2], camera.up[0], camera.up[1], camera.up[2],
+                       camera.perspective, camera.modelsOwn, camera.fieldOfViewDegrees,
+                       camera.parallelHeight, camera.aspect, 0.0f, camera.sceneName.constData());
+}
+
+void ModelExporter::exportAttributes() {
+    std::vector<std::pair<QByteArray, QByteArray>> dictionaries;
+    for (const HostAttribute& attribute : m_model.attributes) {
+        const std::pair<QByteArray, QByteArray> dictionary{attribute.owner, attribute.dictionary};
+        if (std::find(dictionaries.begin(), dictionaries.end(), dictionary) == dictionaries.end())
+            dictionaries.push_back(dictionary);
+    }
+    for (const auto& [owner, dictionary] : dictionaries)
+        exportAttributes(owner, dictionary);
+}
+
+bool ModelExporter::exportAttributes(const QByteArray& owner, const QByteArray& dictionary) {
+    const std::vector<HostAttribute> attributes = m_model.attributesOf(owner, dictionary);
+    if (attributes.empty())
+        return false;
+    bool wanted = false;
+    m_plugin.onEnumAttributeDictionariesCallback(owner.constData(), dictionary.constData(),
+                                                 &wanted);
+    if (wanted) {
+        for (const HostAttribute& attribute : attributes)
+            exportAttribute(attribute);
+    }
+    return true;
+}
+
+void ModelExporter::exportAttribute(const HostAttribute& attribute) {
+    m_plugin.onEnumAttributesCallback(attribute.owner.constData(), attribute.dictionary.constData(),
+                                      attribute.key.constData(), attribute.value.constData());
 }
 
 }  // namespace orvanta::tools

@@ -3,7 +3,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 
+#include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "tools/host_driver/host_model.h"
@@ -17,18 +21,27 @@ namespace orvanta::tools {
 // may come back here. Nothing is reported back: the exports report no failure.
 class ModelExporter {
 public:
+    // Told every progress percent the walk reports, as it reports it.
+    using ProgressListener = std::function<void(int percent)>;
+
     // `plugin` must be loaded and `model` must outlive the exporter; the model is read at each
     // call, so the caller may change it (or assign a new one) between calls.
     ModelExporter(const PluginLibrary& plugin, const HostModel& model);
 
+    void setProgressListener(ProgressListener listener) { m_listener = std::move(listener); }
+
     // The whole model inside one enumeration bracket: materials, layers, definitions with their
     // meshes, then the tree from the model root (each group, its own meshes, the groups and
-    // instances under it), then the model root's meshes, reporting the progress after each
-    // top-level piece.
+    // instances under it), then the model root's meshes. The progress goes from 0 to 100 by the
+    // triangles sent, reported after each top-level piece and whenever it moves on by a percent.
     void exportModel();
-    // What the host's content callback does for `entityId`: "Model" the whole model; a definition,
-    // a group (with everything under it) or an instance, that entity alone, without a bracket
-    // (the caller may be inside one). False, and nothing sent, for an id the model does not hold.
+    // What the host does when the render window asks for the model: exportModel(), then the view
+    // (exportCamera()) and the attributes (exportAttributes()).
+    void exportModelWithView();
+    // What the host's content callback does for `entityId`: "Model" exportModelWithView(); a
+    // definition, a group (with everything under it) or an instance, that entity alone, without a
+    // bracket (the caller may be inside one). False, and nothing sent, for an id the model does
+    // not hold.
     bool exportEntity(const QByteArray& entityId);
     // Sends the meshes of `ownerId` (the model root, a group or a definition) again; false, and
     // nothing sent, for an id that owns no meshes in the model.
@@ -40,12 +53,38 @@ public:
     void exportGroupTree(const HostGroup& group);
     void exportInstance(const HostInstance& instance);
 
+    // obrSetCamera with the model's own camera, or with framingCamera() when it has none.
+    void exportCamera();
+    // Every dictionary of the model's attributes, in the order of their first attribute.
+    void exportAttributes();
+    // One dictionary: asks the plug-in whether to enumerate it and, when it says so, reports each
+    // of its attributes. False when the model holds no attribute there (nothing is asked then).
+    bool exportAttributes(const QByteArray& owner, const QByteArray& dictionary);
+    // One attribute, reported as it is.
+    void exportAttribute(const HostAttribute& attribute);
+
 private:
+    // The groups and the instances under each parent, in model order.
+    struct Children {
+        std::vector<const HostGroup*> groups;
+        std::vector<const HostInstance*> instances;
+    };
+    using ChildIndex = QHash<QByteArray, Children>;
+
+    ChildIndex childIndex() const;
     void exportMeshes(const QByteArray& ownerId, const std::vector<HostMesh>& meshes);
-    void exportChildren(const QByteArray& parentId);
+    void walkGroup(const HostGroup& group, const ChildIndex& children);
+    void reportProgress(int percent);
 
     const PluginLibrary& m_plugin;
     const HostModel& m_model;
+    ProgressListener m_listener;
+    // While exportModel() runs: the triangles it sends in all, those sent so far, and the last
+    // percent reported.
+    bool m_walking = false;
+    std::int64_t m_walkTriangles = 0;
+    std::int64_t m_sentTriangles = 0;
+    int m_reportedPercent = -1;
 };
 
 }  // namespace orvanta::tools

@@ -41,6 +41,11 @@ void PluginLibrary::forEachExport(Visit&& visit) {
     visit(onEnumMesh, "obrOnEnumMesh");
     visit(addMeshInEntity, "obrAddMeshInEntity");
     visit(setEntityRenderId, "obrSetEntityRenderId");
+    visit(setCamera, "obrSetCamera");
+    visit(receiveBase64Attributes, "obrReceiveBase64Attributes");
+    visit(onEnumAttributeDictionariesCallback, "obrOnEnumAttributeDictionariesCallback");
+    visit(onEnumAttributesCallback, "obrOnEnumAttributesCallback");
+    visit(exportMI, "obrExportMI");
     visit(onEnumHiddenEntity, "obrOnEnumHiddenEntity");
     visit(resetHiddenEntities, "obrResetHiddenEntities");
     visit(entityMessage, "obrEntityMessage");

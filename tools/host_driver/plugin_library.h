@@ -49,6 +49,13 @@ public:
     decltype(&obrAddMeshInEntity) addMeshInEntity = nullptr;
     decltype(&obrSetEntityRenderId) setEntityRenderId = nullptr;
 
+    // The view, the attributes and the render window's picture.
+    decltype(&obrSetCamera) setCamera = nullptr;
+    decltype(&obrReceiveBase64Attributes) receiveBase64Attributes = nullptr;
+    decltype(&obrOnEnumAttributeDictionariesCallback) onEnumAttributeDictionariesCallback = nullptr;
+    decltype(&obrOnEnumAttributesCallback) onEnumAttributesCallback = nullptr;
+    decltype(&obrExportMI) exportMI = nullptr;
+
     // Changes after the walk.
     decltype(&obrOnEnumHiddenEntity) onEnumHiddenEntity = nullptr;
     decltype(&obrResetHiddenEntities) resetHiddenEntities = nullptr;

@@ -8,10 +8,16 @@
 // file named by ORVANTA_RENDER_LOG, when set. Once the plug-in is ready it asks the host to
 // enumerate the model ("Model"), or, when ORVANTA_RENDER_REQUESTS is set, each entity id it names
 // (comma-separated; none when empty), in order.
+// With a display it shows the scene in a window; without one it runs headless and draws only the
+// pictures it is asked for (scene_export.h). Without DISPLAY and WAYLAND_DISPLAY, and with
+// QT_QPA_PLATFORM unset, it sets QT_QPA_PLATFORM=offscreen before Qt starts, so that it never
+// aborts for want of a display; an explicit QT_QPA_PLATFORM is left as it is. On the "offscreen"
+// and "minimal" platforms no window is made.
 // Exit code 0 after a normal close, 1 when the render link could not be set up, 2 for wrong
 // arguments.
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QMetaObject>
 #include <QStringList>
 
@@ -37,10 +43,24 @@ bool parseArguments(const QStringList& arguments, LaunchArguments& launch) {
     return queueOk && mainOk && parentOk;
 }
 
+// Before the application object: Qt reads the variable when it starts its platform.
+void runHeadlessWithoutDisplay() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+}
+
+bool platformHasDisplay(const QString& platform) {
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
+    runHeadlessWithoutDisplay();
+    QGuiApplication application(argc, argv);
+    // The view window closes the program through the plug-in's exit path, never on its own.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     LaunchArguments launch;
     if (!parseArguments(arguments, launch)) {
@@ -55,10 +75,15 @@ int main(int argc, char* argv[]) {
                  .arg(arguments.join(QLatin1Char(' ')))
                  .arg(QCoreApplication::applicationPid()));
     log.line(QStringLiteral("working folder %1").arg(QDir::currentPath()));
+    const QString platform = QGuiApplication::platformName();
+    const bool showView = platformHasDisplay(platform);
+    log.line(QStringLiteral("platform %1 (%2)")
+                 .arg(platform, showView ? QStringLiteral("view window")
+                                         : QStringLiteral("headless, no window")));
 
     int exitCode = 0;
     {
-        orvanta::render_window::RenderWindow window(launch, log);
+        orvanta::render_window::RenderWindow window(launch, log, showView);
         // Runs once the event loop is up, after the receiver has opened to its reader.
         QMetaObject::invokeMethod(
             &application, [&window] { window.announce(); }, Qt::QueuedConnection);

@@ -13,6 +13,8 @@
 #include <string>
 #include <utility>
 
+#include "tools/render_window/scene_view.h"
+
 namespace orvanta::render_window {
 namespace {
 
@@ -24,6 +26,16 @@ constexpr char kDefaultRequests[] = "Model";
 constexpr char kDigestEcho[] = "digest";
 // The message type of a section plane's removal, which the receiver hands to onSetSectionPlane().
 constexpr char kRemoveSectionPlaneType[] = "remCutP";
+// The plug-in's request for the window's state, which the receiver answers itself.
+constexpr char kStateRequestType[] = "STATE";
+// The transaction in which the host sends its whole model.
+constexpr char kModelTransaction[] = "EnumeratingScene";
+// The attribute round trip: the dictionary asked for again, and the attribute set.
+constexpr char kModelOwner[] = "Model";
+constexpr char kGeoReferenceDictionary[] = "GeoReference";
+constexpr char kWindowDictionary[] = "RenderWindow";
+constexpr char kShownKey[] = "Shown";
+constexpr char kShownValue[] = "1";
 
 QString text(const char* utf8) {
     return QString::fromUtf8(utf8 ? utf8 : "");
@@ -96,9 +108,23 @@ QString transformText(const std::array<float, 16>& transform) {
 
 }  // namespace
 
-RenderWindow::RenderWindow(const LaunchArguments& launch, RenderLog& log)
+RenderWindow::RenderWindow(const LaunchArguments& launch, RenderLog& log, bool showView)
     : XelRemoteRenderReceiver(launch.sessionFolder.toStdWString().c_str(), launch.queueId),
-      m_log(log) {}
+      m_log(log),
+      m_exporter(m_store, log) {
+    if (!showView)
+        return;
+    // The view renders from a snapshot, so the reader thread waits only while it is taken.
+    m_view = std::make_unique<ViewWindow>(
+        [this](QSize size) { return renderScene(m_store.snapshot(), size); },
+        [this] {
+            m_log.line(QStringLiteral("view window closed"));
+            onExitRequested();
+        });
+    m_view->show();
+    m_view->requestRender();
+    m_log.line(QStringLiteral("view window shown"));
+}
 
 RenderWindow::~RenderWindow() {
     stopReceiving();
@@ -125,6 +151,9 @@ void RenderWindow::onMessage(const char* type, const void* data, long size) {
     m_removingSectionPlane = name == kRemoveSectionPlaneType;
     XelRemoteRenderReceiver::onMessage(type, data, size);
     m_removingSectionPlane = false;
+    // The receiver has queued its answer by now, and the requests go out after it.
+    if (name == kStateRequestType && m_roundTripDue)
+        sendAttributeRoundTrip();
 }
 
 void RenderWindow::logEcho(const QString& echo) {
@@ -172,17 +201,28 @@ void RenderWindow::onGenerateMaterialMaps(const char* materialName, int m1, int 
     m_log.line(QStringLiteral("sent MATMAPS material=%1 (no maps)").arg(text(materialName)));
 }
 
-void RenderWindow::onSetCamera(float v1, float v2, float v3, float, float, float, float, float,
-                               float, bool flag1, bool flag2, float, float, float, float,
-                               const char* sceneName) {
+void RenderWindow::onSetCamera(float v1, float v2, float v3, float v4, float v5, float v6, float v7,
+                               float v8, float v9, bool flag1, bool flag2, float v10, float v11,
+                               float v12, float, const char* sceneName) {
+    SceneCamera camera;
+    camera.eye = {v1, v2, v3};
+    camera.target = {v4, v5, v6};
+    camera.up = {v7, v8, v9};
+    camera.perspective = flag1;
+    camera.modelsOwn = flag2;
+    camera.fieldOfViewDegrees = v10;
+    camera.parallelHeight = v11;
+    camera.aspect = v12;
+    camera.sceneName = text(sceneName);
+    m_store.setCamera(camera);
     const int count = m_scene.add(SceneTally::Camera);
-    m_log.line(QStringLiteral("onSetCamera scene=%1 first=%2,%3,%4 flags=%5%6 (cameras %7)")
-                   .arg(text(sceneName))
-                   .arg(v1)
-                   .arg(v2)
-                   .arg(v3)
-                   .arg(flag(flag1), flag(flag2))
-                   .arg(count));
+    // One pass over the placeholders, so that a text holding "%1" stays as it is.
+    m_log.line(QStringLiteral("onSetCamera scene=%1 first=%2 target=%3 up=%4 flags=%5%6 fov=%7 "
+                              "height=%8 aspect=%9 (cameras %10)")
+                   .arg(camera.sceneName, vectorText(camera.eye), vectorText(camera.target),
+                        vectorText(camera.up), flag(flag1), flag(flag2), number(v10), number(v11),
+                        number(v12), QString::number(count)));
+    sceneChanged();
 }
 
 void RenderWindow::onSetSunLight(int p1, float p2, float p3, float p4, float p5, int p6, float p7,
@@ -204,6 +244,7 @@ void RenderWindow::onRemoveEntity(const char* entityId, const char* parentId, bo
                    .arg(text(entityId), text(parentId), flag(contentTable), flag(forUpdate),
                         QString::number(removal.placements), QString::number(removal.meshes),
                         QString::number(count)));
+    sceneChanged();
 }
 
 void RenderWindow::onRemoveEntityMeshes(const char* entityId) {
@@ -211,12 +252,14 @@ void RenderWindow::onRemoveEntityMeshes(const char* entityId) {
     const int count = m_scene.add(SceneTally::MeshRemoval);
     m_log.line(QStringLiteral("onRemoveEntityMeshes entity=%1 dropped=%2 (mesh removals %3)")
                    .arg(text(entityId), QString::number(dropped), QString::number(count)));
+    sceneChanged();
 }
 
 void RenderWindow::onClearSession() {
     m_store.clearScene();
     m_scene.clearScene();
     m_log.line(QStringLiteral("onClearSession"));
+    sceneChanged();
 }
 
 void RenderWindow::onAddMesh(const char* meshId, const char* entityId, const char* meshLabel,
@@ -237,6 +280,7 @@ void RenderWindow::onAddMesh(const char* meshId, const char* entityId, const cha
     m_store.addMesh(text(entityId), text(meshId), std::move(mesh));
     const int count = m_scene.add(SceneTally::Mesh);
     m_log.line(line + QStringLiteral(" (meshes %1)").arg(count));
+    sceneChanged();
 }
 
 void RenderWindow::onAddGroup(const char* groupId, const char* parentId, const char* recordLabel,
@@ -252,6 +296,7 @@ void RenderWindow::onAddGroup(const char* groupId, const char* parentId, const c
                    .arg(text(groupId), text(parentId), placement.label, placement.passText,
                         placement.note, transformText(placement.transform),
                         QString::number(count)));
+    sceneChanged();
 }
 
 void RenderWindow::onAddInstance(const char* instanceId, const char* parentId,
@@ -267,6 +312,7 @@ void RenderWindow::onAddInstance(const char* instanceId, const char* parentId,
                    .arg(text(instanceId), text(parentId), placement.definitionId, placement.label,
                         placement.passText, placement.note, transformText(placement.transform),
                         QString::number(count)));
+    sceneChanged();
 }
 
 void RenderWindow::onAddComponentDef(const char* definitionId, const char* defText, bool defFlag,
@@ -292,6 +338,7 @@ void RenderWindow::onAddMaterial(const char* materialId, const char* materialNam
                    .arg(text(materialId), material.name, material.detailText,
                         QString::number(intValue), number(floatValue), material.extraText,
                         QString::number(count)));
+    sceneChanged();
 }
 
 void RenderWindow::onAddLayer(const char* layerId, bool layerFlag, bool defaultLayer,
@@ -317,6 +364,7 @@ void RenderWindow::onBeginTransaction(const char* name) {
     m_log.line(QStringLiteral("onBeginTransaction name=%1").arg(text(name)));
     XelRemoteRenderReceiver::onBeginTransaction(name);
     m_transactionOpen = true;
+    m_transactionName = text(name);
 }
 
 void RenderWindow::onEndTransaction(bool abort) {
@@ -331,8 +379,46 @@ void RenderWindow::onEndTransaction(bool abort) {
     m_replaying = false;
     m_log.line(QStringLiteral("scene now: %1").arg(m_scene.summary()));
     // An end without an open transaction (a nested bracket's) applies nothing.
-    if (wasOpen)
-        logDigest();
+    if (!wasOpen)
+        return;
+    if (!abort) {
+        noteCompletedTransaction();
+        if (m_view)
+            m_view->requestRender();
+        // Before the digest, which the host waits on before its next step: the picture is
+        // written by then, and the render does not hold up the plug-in's state messages that
+        // follow the transaction while the host already acts on that state.
+        m_exporter.writeSnapshot();
+    }
+    logDigest();
+}
+
+void RenderWindow::noteCompletedTransaction() {
+    if (m_transactionName == QLatin1String(kModelTransaction))
+        m_modelArrived = true;
+}
+
+void RenderWindow::sceneChanged() {
+    if (m_view && !m_replaying)
+        m_view->requestRender();
+}
+
+void RenderWindow::noteLoadingState(bool loadingModel) {
+    // The plug-in drops attribute writes while a model loads; it says when loading ends only
+    // after the transaction that brought the model.
+    m_roundTripDue = !loadingModel && m_modelArrived && !m_attributesRequested;
+}
+
+void RenderWindow::sendAttributeRoundTrip() {
+    m_roundTripDue = false;
+    m_attributesRequested = true;
+    requestEntityAttributes(kModelOwner, kGeoReferenceDictionary);
+    m_log.line(QStringLiteral("sent enumEAT %1 %2")
+                   .arg(QLatin1String(kModelOwner), QLatin1String(kGeoReferenceDictionary)));
+    requestSetEntityAttribute(kModelOwner, kWindowDictionary, kShownKey, kShownValue);
+    m_log.line(QStringLiteral("sent setEnt %1 %2 %3 %4")
+                   .arg(QLatin1String(kModelOwner), QLatin1String(kWindowDictionary),
+                        QLatin1String(kShownKey), QLatin1String(kShownValue)));
 }
 
 void RenderWindow::onExitRequested() {
@@ -398,6 +484,7 @@ void RenderWindow::onSetState(bool reserved, bool loadingModel, bool closing,
         m_log.line(QStringLiteral("production dialog requested (handled)"));
     }
     m_state.set(state);
+    noteLoadingState(loadingModel);
 }
 
 void RenderWindow::onSaveRequested() {
@@ -417,6 +504,7 @@ void RenderWindow::onSetEntityVisible(const char* entityId, const char* recordLa
     // one applied on its own gets a digest of its own.
     if (!m_replaying)
         logDigest();
+    sceneChanged();
 }
 
 void RenderWindow::onSetSectionPlane(int planeNumber, float firstX, float firstY, float firstZ,
@@ -439,6 +527,7 @@ void RenderWindow::onSetSectionPlane(int planeNumber, float firstX, float firstY
     }
     m_log.line(
         QStringLiteral("section planes now: %1").arg(describePlanes(m_store.sectionPlanes())));
+    sceneChanged();
 }
 
 void RenderWindow::onSetLanguage(const char* language) {
@@ -447,10 +536,14 @@ void RenderWindow::onSetLanguage(const char* language) {
 
 void RenderWindow::onRedraw() {
     m_log.line(QStringLiteral("onRedraw"));
+    sceneChanged();
 }
 
 void RenderWindow::onExportScene(const char* path) {
     m_log.line(QStringLiteral("onExportScene path=%1").arg(text(path)));
+    // Rendered here on the reader thread: a large scene holds the next messages for a fraction of
+    // a second, and the file is whole by the time the log says so.
+    m_exporter.exportScene(text(path));
 }
 
 }  // namespace orvanta::render_window

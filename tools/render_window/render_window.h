@@ -3,24 +3,37 @@
 // that ORVANTA_RENDER_REQUESTS names.
 // Each handler logs one line (its name and fields) and counts what it got. The scene (definitions,
 // groups and instances with their placements, meshes, materials, layers, hidden entities, section
-// planes, the light, dictionary messages) is kept in a SceneStore, and the log lines carry the
-// values that arrived, meshes as a digest of their arrays, so that whoever sent them can compare;
-// after each section plane change the whole plane list is logged as "section planes now: ...".
-// The scene digest ("scene digest ...", see tools/common/scene_digest.h) is logged after each
+// planes, the light, the camera, dictionary messages) is kept in a SceneStore, and the log lines
+// carry the values that arrived, meshes as a digest of their arrays, so that whoever sent them can
+// compare; after each section plane change the whole plane list is logged as "section planes now:
+// ...". The scene digest ("scene digest ...", see tools/common/scene_digest.h) is logged after each
 // transaction has been applied, after each visibility change applied outside a transaction, and
 // when the plug-in sends the echo "digest". The render state is kept for the plug-in to read back,
 // with the one-shot production-dialog request cleared once handled.
+// The scene is shown (tools/render_window/scene_view.h): in a ViewWindow when there is a display,
+// re-rendered on the main thread after each change applied (a transaction's once, at its end); as
+// a PNG file for the plug-in's export request, and after each completed transaction, before its
+// digest line, when ORVANTA_RENDER_SNAPSHOTS names a folder (scene_export.h), both rendered on
+// the reader thread.
+// Once the host's model has arrived (the first completed transaction "EnumeratingScene", then the
+// plug-in's state saying the model no longer loads, and this window's answer to the state request
+// after it), the window asks once for the model's "GeoReference" attributes and sets
+// (Model, RenderWindow, Shown) to "1", logging "sent enumEAT Model GeoReference" and
+// "sent setEnt Model RenderWindow Shown 1".
 #pragma once
 
 #include <QString>
 
 #include <atomic>
+#include <memory>
 
 #include "XelRemoteRenderReceiver.h"
 #include "tools/render_window/render_log.h"
 #include "tools/render_window/render_state.h"
+#include "tools/render_window/scene_export.h"
 #include "tools/render_window/scene_store.h"
 #include "tools/render_window/scene_tally.h"
+#include "tools/render_window/view_window.h"
 
 namespace orvanta::render_window {
 
@@ -35,9 +48,11 @@ struct LaunchArguments {
 class RenderWindow final : public XelRemoteRenderReceiver {
 public:
     // Attaches to the plug-in's channel. Construct on the main thread, which must then run the
-    // application's event loop: the receiver's parent watch and the quit requests go through it.
-    // `log` must outlive this object.
-    RenderWindow(const LaunchArguments& launch, RenderLog& log);
+    // application's event loop: the receiver's parent watch, the quit requests and the view's
+    // renders go through it. With `showView` (which needs a QGuiApplication on a platform with a
+    // display) it shows a ViewWindow; the user closing it closes the program as the plug-in's
+    // "EXIT" does. `log` must outlive this object.
+    RenderWindow(const LaunchArguments& launch, RenderLog& log, bool showView);
     // Main thread. Stops every handler before the members they use go.
     ~RenderWindow() override;
 
@@ -119,6 +134,20 @@ private:
     void logEcho(const QString& echo);
     // Reader thread: logs the scene digest as one line.
     void logDigest();
+    // Reader thread: the scene changed, or a redraw was asked for; has the view render it again,
+    // unless a transaction is being replayed (its end does that once).
+    void sceneChanged();
+    // Reader thread, after a completed transaction: notes the model's arrival when it is the
+    // host's enumeration.
+    void noteCompletedTransaction();
+    // Reader thread, for each state the plug-in sets: the round trip is due once the model has
+    // arrived and no longer loads, and was not made yet.
+    void noteLoadingState(bool loadingModel);
+    // Reader thread, right after the answer to the plug-in's state request that follows: sends
+    // the round trip's two requests. The plug-in takes the window's answer for its own state, and
+    // drops attribute writes that arrive while that says the model loads, so the requests must
+    // follow the answer that says it no longer does.
+    void sendAttributeRoundTrip();
     // Ends the event loop with `exitCode`. Any thread.
     static void quitEventLoop(int exitCode);
 
@@ -126,6 +155,10 @@ private:
     RenderStateStore m_state;
     SceneTally m_scene;
     SceneStore m_store;
+    SceneExporter m_exporter;
+    // Main thread only but for requestRender(); null without a display. Destroyed before
+    // m_store, which its renderer reads.
+    std::unique_ptr<ViewWindow> m_view;
     std::atomic<bool> m_announced{false};
     std::atomic<bool> m_pluginReady{false};
     std::atomic<bool> m_exiting{false};
@@ -135,6 +168,14 @@ private:
     bool m_replaying = false;
     // Reader thread only: the message being handled is a section plane's removal.
     bool m_removingSectionPlane = false;
+    // Reader thread only: the name of the open transaction.
+    QString m_transactionName;
+    // Reader thread only: a transaction "EnumeratingScene" has completed.
+    bool m_modelArrived = false;
+    // Reader thread only: the attribute round trip's requests are to go out after the next
+    // answer to a state request; they went out.
+    bool m_roundTripDue = false;
+    bool m_attributesRequested = false;
 };
 
 }  // namespace orvanta::render_window

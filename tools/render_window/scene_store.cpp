@@ -53,8 +53,9 @@ QByteArray meshDigest(const SceneMesh& mesh) {
 }
 
 void SceneStore::addMesh(const QString& entityId, const QString& meshId, SceneMesh mesh) {
+    auto shared = std::make_shared<const SceneMesh>(std::move(mesh));
     std::lock_guard<std::mutex> guard(m_mutex);
-    m_meshes[entityId][meshId] = std::move(mesh);
+    m_meshes[entityId][meshId] = std::move(shared);
 }
 
 int SceneStore::removeEntityMeshes(const QString& entityId) {
@@ -161,6 +162,11 @@ void SceneStore::setLight(const SceneLight& light) {
     m_light = light;
 }
 
+void SceneStore::setCamera(const SceneCamera& camera) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_camera = camera;
+}
+
 void SceneStore::addDictionaryMessage(const DictionaryRecord& record) {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_dictionaryMessages.push_back(record);
@@ -176,11 +182,27 @@ void SceneStore::clearScene() {
     m_materials.clear();
     m_planes.clear();
     m_light.reset();
+    m_camera.reset();
+}
+
+SceneSnapshot SceneStore::snapshot() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return {m_meshes, m_placements, m_materials, m_hidden, m_planes, m_camera};
 }
 
 SceneMeshes SceneStore::meshes() const {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_meshes;
+    SharedSceneMeshes shared;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        shared = m_meshes;
+    }
+    SceneMeshes copies;
+    for (const auto& [owner, ofOwner] : shared) {
+        auto& copied = copies[owner];
+        for (const auto& [meshId, mesh] : ofOwner)
+            copied.emplace(meshId, *mesh);
+    }
+    return copies;
 }
 
 std::optional<SceneMesh> SceneStore::mesh(const QString& entityId, const QString& meshId) const {
@@ -191,7 +213,7 @@ std::optional<SceneMesh> SceneStore::mesh(const QString& entityId, const QString
     const auto found = owner->second.find(meshId);
     if (found == owner->second.end())
         return std::nullopt;
-    return found->second;
+    return *found->second;
 }
 
 std::map<QString, SceneMaterial> SceneStore::materials() const {
@@ -207,6 +229,11 @@ std::map<int, SceneSectionPlane> SceneStore::sectionPlanes() const {
 std::optional<SceneLight> SceneStore::light() const {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_light;
+}
+
+std::optional<SceneCamera> SceneStore::camera() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_camera;
 }
 
 std::vector<DictionaryRecord> SceneStore::dictionaryMessages() const {
@@ -253,8 +280,8 @@ tools::SceneDigest SceneStore::digest() const {
         const QByteArray ownerId = owner.toUtf8();
         for (const auto& [meshId, mesh] : ofOwner) {
             ++digest.meshes;
-            digest.triangles += mesh.indexCount / 3;
-            meshes.push_back({ownerId, meshId.toUtf8(), mesh.digest});
+            digest.triangles += mesh->indexCount / 3;
+            meshes.push_back({ownerId, meshId.toUtf8(), mesh->digest});
         }
     }
     digest.materials = static_cast<int>(m_materials.size());

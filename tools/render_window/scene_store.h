@@ -1,9 +1,9 @@
 // What the render window holds of the scene the plug-in sent: the scene tree (component
 // definitions, groups and instances placed under their parents), meshes per owner entity,
-// materials, layers, hidden entities, section planes, the scene light, and the dictionary messages
-// in arrival order. Everything is a copy of what a handler received, so it outlives the receiver's
-// buffers. The meaning of the values is docs/host_render_agreement.md; the mesh digest and the
-// scene digest are defined in tools/common/scene_digest.h.
+// materials, layers, hidden entities, section planes, the scene light, the camera, and the
+// dictionary messages in arrival order. Everything is a copy of what a handler received, so it
+// outlives the receiver's buffers. The meaning of the values is docs/host_render_agreement.md; the
+// mesh digest and the scene digest are defined in tools/common/scene_digest.h.
 #pragma once
 
 #include <QByteArray>
@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -78,6 +79,20 @@ struct SceneLight {
     float p9 = 0.0f;
 };
 
+// The values of the receiver's onSetCamera(), with the meaning docs/host_render_agreement.md gives
+// them: world coordinates, Z up.
+struct SceneCamera {
+    std::array<float, 3> eye{};
+    std::array<float, 3> target{};
+    std::array<float, 3> up{};  // need not be unit length or exactly perpendicular
+    bool perspective = true;
+    bool modelsOwn = false;           // false: the host made the camera up to frame the model
+    float fieldOfViewDegrees = 0.0f;  // vertical, perspective projection
+    float parallelHeight = 0.0f;      // visible height in model units, parallel projection
+    float aspect = 0.0f;              // the host's image width / height; 0: the window's own
+    QString sceneName;
+};
+
 struct DictionaryRecord {
     QString owner;
     QString dictionary;
@@ -87,6 +102,10 @@ struct DictionaryRecord {
 
 // owner entity id -> mesh id -> mesh.
 using SceneMeshes = std::map<QString, std::map<QString, SceneMesh>>;
+// The same, sharing the store's meshes: a mesh is never changed once stored (a mesh sent again
+// replaces the pointer), so a holder may read it without the store's lock for as long as it holds
+// the pointer, whatever the store does meanwhile.
+using SharedSceneMeshes = std::map<QString, std::map<QString, std::shared_ptr<const SceneMesh>>>;
 
 struct SceneDefinition {
     QString defText;
@@ -115,6 +134,17 @@ struct SceneLayer {
     bool flag = false;
     bool defaultLayer = false;
     bool value = false;
+};
+
+// What a view of the scene needs, taken at one moment: copies of the small parts, the meshes
+// shared with the store (see SharedSceneMeshes). Owned by whoever took it; any thread.
+struct SceneSnapshot {
+    SharedSceneMeshes meshes;
+    ScenePlacements placements;
+    std::map<QString, SceneMaterial> materials;
+    std::set<QString> hidden;
+    std::map<int, SceneSectionPlane> sectionPlanes;
+    std::optional<SceneCamera> camera;
 };
 
 // What one removal took out of the scene.
@@ -177,12 +207,14 @@ public:
     void removeSectionPlane(int planeNumber);
 
     void setLight(const SceneLight& light);
+    // Keeps the camera, replacing the one before; only clearScene() forgets it.
+    void setCamera(const SceneCamera& camera);
     // Appends to the dictionary messages, which keep their arrival order.
     void addDictionaryMessage(const DictionaryRecord& record);
 
     // Forgets the scene: definitions, placements, meshes, materials, layers, hidden entities,
-    // section planes and the light. The dictionary messages are a record of what arrived, not
-    // scene content, and stay.
+    // section planes, the light and the camera. The dictionary messages are a record of what
+    // arrived, not scene content, and stay.
     void clearScene();
 
     // The scene digest of the current content (tools/common/scene_digest.h), counted thus:
@@ -192,6 +224,10 @@ public:
     // the geometry checksum over every mesh held; the placement checksum over every placement.
     tools::SceneDigest digest() const;
 
+    // The current content for a view, in one state. Holds the lock only to copy the maps and
+    // the mesh pointers, never the meshes' arrays.
+    SceneSnapshot snapshot() const;
+
     // Copies of the current content.
     SceneMeshes meshes() const;
     // The mesh, or nothing when this owner has no mesh of that id.
@@ -200,6 +236,8 @@ public:
     std::map<int, SceneSectionPlane> sectionPlanes() const;
     // Nothing until a light arrived, and again after clearScene().
     std::optional<SceneLight> light() const;
+    // Nothing until a camera arrived, and again after clearScene().
+    std::optional<SceneCamera> camera() const;
     std::vector<DictionaryRecord> dictionaryMessages() const;
     std::map<QString, SceneDefinition> definitions() const;
     ScenePlacements placements() const;
@@ -214,7 +252,7 @@ private:
 
     mutable std::mutex m_mutex;
     // All under m_mutex.
-    SceneMeshes m_meshes;
+    SharedSceneMeshes m_meshes;
     std::map<QString, SceneDefinition> m_definitions;
     ScenePlacements m_placements;
     std::map<QString, SceneLayer> m_layers;
@@ -222,6 +260,7 @@ private:
     std::map<QString, SceneMaterial> m_materials;
     std::map<int, SceneSectionPlane> m_planes;
     std::optional<SceneLight> m_light;
+    std::optional<SceneCamera> m_camera;
     std::vector<DictionaryRecord> m_dictionaryMessages;
 };
 

@@ -319,4 +319,21 @@ TEST(HostModelBuiltIn, ScenesAreWellFormed) {
     }
 }
 
+TEST(HostModelAttributes, ASetValueReplacesItsKeyAndANewKeyComesLast) {
+    HostModel model;
+    model.setAttribute({"Model", "Units", "LengthUnit", "in"});
+    model.setAttribute({"Model", "GeoReference", "Latitude", "1"});
+    model.setAttribute({"Model", "Units", "Precision", "2"});
+    model.setAttribute({"Model", "Units", "LengthUnit", "mm"});
+    model.setAttribute({"Camera", "Units", "LengthUnit", "cm"});
+
+    const std::vector<HostAttribute> units = model.attributesOf("Model", "Units");
+    ASSERT_EQ(units.size(), 2u);
+    EXPECT_EQ(units[0].key, "LengthUnit");
+    EXPECT_EQ(units[0].value, "mm");
+    EXPECT_EQ(units[1].key, "Precision");
+    EXPECT_EQ(model.attributes.size(), 4u);
+    EXPECT_TRUE(model.attributesOf("Model", "Missing").empty());
+}
+
 }  // namespace

@@ -1,0 +1,59 @@
+// The host driver's command line before any session starts: a model file it cannot read ends it
+// with one line on standard error and exit code 2, and nothing of a session is made.
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct DriverRun {
+    int exitCode = -1;
+    QByteArray output;
+    QByteArray errors;
+};
+
+DriverRun runDriver(const QStringList& arguments) {
+    QProcess driver;
+    driver.start(QStringLiteral(ORVANTA_HOST_DRIVER), arguments);
+    DriverRun run;
+    if (!driver.waitForFinished(60000))
+        return run;
+    run.exitCode = driver.exitStatus() == QProcess::NormalExit ? driver.exitCode() : -1;
+    run.output = driver.readAllStandardOutput();
+    run.errors = driver.readAllStandardError();
+    return run;
+}
+
+TEST(DriverCommandLine, AModelItCannotReadEndsItBeforeTheSessionWithOneLine) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString work = folder.filePath(QStringLiteral("work"));
+    for (const QString& model : {QStringLiteral("/usr/share/assimp/models/invalid/empty.obj"),
+                                 QStringLiteral("/usr/share/assimp/models/OBJ/testpoints.obj"),
+                                 folder.filePath(QStringLiteral("missing.glb"))}) {
+        SCOPED_TRACE(model.toStdString());
+        const DriverRun run =
+            runDriver({QStringLiteral("--model"), model, QStringLiteral("--work-dir"), work,
+                       QStringLiteral("/nonexistent/plugin.so")});
+        EXPECT_EQ(run.exitCode, 2);
+        const QByteArray start = "orvanta_host_driver: cannot read " + model.toUtf8() + ": ";
+        EXPECT_TRUE(run.errors.startsWith(start)) << run.errors.constData();
+        EXPECT_GT(run.errors.size(), start.size() + 1);
+        EXPECT_EQ(run.errors.count('\n'), 1);
+        EXPECT_TRUE(run.errors.endsWith('\n'));
+        EXPECT_TRUE(run.output.isEmpty()) << run.output.constData();
+        EXPECT_FALSE(QDir(work).exists());
+    }
+}
+
+TEST(DriverCommandLine, EditsPlayOnTheBuiltInModelOnly) {
+    const DriverRun run = runDriver({QStringLiteral("--edits"), QStringLiteral("--model"),
+                                     QStringLiteral("/usr/share/assimp/models/OBJ/box.obj")});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.errors.count('\n'), 1);
+    EXPECT_TRUE(run.output.isEmpty());
+}
+
+}  // namespace

@@ -172,8 +172,12 @@ void XelRemoteRenderSender::Private::stateLoop() {
             payload[8 + i] = static_cast<unsigned char>(
                 static_cast<unsigned long long>(state.parent) >> (8 * i));
         channel->sendMessage(type::kSetState, payload.data(), kStateBytes);
-        if (canSend())
-            requestState();
+        if (canSend()) {
+            sendPlaceholder(type::kState);  // counted when the change was queued
+        } else {
+            std::lock_guard<std::mutex> guard(stateMutex);
+            stateRepliesDue = std::max(stateRepliesDue - 1, 0);
+        }
     }
 }
 
@@ -310,6 +314,9 @@ void XelRemoteRenderSender::setCurrentState(bool reserved, bool loadingModel, bo
         if (!d->canSend())
             return;
         // Queued under the state lock, so the render window gets the changes in the order made.
+        // The request for the resulting state that follows is counted now: an answer to an
+        // earlier request that arrives before it is sent predates this change.
+        ++d->stateRepliesDue;
         std::lock_guard<std::mutex> queueGuard(d->stateQueueMutex);
         d->stateQueue.push_back(state);
     }
@@ -616,13 +623,13 @@ void XelRemoteRenderSender::dispatch(const char* typeName, const void* data, lon
     const DecodedMessage& m = d->decoded;
     const std::string_view name = layout->type;
     if (name == type::kInit) {
-        {
-            // A render window that announces itself answers no request of an earlier one.
+        if (d->canSend()) {
+            d->requestState();
+        } else {
+            // A render window that announces itself anew answers no request sent before.
             std::lock_guard<std::mutex> guard(d->stateMutex);
             d->stateRepliesDue = 0;
         }
-        if (d->canSend())
-            d->requestState();
         // The render window holds the channel now: without names, the system frees the channel's
         // memory when both processes have ended, even if neither could clean up.
         d->channel->releaseNames();

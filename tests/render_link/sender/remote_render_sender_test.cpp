@@ -254,15 +254,18 @@ TEST_F(SenderTest, AStateReplyOverwritesTheMirror) {
 
 TEST_F(SenderTest, OnlyTheAnswerToTheLatestStateRequestOverwritesTheMirror) {
     announce();
-    // A window that holds both changes in a transaction answers the first request only after
-    // the plug-in has made the second change.
     sender->setLoadingModel(true);
+    ASSERT_EQ(arrived(2).size(), 2u);  // "SETSTATE" and the request for the resulting state
+    // The window answers the first request as the plug-in makes its next change, maybe before
+    // the request that follows that change has gone out.
     sender->setLoadingModel(false);
-    ASSERT_EQ(arrived(4).size(), 4u);  // two "SETSTATE", each with its request
     const Bytes stale{0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     window->sendMessage("STATE", stale.data(), static_cast<long>(stale.size()));
-    roundTrip(4);
+    const Bytes sync = str("sync");
+    window->sendMessage("echo", sync.data(), static_cast<long>(sync.size()));
+    ASSERT_EQ(arrived(5, "echores").size(), 1u);  // the second change, its request, the answer
     EXPECT_FALSE(sender->isLoadingModel()) << "an answer to the earlier request took over";
+
     const Bytes latest{0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     window->sendMessage("STATE", latest.data(), static_cast<long>(latest.size()));
     roundTrip(5);

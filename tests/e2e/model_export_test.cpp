@@ -5,11 +5,8 @@
 // memory behind.
 #include <QByteArray>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-
-#include <signal.h>
 
 #include <cstdint>
 #include <memory>
@@ -19,10 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix_shm_name.h"
-#include "platform/process_watch.h"
-#include "render_link/channel/message_channel.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/driver_run.h"
 
 // Readable texts in failure messages.
 void PrintTo(const QString& text, std::ostream* out) {
@@ -34,71 +28,6 @@ namespace {
 using namespace orvanta::e2e;
 
 constexpr char kDigestPrefix[] = "scene digest ";
-// The driver's whole run: every step has kStepDeadlineMs, and the run must end before ctest's
-// limit so that the clean-up below still runs.
-constexpr int kRunDeadlineMs = 240000;
-
-// The driver and the render window it starts: whatever is still running when the test ends is
-// killed, and the channel objects of the driver's queue id are removed, also after a failure.
-class DriverRun {
-public:
-    // The driver keeps the session's files in `workFolder`.
-    explicit DriverRun(const QString& workFolder) : m_workFolder(workFolder) {}
-    ~DriverRun() {
-        if (m_driver.state() != QProcess::NotRunning) {
-            m_driver.kill();
-            m_driver.waitForFinished(kStepDeadlineMs);
-        }
-        if (m_renderWindow && !m_renderWindow->hasEnded()) {
-            ::kill(static_cast<pid_t>(m_renderWindow->pid()), SIGKILL);
-            m_renderWindow->waitForEnd();
-        }
-        if (m_driverPid > 0)
-            xel::MessageChannel::removeLeftovers(static_cast<qint32>(m_driverPid));
-    }
-
-    bool start(const QStringList& options) {
-        m_driver.setProcessChannelMode(QProcess::SeparateChannels);
-        m_driver.setReadChannel(QProcess::StandardOutput);
-        m_driver.start(QStringLiteral(ORVANTA_HOST_DRIVER),
-                       options + QStringList{QStringLiteral("--work-dir"), m_workFolder,
-                                             QStringLiteral(ORVANTA_PLUGIN_LIBRARY)});
-        if (!m_driver.waitForStarted(kStepDeadlineMs))
-            return false;
-        m_driverPid = m_driver.processId();
-        return true;
-    }
-    // Waits for the driver's end; false when it did not end in time.
-    bool finish() { return m_driver.waitForFinished(kRunDeadlineMs); }
-    // What the driver wrote to its standard output, by lines.
-    QStringList output() {
-        return QString::fromUtf8(m_driver.readAllStandardOutput()).split(QLatin1Char('\n'));
-    }
-    int exitCode() const {
-        return m_driver.exitStatus() == QProcess::NormalExit ? m_driver.exitCode() : -1;
-    }
-    std::int64_t driverPid() const { return m_driverPid; }
-    void watchRenderWindow(std::int64_t pid) {
-        m_renderWindow = std::make_unique<xel::platform::ProcessWatch>(pid);
-    }
-    xel::platform::ProcessWatch* renderWindow() { return m_renderWindow.get(); }
-
-private:
-    QString m_workFolder;
-    QProcess m_driver;
-    std::int64_t m_driverPid = 0;
-    std::unique_ptr<xel::platform::ProcessWatch> m_renderWindow;
-};
-
-// Prints the render window's log when the test has failed by the time it goes.
-struct LogOnFailure {
-    const LogFollower& log;
-    ~LogOnFailure() {
-        if (::testing::Test::HasFailure())
-            printLog(log);
-    }
-};
-
 bool isSceneLine(const QString& line) {
     for (const char* handler :
          {"onAddMesh ", "onAddGroup ", "onAddInstance ", "onAddComponentDef ", "onAddMaterial ",
@@ -121,23 +50,6 @@ long long numberField(const QString& line, const QString& name) {
     const QRegularExpression field(QStringLiteral("(?:^| )%1=(\\d+)(?: |$)").arg(name));
     const QRegularExpressionMatch match = field.match(line);
     return match.hasMatch() ? match.captured(1).toLongLong() : -1;
-}
-
-// The System V segments whose creator is one of `pids`, as "<shmid> by <pid>".
-std::set<std::string> segmentsCreatedBy(const std::set<std::int64_t>& pids) {
-    std::set<std::string> found;
-    QFile table(QStringLiteral("/proc/sysvipc/shm"));
-    if (!table.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {"(no /proc/sysvipc/shm)"};
-    table.readLine();  // the column titles
-    while (!table.atEnd()) {
-        const QStringList columns =
-            QString::fromLatin1(table.readLine()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        // key shmid perms size cpid lpid nattch ...
-        if (columns.size() > 4 && pids.count(columns[4].toLongLong()))
-            found.insert(columns[1].toStdString() + " by " + columns[4].toStdString());
-    }
-    return found;
 }
 
 TEST(ModelExport, TheRenderWindowHoldsTheHostsModelAfterTheExportAndEveryEdit) {
@@ -245,14 +157,8 @@ TEST(ModelExport, TheRenderWindowHoldsTheHostsModelAfterTheExportAndEveryEdit) {
     if (lines.last() == QLatin1String("closed")) {
         EXPECT_TRUE(run.renderWindow()->waitForEnd());
     }
-    EXPECT_EQ(segmentsCreatedBy({run.driverPid(), run.renderWindow()->pid()}),
+    EXPECT_EQ(channelLeftovers(run.driverPid(), run.renderWindow()->pid()),
               std::set<std::string>());
-    const QString queuePrefix = QString::number(run.driverPid()) + QLatin1Char('_');
-    for (const char* kind : {"event", "mutex"}) {
-        for (const std::string& name : xel::platform::listPosixShmNames(kind))
-            EXPECT_FALSE(QString::fromStdString(name).startsWith(queuePrefix))
-                << kind << ' ' << name;
-    }
 }
 
 }  // namespace

@@ -38,6 +38,12 @@
 // answer arrived and matched, so every figure is end to end. Counters, per second of real time:
 // "MB" (10^6 bytes of the mesh's size) and "triangles" (for the memcpy and raw rows, the triangles
 // of a mesh of that byte size: what the copy or the channel alone could carry).
+//
+// End to end, BM_ModelExportEndToEnd runs the host driver on a generated model of about two
+// million triangles in 40 tiles (orvanta_host_driver --generate, which loads the real plug-in and
+// starts the real render window): the time from the start of the enumeration until the render
+// window has applied the whole scene, its digest checked against the host's, as the driver reports
+// it. Beside it, memcpy and the raw channel for a mesh of the same triangle count.
 #include <benchmark/benchmark.h>
 
 #include <pthread.h>
@@ -47,6 +53,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QMetaObject>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QtGlobal>
 
@@ -87,6 +95,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kAnswerTimeout = std::chrono::seconds(60);
 constexpr auto kStartTimeout = std::chrono::seconds(30);
 constexpr int kTriangleCounts[] = {10000, 100000, 1000000};
+// The generated model of the end-to-end run, host driver to render window.
+constexpr int kEndToEndTriangles = 2000000;
 constexpr long kRawQueueOffset = 1;  // the raw channel's queue id is the render link's plus this
 constexpr char kOwner[] = "Model";
 constexpr char kMaterial[] = "Steel";  // sent as the front material, with an empty back
@@ -735,6 +745,49 @@ void meshExportBenchmark(benchmark::State& state, int triangles) {
     reportRates(state, triangles, meshBytes(triangles));
 }
 
+// The host driver on a generated model, once per iteration; the iteration's time is the one the
+// driver measured, from the start of the enumeration to the render window's applied scene.
+void modelExportEndToEndBenchmark(benchmark::State& state, int triangles) {
+    const QRegularExpression timing(
+        QStringLiteral("^host: timing: (\\d+) triangles .* in ([0-9.]+) s"));
+    std::int64_t sent = 0;
+    for (auto _ : state) {
+        QProcess driver;
+        driver.setProcessChannelMode(QProcess::MergedChannels);
+        driver.start(
+            QStringLiteral(ORVANTA_HOST_DRIVER),
+            {QStringLiteral("--generate"), QString::number(triangles), QStringLiteral("--no-png")});
+        if (!driver.waitForFinished(600000) || driver.exitStatus() != QProcess::NormalExit ||
+            driver.exitCode() != 0) {
+            state.SkipWithError("the host driver failed");
+            return;
+        }
+        double seconds = 0;
+        for (const QString& line : QString::fromUtf8(driver.readAll()).split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch match = timing.match(line);
+            if (match.hasMatch()) {
+                sent = match.captured(1).toLongLong();
+                seconds = match.captured(2).toDouble();
+            }
+        }
+        if (seconds <= 0) {
+            state.SkipWithError("the host driver reported no timing");
+            return;
+        }
+        state.SetIterationTime(seconds);
+    }
+    const double iterations = double(state.iterations());
+    state.counters["triangles"] =
+        benchmark::Counter(iterations * double(sent), benchmark::Counter::kIsRate);
+    // The tiles' vertices are shared as in one grid mesh of that size: count its bytes.
+    state.counters["MB"] = benchmark::Counter(iterations * double(meshBytes(triangles)) / 1e6,
+                                              benchmark::Counter::kIsRate);
+    char label[64];
+    std::snprintf(label, sizeof label, "%lld triangles, about %.2f MB",
+                  static_cast<long long>(sent), double(meshBytes(triangles)) / 1e6);
+    state.SetLabel(label);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -753,7 +806,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
 
-    std::size_t largest = 0;
+    std::size_t largest = meshBytes(kEndToEndTriangles);
     for (int triangles : kTriangleCounts) {
         gridMesh(triangles);
         largest = std::max(largest, meshBytes(triangles));
@@ -780,6 +833,24 @@ int main(int argc, char** argv) {
                                      triangles)
             ->Unit(benchmark::kMicrosecond)
             ->UseRealTime();
+    }
+
+    // The whole road, host driver to render window, beside the copy and the channel alone.
+    {
+        const std::string size = "/" + std::to_string(kEndToEndTriangles);
+        benchmark::RegisterBenchmark(("BM_Memcpy" + size).c_str(), memcpyBenchmark,
+                                     kEndToEndTriangles)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("BM_RawChannel" + size).c_str(), rawChannelBenchmark,
+                                     kEndToEndTriangles)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("BM_ModelExportEndToEnd" + size).c_str(),
+                                     modelExportEndToEndBenchmark, kEndToEndTriangles)
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime()
+            ->Iterations(3);
     }
 
     // Positive, apart from the ids the tests and channel_bench use, and distinct for concurrent

@@ -387,6 +387,50 @@ HostModel builtInModel() {
     return model;
 }
 
+HostModel generatedModel(std::int64_t triangles) {
+    constexpr int kCells = 158;  // 2 x 158 x 158 = 49 928 triangles a tile
+    constexpr std::int64_t kTileTriangles = 2 * kCells * kCells;
+    const int tiles = static_cast<int>(
+        std::max<std::int64_t>(1, (triangles + kTileTriangles / 2) / kTileTriangles));
+    const int perRow = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(tiles))));
+    constexpr float kSide = 10.0f;
+
+    HostModel model;
+    model.title = "Generated terrain";
+    model.materials = {{"m1", "Grass", {96, 140, 64, 255}, 0.0f, 0.0f, ""},
+                       {"m2", "Rock", {150, 140, 130, 255}, 0.0f, 0.0f, ""}};
+    model.layers = {{"0", true, true}};
+    model.definitions.push_back(
+        {"1",
+         "Post",
+         false,
+         "Corner post",
+         {withMaterials(box({-0.1f, -0.1f, 0.0f}, {0.1f, 0.1f, 2.0f}, 1), "m2", "m2", "0")}});
+    int nextId = 2;
+    for (int tile = 0; tile < tiles; ++tile) {
+        const float x = (tile % perRow) * kSide;
+        const float y = (tile / perRow) * kSide;
+        HostMesh terrain = floor(kSide, kCells);
+        // Rolling hills, continuous across tiles, so the view shows shading.
+        for (std::size_t v = 0; v + 2 < terrain.positions.size(); v += 3) {
+            const float wx = terrain.positions[v] + x;
+            const float wy = terrain.positions[v + 1] + y;
+            terrain.positions[v + 2] = 0.6f * std::sin(wx * 0.7f) * std::cos(wy * 0.5f);
+        }
+        HostGroup group;
+        group.id = QByteArray::number(nextId++);
+        group.parentId = kModelId;
+        group.name = "Tile " + QByteArray::number(tile);
+        group.layerId = "0";
+        group.transform = placedTransform(0.0f, x, y, 0.0f);
+        group.meshes = {withMaterials(std::move(terrain), tile % 2 ? "m2" : "m1", "", "0")};
+        model.instances.push_back({QByteArray::number(nextId++), group.id, "1", "Post", "0", "",
+                                   placedTransform(0.0f, -kSide / 2, -kSide / 2, 0.0f)});
+        model.groups.push_back(std::move(group));
+    }
+    return model;
+}
+
 HostModel smallBuiltInModel() {
     HostModel model;
     model.title = "Lamp and crate";

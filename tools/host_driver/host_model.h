@@ -174,6 +174,10 @@ QByteArray meshIdOf(const QByteArray& ownerId, int index, const HostMesh& mesh);
 // chair definition placed four times around a table in the group "table set" and once on its own,
 // a centrepiece group nested in the table set, and a floor on the model root.
 HostModel builtInModel();
+// A generated model of about `triangles` triangles (at least one tile): square terrain tiles of
+// about 50 000 triangles each, one group per tile laid out in rows, on two materials, and a post
+// definition placed at every tile's corner. For measuring large exports.
+HostModel generatedModel(std::int64_t triangles);
 // A smaller model for a second session: one material, one layer, a lamp definition placed once,
 // one group and a floor.
 HostModel smallBuiltInModel();

@@ -6,7 +6,7 @@
 // the scene digests of both sides, and at the end the render window's log of every message it
 // received.
 //
-//   orvanta_host_driver [--model FILE] [--png PATH | --no-png] [--edits] [--hold]
+//   orvanta_host_driver [--model FILE | --generate TRIANGLES] [--png PATH | --no-png] [--edits] [--hold]
 //                       [--work-dir DIR] [PLUGIN_LIBRARY]
 //
 // PLUGIN_LIBRARY defaults to the plug-in built with this program. A model file that cannot be read
@@ -35,6 +35,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -74,8 +75,9 @@ struct Options {
     bool hold = false;
     QString workFolder;
     QString pluginPath;
-    QString modelPath;  // empty: the built-in model
-    QString pngPath;    // absolute; empty with --no-png
+    QString modelPath;                    // empty: the built-in model
+    std::int64_t generatedTriangles = 0;  // above 0: a generated model of about that size
+    QString pngPath;                      // absolute; empty with --no-png
 };
 
 // The plug-in logs through the Qt message stream of the process (obrAppendLog): shown as it comes.
@@ -140,6 +142,17 @@ bool compareDigests(WindowDigests& window, const HostModel& model, const char* s
     }
     say("host: the scene digests after %s agree", step);
     return true;
+}
+
+// The time from the start of the enumeration to the render window's digest of the scene it
+// applied, which it logs after handling the walk's last mesh.
+void reportExportTime(const HostModel& model, std::chrono::steady_clock::time_point walkStart) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - walkStart).count();
+    const std::int64_t triangles = model.digest().triangles;
+    say("host: timing: %lld triangles from the start of the enumeration to the render window's "
+        "scene in %.3f s, %.0f triangles/s",
+        static_cast<long long>(triangles), seconds, seconds > 0 ? triangles / seconds : 0.0);
 }
 
 // Checks the settings store through the plug-in: a run counter that must read back.
@@ -248,6 +261,7 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
     WindowDigests digests(renderLog);
     if (!compareDigests(digests, model, "export", 1))
         return false;
+    reportExportTime(model, exporter.lastWalkStart());
     if (!checkAttributeRoundTrip(renderLog))
         return false;
     if (!options.pngPath.isEmpty() && !exportView(plugin, renderLog, options.pngPath))
@@ -279,6 +293,11 @@ Options parseOptions(const QCoreApplication& application) {
         QStringLiteral("Export <file>, any model the Assimp library reads (glTF, OBJ, FBX, "
                        "Collada, STL, PLY, 3DS, ...), instead of the built-in model."),
         QStringLiteral("file"));
+    const QCommandLineOption generateOption(
+        QStringLiteral("generate"),
+        QStringLiteral("Export a generated terrain of about <triangles> triangles instead of the "
+                       "built-in model, and report how fast it arrived."),
+        QStringLiteral("triangles"));
     const QCommandLineOption pngOption(
         QStringLiteral("png"),
         QStringLiteral("Where the render window exports its view (default: orvanta_view.png in "
@@ -298,7 +317,8 @@ Options parseOptions(const QCoreApplication& application) {
         QStringLiteral("work-dir"),
         QStringLiteral("Keep the session's files in <dir> (default: a temporary folder)."),
         QStringLiteral("dir"));
-    parser.addOptions({modelOption, pngOption, noPngOption, editsOption, holdOption, workOption});
+    parser.addOptions(
+        {modelOption, generateOption, pngOption, noPngOption, editsOption, holdOption, workOption});
     parser.addPositionalArgument(QStringLiteral("plugin"),
                                  QStringLiteral("The plug-in library (default: the one built with "
                                                 "this program)."));
@@ -309,12 +329,22 @@ Options parseOptions(const QCoreApplication& application) {
     options.hold = parser.isSet(holdOption);
     options.workFolder = parser.value(workOption);
     options.modelPath = parser.value(modelOption);
+    if (parser.isSet(generateOption)) {
+        bool number = false;
+        options.generatedTriangles = parser.value(generateOption).toLongLong(&number);
+        if (!number || options.generatedTriangles <= 0 || !options.modelPath.isEmpty()) {
+            std::fprintf(stderr,
+                         "orvanta_host_driver: --generate takes a positive number of triangles "
+                         "and no --model\n");
+            std::exit(kUsageExitCode);
+        }
+    }
     const QStringList positional = parser.positionalArguments();
     options.pluginPath =
         positional.isEmpty() ? QString::fromUtf8(ORVANTA_PLUGIN_LIBRARY) : positional.first();
     if (!parser.isSet(noPngOption))
         options.pngPath = QFileInfo(parser.value(pngOption)).absoluteFilePath();
-    if (options.edits && !options.modelPath.isEmpty()) {
+    if (options.edits && (!options.modelPath.isEmpty() || options.generatedTriangles > 0)) {
         std::fprintf(stderr,
                      "orvanta_host_driver: --edits plays on the built-in model; leave out "
                      "--model\n");
@@ -325,6 +355,11 @@ Options parseOptions(const QCoreApplication& application) {
 
 // The model to export: the file's, or the built-in one with its attributes.
 std::optional<HostModel> prepareModel(const Options& options) {
+    if (options.generatedTriangles > 0) {
+        HostModel model = generatedModel(options.generatedTriangles);
+        describeModel(model, "m", kBuiltInLocation);
+        return model;
+    }
     if (options.modelPath.isEmpty()) {
         HostModel model = builtInModel();
         describeModel(model, "m", kBuiltInLocation);

@@ -51,6 +51,7 @@ void ModelExporter::reportProgress(int percent) {
 }
 
 void ModelExporter::exportModel() {
+    m_lastWalkStart = std::chrono::steady_clock::now();
     m_plugin.enumerationProcessStarted();
     const ChildIndex children = childIndex();
     const Children& top = children.value(kModelId);

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QHash>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <utility>
@@ -29,6 +30,9 @@ public:
     ModelExporter(const PluginLibrary& plugin, const HostModel& model);
 
     void setProgressListener(ProgressListener listener) { m_listener = std::move(listener); }
+    // When the last exportModel() opened its bracket, on the steady clock; the clock's epoch
+    // before the first.
+    std::chrono::steady_clock::time_point lastWalkStart() const { return m_lastWalkStart; }
 
     // The whole model inside one enumeration bracket: materials, layers, definitions with their
     // meshes, then the tree from the model root (each group, its own meshes, the groups and
@@ -79,6 +83,7 @@ private:
     const PluginLibrary& m_plugin;
     const HostModel& m_model;
     ProgressListener m_listener;
+    std::chrono::steady_clock::time_point m_lastWalkStart;
     // While exportModel() runs: the triangles it sends in all, those sent so far, and the last
     // percent reported.
     bool m_walking = false;

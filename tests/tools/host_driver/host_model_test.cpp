@@ -269,7 +269,8 @@ bool isPositiveDecimal(const QByteArray& id) {
 // children, known definitions and materials, and arrays that agree with their counts.
 TEST(HostModelBuiltIn, ScenesAreWellFormed) {
     const std::pair<const char*, HostModel> models[] = {{"built-in", builtInModel()},
-                                                        {"small", smallBuiltInModel()}};
+                                                        {"small", smallBuiltInModel()},
+                                                        {"generated", generatedModel(300000)}};
     for (const auto& [name, model] : models) {
         SCOPED_TRACE(name);
         std::set<QByteArray> ids;
@@ -316,6 +317,21 @@ TEST(HostModelBuiltIn, ScenesAreWellFormed) {
                 EXPECT_TRUE(material.isEmpty() || model.material(material)) << material.constData();
             EXPECT_TRUE(layers.count(m->layerId)) << m->layerId.constData();
         }
+    }
+}
+
+TEST(HostModelBuiltIn, AGeneratedModelHasAboutTheTrianglesAskedFor) {
+    // Whole tiles of 2 x 158 x 158 triangles: the nearest count of whole tiles, one at least.
+    constexpr std::int64_t kTile = 2 * 158 * 158;
+    for (const std::int64_t asked :
+         {std::int64_t(1), std::int64_t(300000), std::int64_t(2000000)}) {
+        const std::int64_t tiles = std::max<std::int64_t>(1, (asked + kTile / 2) / kTile);
+        const SceneDigest digest = generatedModel(asked).digest();
+        EXPECT_EQ(digest.groups, tiles) << asked;
+        EXPECT_EQ(digest.instances, tiles) << asked;  // a post at each tile's corner
+        EXPECT_EQ(digest.definitions, 1) << asked;
+        // The post's one box counts once, however often it is placed: 12 triangles.
+        EXPECT_EQ(digest.triangles, tiles * kTile + 12) << asked;
     }
 }
 

@@ -25,6 +25,8 @@ public:
         Locked,
         // Locked, but the previous owner died holding it.
         LockedOwnerDied,
+        // Not locked: the owner held it for the whole timeout.
+        TimedOut,
         Failed,
     };
 
@@ -36,7 +38,9 @@ public:
     InterProcessMutex(const InterProcessMutex&) = delete;
     InterProcessMutex& operator=(const InterProcessMutex&) = delete;
 
-    LockResult lock();
+    // Waits up to timeoutMs on a monotonic clock (a negative value waits without limit). A lock
+    // that is free again within a few microseconds is taken without sleeping.
+    LockResult lock(int timeoutMs = -1);
     void unlock();
 
 private:

@@ -4,10 +4,14 @@
 #include <pthread.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
+#include <ctime>
 
+#include "platform/cpu_relax.h"
 #include "platform/posix_shm_name.h"
 #include "platform/thread_sanitizer.h"
 
@@ -22,6 +26,39 @@ struct MutexBlock {
 };
 
 const char kKind[] = "mutex";
+
+// How long the lock spins before it sleeps: the segment lock is held for short passes, and a sleep
+// followed by a wake-up costs far more than waiting them out.
+constexpr int kSpinReads = 4096;
+
+// Whether the mutex looks taken, without writing to it: glibc keeps the owner's thread id in the
+// first word of a robust mutex, 0 when free. Spinning on a read keeps the cache line shared
+// instead of bouncing it between the cores with every attempt.
+bool looksTaken(pthread_mutex_t* mutex) {
+    return __atomic_load_n(&mutex->__data.__lock, __ATOMIC_RELAXED) != 0;
+}
+
+// pthread_mutex_timedlock() takes a wall-clock deadline; waiting in short slices against a
+// monotonic deadline keeps a clock change from stretching or cutting the wait.
+int timedLock(pthread_mutex_t* mutex, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero())
+            return ETIMEDOUT;
+        const auto slice = std::min<Clock::duration>(left, std::chrono::milliseconds(100));
+        timespec at{};
+        ::clock_gettime(CLOCK_REALTIME, &at);
+        const auto ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(slice).count() + at.tv_nsec;
+        at.tv_sec += static_cast<time_t>(ns / 1000000000);
+        at.tv_nsec = static_cast<long>(ns % 1000000000);
+        const int rc = pthread_mutex_timedlock(mutex, &at);
+        if (rc != ETIMEDOUT)
+            return rc;
+    }
+}
 
 }  // namespace
 
@@ -66,19 +103,30 @@ InterProcessMutex::InterProcessMutex(std::unique_ptr<NativeMutex> native)
 
 InterProcessMutex::~InterProcessMutex() = default;
 
-InterProcessMutex::LockResult InterProcessMutex::lock() {
+InterProcessMutex::LockResult InterProcessMutex::lock(int timeoutMs) {
     pthread_mutex_t* mutex = &m_native->block->mutex;
-    const int rc = pthread_mutex_lock(mutex);
-    if (rc == 0)
-        return LockResult::Locked;
+    int rc = pthread_mutex_trylock(mutex);
+    for (int i = 0; rc == EBUSY && i < kSpinReads; ++i) {
+        cpuRelax();
+        if (!looksTaken(mutex))
+            rc = pthread_mutex_trylock(mutex);
+    }
+    if (rc == EBUSY)
+        rc = timeoutMs < 0 ? pthread_mutex_lock(mutex) : timedLock(mutex, timeoutMs);
     if (rc == EOWNERDEAD) {
         pthread_mutex_consistent(mutex);
+        syncAcquire(m_native->sync);
         return LockResult::LockedOwnerDied;
     }
-    return LockResult::Failed;
+    if (rc == 0) {
+        syncAcquire(m_native->sync);
+        return LockResult::Locked;
+    }
+    return rc == ETIMEDOUT ? LockResult::TimedOut : LockResult::Failed;
 }
 
 void InterProcessMutex::unlock() {
+    syncRelease(m_native->sync);
     pthread_mutex_unlock(&m_native->block->mutex);
 }
 

@@ -35,12 +35,15 @@ InterProcessMutex::InterProcessMutex(std::unique_ptr<NativeMutex> native)
 InterProcessMutex::~InterProcessMutex() = default;
 
 // A kernel mutex would let its owning thread lock it again; callers must not rely on that.
-InterProcessMutex::LockResult InterProcessMutex::lock() {
-    switch (::WaitForSingleObject(m_native->handle, INFINITE)) {
+InterProcessMutex::LockResult InterProcessMutex::lock(int timeoutMs) {
+    const DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+    switch (::WaitForSingleObject(m_native->handle, timeout)) {
         case WAIT_OBJECT_0:
             return LockResult::Locked;
         case WAIT_ABANDONED:
             return LockResult::LockedOwnerDied;
+        case WAIT_TIMEOUT:
+            return LockResult::TimedOut;
         default:
             return LockResult::Failed;
     }

@@ -6,13 +6,16 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdint>
 #include <ctime>
+#include <thread>
 
+#include "platform/cpu_relax.h"
 #include "platform/posix_shm_name.h"
 #include "platform/thread_sanitizer.h"
 
@@ -26,6 +29,16 @@ struct EventBlock {
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 
 const char kKind[] = "event";
+
+using Clock = std::chrono::steady_clock;
+
+// The spin budget of a handle, in nanoseconds. For the first kPauseOnlyNs the spin only polls;
+// after that it also yields the core, so that on a machine with few cores the thread it waits for
+// gets to run.
+constexpr std::int64_t kMinSpinNs = 1000;
+constexpr std::int64_t kInitialSpinNs = 20000;
+constexpr std::int64_t kMaxSpinNs = 50000;
+constexpr std::int64_t kPauseOnlyNs = 4000;
 
 long futexWait(std::atomic<std::uint32_t>* word, std::uint32_t expected, const timespec* timeout) {
     // FUTEX_WAIT without the private flag, so that waits on a shared mapping meet across
@@ -44,7 +57,34 @@ void futexWake(std::atomic<std::uint32_t>* word, int count) {
 struct NativeEvent {
     EventBlock* block = nullptr;
     void* sync = nullptr;
+    std::atomic<std::int64_t> spinNs{kInitialSpinNs};
     ~NativeEvent() { unmapPosixShm(block, sizeof(EventBlock)); }
+
+    // Polls the event for up to the handle's spin budget and adapts the budget: doubled when the
+    // event came, halved when it did not. Returns whether `take` took the event.
+    template <class Take>
+    bool spin(Take take) {
+        const std::int64_t budget = spinNs.load(std::memory_order_relaxed);
+        const auto start = Clock::now();
+        for (unsigned i = 1;; ++i) {
+            if (block->state.load(std::memory_order_relaxed) != 0 && take()) {
+                spinNs.store(std::min(budget * 2, kMaxSpinNs), std::memory_order_relaxed);
+                return true;
+            }
+            if (i % 64 != 0) {
+                cpuRelax();
+                continue;
+            }
+            const std::int64_t elapsed =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+            if (elapsed >= budget)
+                break;
+            if (elapsed >= kPauseOnlyNs)
+                std::this_thread::yield();
+        }
+        spinNs.store(std::max(budget / 2, kMinSpinNs), std::memory_order_relaxed);
+        return false;
+    }
 };
 
 std::unique_ptr<NamedEvent> NamedEvent::open(const std::string& name, ResetMode mode,
@@ -72,6 +112,9 @@ NamedEvent::~NamedEvent() = default;
 void NamedEvent::set() {
     EventBlock* b = m_native->block;
     syncRelease(m_native->sync);
+    // A set that nobody consumed yet needs no write: the line stays shared with a spinning waiter.
+    if (b->state.load() == 1 && b->waiters.load() == 0)
+        return;
     // Sequentially consistent on both sides: either the waiter sees the set state, or this sees
     // the waiter's registration and wakes it.
     const std::uint32_t previous = b->state.exchange(1);
@@ -88,7 +131,6 @@ void NamedEvent::reset() {
 }
 
 bool NamedEvent::wait(int timeoutMs) {
-    using Clock = std::chrono::steady_clock;
     EventBlock* b = m_native->block;
     auto tryTake = [&] {
         if (m_mode == ResetMode::Manual)
@@ -97,6 +139,10 @@ bool NamedEvent::wait(int timeoutMs) {
         return b->state.compare_exchange_strong(expected, 0);
     };
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    if (timeoutMs != 0 && (tryTake() || m_native->spin(tryTake))) {
+        syncAcquire(m_native->sync);
+        return true;
+    }
     for (;;) {
         if (tryTake()) {
             syncAcquire(m_native->sync);

@@ -3,7 +3,8 @@
 // Two processes that construct a manager with the same queue id meet on two named shared-memory
 // segments of 640 MiB, one written by each side, and eight named events. A message is a type of at
 // most 11 characters and an opaque payload. Each side runs one reader thread that hands every
-// message of the peer to its observer, in the order the peer wrote them.
+// message of the peer to its observer, in the order the peer wrote them. No message is lost
+// silently: one that cannot be delivered is reported to the sending side's observer.
 #pragma once
 
 #include <cstdint>
@@ -22,21 +23,43 @@ namespace xel {
 class MessageChannel;
 }
 
-// Receives what a manager's reader thread delivers. Every call comes from that reader thread.
+// Receives what a manager's reader thread delivers, and the manager's reports.
 class XELREMOTERENDER_EXPORT XelInterProcessMessagesObserver {
 public:
-    // One complete message. `type` is NUL-terminated; `data` holds `size` bytes. Both belong to
-    // the manager and are valid only during the call. The peer's segment stays locked during the
-    // call (for a message that arrived in chunks, it is not), so an answer sent from here must go
-    // through sendMessageAsync().
+    // The codes of onError().
+    enum ErrorCode {
+        // Setting up the channel failed; the reader ends after reporting.
+        kSetUpFailed = -1,
+        // A message was not delivered: the peer took nothing for the stall limit (10 s by default)
+        // while the send waited for it.
+        kPeerStalled = -2,
+        // A message was not delivered: the peer is gone, or the manager closed before it was
+        // written.
+        kPeerGone = -3,
+        // An asynchronous message was not delivered: the backlog of asynchronous messages waiting
+        // for room was full.
+        kBacklogFull = -4,
+        // A message was not delivered: there was no memory to hold it (on the sending side for the
+        // backlog, on the receiving side for the delivery).
+        kNoMemory = -5,
+    };
+
+    // One complete message, from the reader thread. `type` is NUL-terminated; `data` holds `size`
+    // bytes, 16-byte aligned. Both belong to the manager and are valid only during the call. No
+    // lock of the channel is held during the call: a handler may answer with sendMessage() or
+    // sendMessageAsync(), and a slow handler delays only the messages behind it.
     virtual void onMessage(const char* type, const void* data, long size) = 0;
-    // The reader thread has started and the channel is usable.
+    // The reader thread has started and the channel is usable. From the reader thread.
     virtual void onChannelConnected() = 0;
     // The manager is being destroyed; its reader thread has already ended. Called on the thread
     // that destroys the manager.
     virtual void onChannelDisconnected() = 0;
-    // Setting up the channel failed (code -1): "Unable to create all synchronization handles." or
-    // "Unable to attach interprocess sharedd memory segment.". The reader ends after reporting.
+    // kSetUpFailed, from the reader thread: "Unable to create all synchronization handles." or
+    // "Unable to attach interprocess sharedd memory segment.".
+    // Every other code reports one message that was not delivered, once, with a text that names
+    // the message's type and size and the reason; it comes from the thread that gave the message
+    // up (the sending thread, the manager's asynchronous sender or its reader), while the manager
+    // holds none of its locks. It may call the manager's send functions.
     virtual void onError(int code, const char* text) = 0;
 
 protected:
@@ -52,8 +75,8 @@ public:
     XelInterProcessMessagesManager(XelInterProcessMessagesObserver* observer, long queueId);
     // Stops and joins the reader thread and the asynchronous sender, detaches the segments, and
     // calls onChannelDisconnected(). Messages still queued for an asynchronous send are written
-    // if the segment has room at once, and dropped otherwise; a message that was arriving in
-    // chunks is not delivered. Must not be called from onMessage().
+    // if the segment has room at once, and dropped (and reported) otherwise; a message that was
+    // arriving in chunks is not delivered. Must not be called from onMessage().
     ~XelInterProcessMessagesManager();
     XelInterProcessMessagesManager(const XelInterProcessMessagesManager&) = delete;
     XelInterProcessMessagesManager& operator=(const XelInterProcessMessagesManager&) = delete;
@@ -63,20 +86,21 @@ public:
     void run();
     long queueId() const;
 
-    // Appends one message to this side's segment and wakes the peer. Returns without waiting for
-    // the peer, except for a message larger than the segment's free space, which is handed over in
-    // chunks while the caller waits; if the peer does not take a chunk within 180 s, the message
-    // is given up (the peer drops what it has of it) and the call returns. When the segment is
-    // nearly full (36 bytes or fewer free), or while earlier asynchronous messages are still
-    // queued, the message is copied and sent by the asynchronous sender instead, so that messages
-    // of one thread keep their order. `type` is at most 11 characters (12 bytes are copied); a
-    // negative `size` is rejected. Messages of one thread are delivered in the order sent.
-    // Thread-safe.
+    // Appends one message to this side's segment and wakes the peer. Returns once the message is
+    // in the segment; a message larger than the free space is handed over in chunks while the
+    // caller waits, and returns once the peer took its last chunk. When the segment is full the
+    // call waits for the peer to make room. Asynchronous messages queued before it are written
+    // first, so that messages of one thread keep their order. The call gives up, and reports the
+    // message through onError(), when the peer is gone or stalled: it took nothing for the stall
+    // limit (10 s) while the call waited; while the peer stays stalled, a send that would have to
+    // wait gives up at once. `type` is at most 11 characters (12 bytes are copied); a negative
+    // `size` is rejected. Thread-safe; may be called from onMessage().
     void sendMessage(const char* type, const void* data, long size);
-    // Copies `type` and `size` bytes of `data` and returns at once; one sender thread per manager
-    // writes queued messages in order. If the peer does not drain its segment, the backlog is
-    // bounded by one segment's size: past that, new asynchronous messages are dropped with a
-    // warning. Thread-safe; the call to use from onMessage().
+    // Writes the message at once on the calling thread when nothing is queued and the segment has
+    // room for it; otherwise copies `type` and `size` bytes of `data` into the backlog and returns
+    // at once, and one sender thread per manager writes the backlog in order. The backlog holds at
+    // most one segment's size of payload: past that, new asynchronous messages are dropped and
+    // reported through onError(). Thread-safe; never waits for the peer.
     void sendMessageAsync(const char* type, const char* data, std::uint64_t size);
 
 protected:

@@ -6,12 +6,15 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <new>
 #include <set>
+#include <string>
 
 #include "XelInterProcessMessagesManager.h"
+#include "platform/cpu_relax.h"
 #include "platform/interprocess_mutex.h"
 #include "platform/named_event.h"
 #include "platform/process.h"
@@ -51,22 +54,50 @@ void store64(unsigned char* at, std::uint64_t value) {
     std::memcpy(at, &value, 8);
 }
 
-class SegmentLock {
+using LockResult = InterProcessMutex::LockResult;
+using Clock = std::chrono::steady_clock;
+
+bool locked(LockResult result) {
+    return result == LockResult::Locked || result == LockResult::LockedOwnerDied;
+}
+
+// Unlocks a segment lock taken by MessageChannel::lockSegment().
+class SegmentUnlock {
 public:
-    explicit SegmentLock(InterProcessMutex& mutex)
-        : m_mutex(mutex), m_locked(mutex.lock() != InterProcessMutex::LockResult::Failed) {}
-    ~SegmentLock() {
-        if (m_locked)
-            m_mutex.unlock();
+    SegmentUnlock(InterProcessMutex& mutex, LockResult result)
+        : m_mutex(locked(result) ? &mutex : nullptr) {}
+    ~SegmentUnlock() {
+        if (m_mutex)
+            m_mutex->unlock();
     }
-    SegmentLock(const SegmentLock&) = delete;
-    SegmentLock& operator=(const SegmentLock&) = delete;
-    explicit operator bool() const { return m_locked; }
+    SegmentUnlock(const SegmentUnlock&) = delete;
+    SegmentUnlock& operator=(const SegmentUnlock&) = delete;
 
 private:
-    InterProcessMutex& m_mutex;
-    bool m_locked;
+    InterProcessMutex* m_mutex;
 };
+
+// How long a lock wait lasts at most before it looks at the channel's state again.
+constexpr int kLockSliceMs = 100;
+
+constexpr std::size_t kDeliveryAlignment = 16;
+
+// While the peer keeps appending records, the reader waits a little before it takes them, so that
+// one pass takes many records and the two sides do not contend for the lock over every record: it
+// looks at the count every kGatherPauses pauses (about a microsecond), and takes the records once
+// the count stops growing, reaches kGatherRecords, or after kGatherPolls looks.
+constexpr int kGatherPauses = 16;
+constexpr int kGatherPolls = 64;
+constexpr std::uint64_t kGatherRecords = 4096;
+
+std::size_t alignUp(std::size_t value) {
+    return (value + kDeliveryAlignment - 1) & ~(kDeliveryAlignment - 1);
+}
+
+int msSince(Clock::time_point start) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
 
 // Keys of the segments that managers of this process created and still hold. A segment whose
 // creator id is this process but that is not listed here was left by a dead process whose id the
@@ -271,15 +302,81 @@ void MessageChannel::run() {
     }
 }
 
+// ---- Reporting ---------------------------------------------------------------------------------
+
+void MessageChannel::notDelivered(Failures& failures, const TypeField& type, std::uint64_t size,
+                                  WriteResult why) {
+    int code = XelInterProcessMessagesObserver::kPeerGone;
+    if (why == WriteResult::Stalled)
+        code = XelInterProcessMessagesObserver::kPeerStalled;
+    failures.push_back({type, size, code});
+}
+
+void MessageChannel::report(const Failures& failures) {
+    for (const Failure& failure : failures) {
+        const std::uint64_t count = m_dropped.fetch_add(1) + 1;
+        const char* reason = "the peer is gone";
+        std::string stalled;
+        switch (failure.code) {
+            case XelInterProcessMessagesObserver::kPeerStalled:
+                stalled =
+                    "the peer took nothing for " + std::to_string(m_options.stallLimitMs) + " ms";
+                reason = stalled.c_str();
+                break;
+            case XelInterProcessMessagesObserver::kBacklogFull:
+                reason = "the asynchronous backlog is full";
+                break;
+            case XelInterProcessMessagesObserver::kNoMemory:
+                reason = "no memory to hold it";
+                break;
+            default:
+                break;
+        }
+        const std::string text =
+            "Message \"" +
+            std::string(failure.type.data(), ::strnlen(failure.type.data(), kTypeBytes)) + "\" (" +
+            std::to_string(failure.size) + " bytes) not delivered: " + reason + ".";
+        if (count == 1 || count % 1000 == 0)
+            qWarning("Message channel %d: %s (%llu not delivered so far)", int(m_queueId),
+                     text.c_str(), static_cast<unsigned long long>(count));
+        if (m_observer)
+            m_observer->onError(failure.code, text.c_str());
+    }
+}
+
+// ---- Locking -----------------------------------------------------------------------------------
+
+template <class GiveUp>
+LockResult MessageChannel::lockSegment(Segment& segment, int timeoutMs, GiveUp giveUp) {
+    const LockResult first = segment.lock->lock(0);
+    if (first != LockResult::TimedOut || timeoutMs == 0 || giveUp())
+        return first;
+    const auto start = Clock::now();
+    for (;;) {
+        const int slice =
+            timeoutMs < 0 ? kLockSliceMs : std::clamp(timeoutMs - msSince(start), 0, kLockSliceMs);
+        const LockResult result = segment.lock->lock(slice);
+        if (result != LockResult::TimedOut || giveUp() ||
+            (timeoutMs >= 0 && msSince(start) >= timeoutMs))
+            return result;
+    }
+}
+
+int MessageChannel::lockTimeoutMs() const {
+    return m_peerStalled.load() ? 0 : m_options.stallLimitMs;
+}
+
+// ---- Reader ------------------------------------------------------------------------------------
+
 void MessageChannel::readerLoop() {
     const bool handles =
         std::all_of(m_events.begin(), m_events.end(), [](const auto& e) { return e != nullptr; });
     const bool segments = m_sender->base && m_sender->lock && m_receiver->base && m_receiver->lock;
     if (!handles || !segments) {
         if (m_observer && !handles)
-            m_observer->onError(-1, kNoHandlesError);
+            m_observer->onError(XelInterProcessMessagesObserver::kSetUpFailed, kNoHandlesError);
         if (m_observer && !segments)
-            m_observer->onError(-1, kNoSegmentError);
+            m_observer->onError(XelInterProcessMessagesObserver::kSetUpFailed, kNoSegmentError);
         m_running.store(false);
         return;
     }
@@ -287,119 +384,192 @@ void MessageChannel::readerLoop() {
         m_observer->onChannelConnected();
     drain();  // records the peer wrote before this reader started
     while (!m_closing.load()) {
-        if (m_peer->data->wait(m_options.waitTimeoutMs) && !m_closing.load() &&
-            !m_receivingPartial.load())
+        if (m_peer->data->wait(m_options.waitTimeoutMs) && !m_closing.load())
             drain();
     }
 }
 
-bool MessageChannel::ensureBuffer(std::uint64_t length) {
+bool MessageChannel::reserveBatch(std::size_t bytes) {
     // Never empty, so that even a zero-length payload is handed over at a valid address.
-    length = std::max<std::uint64_t>(length, 1);
-    if (length <= m_bufferCapacity)
+    bytes = std::max<std::size_t>(bytes, 1);
+    if (bytes <= m_batchCapacity)
         return true;
-    m_buffer.reset();
-    m_bufferCapacity = 0;
-    if (length > SIZE_MAX)
-        return false;
+    m_batch.reset();
+    m_batchCapacity = 0;
     // Not zero-filled: every byte handed to the observer is copied in first.
-    m_buffer.reset(new (std::nothrow) char[static_cast<std::size_t>(length)]);
-    if (!m_buffer)
+    m_batch.reset(new (std::nothrow) char[bytes]);
+    if (!m_batch)
         return false;
-    m_bufferCapacity = static_cast<std::size_t>(length);
+    m_batchCapacity = bytes;
     return true;
 }
 
-void MessageChannel::trimBuffer() {
-    if (m_bufferCapacity > m_options.retainedBufferBytes) {
-        m_buffer.reset();
-        m_bufferCapacity = 0;
+bool MessageChannel::reservePartial(std::uint64_t bytes, std::uint64_t keep) {
+    bytes = std::max<std::uint64_t>(bytes, 1);
+    if (bytes <= m_partialCapacity)
+        return true;
+    if (bytes > SIZE_MAX)
+        return false;
+    std::unique_ptr<char[]> grown(new (std::nothrow) char[static_cast<std::size_t>(bytes)]);
+    if (!grown)
+        return false;
+    if (keep)
+        std::memcpy(grown.get(), m_partial.get(), static_cast<std::size_t>(keep));
+    m_partial = std::move(grown);
+    m_partialCapacity = static_cast<std::size_t>(bytes);
+    return true;
+}
+
+void MessageChannel::trimBuffers() {
+    if (m_batchCapacity > m_options.retainedBufferBytes) {
+        m_batch.reset();
+        m_batchCapacity = 0;
+    }
+    if (m_partialCapacity > m_options.retainedBufferBytes) {
+        m_partial.reset();
+        m_partialCapacity = 0;
+    }
+}
+
+void MessageChannel::letBurstGather(const Segment& segment) const {
+    // Read without the lock, as a hint only: the pass itself reads the count under the lock.
+    const auto* count = reinterpret_cast<const std::uint64_t*>(segment.base);
+    std::uint64_t seen = __atomic_load_n(count, __ATOMIC_RELAXED);
+    for (int poll = 0; poll < kGatherPolls && seen != 0 && seen < kGatherRecords; ++poll) {
+        for (int i = 0; i < kGatherPauses; ++i)
+            platform::cpuRelax();
+        const std::uint64_t now = __atomic_load_n(count, __ATOMIC_RELAXED);
+        if (now == seen)
+            return;  // the writer paused: take what is there
+        seen = now;
     }
 }
 
 void MessageChannel::drain() {
     Segment& segment = *m_peer;
-    const std::uint64_t segmentBytes = m_options.segmentBytes;
-    char type[kTypeBytes + 4] = {};
-    std::uint64_t partialLength = 0;
-    std::uint64_t have = 0;
-    bool keep = false;
-    {
-        SegmentLock lock(*segment.lock);
-        if (!lock)
-            return;
-        unsigned char* base = segment.base;
-        const std::uint64_t count = load64(base);
-        // Consumed before any is delivered: a reader killed inside a handler leaves no batch for
-        // the next reader to deliver again. The writer cannot append before the unlock.
-        store64(base, 0);
-        std::uint64_t offset = 8;
-        // Whatever the count and the lengths say, no read leaves the segment: a record that does
-        // not fit its place ends the drain and the rest is dropped.
-        for (std::uint64_t i = 0; i < count && count != kChunkAbandoned; ++i) {
-            if (segmentBytes - offset < kRecordHeaderBytes)
-                break;
-            const std::uint64_t length = load64(base + offset);
-            if (length < kRecordHeaderBytes || length - kRecordHeaderBytes > LONG_MAX)
-                break;
-            const std::uint64_t payloadLength = length - kRecordHeaderBytes;
-            std::memcpy(type, base + offset + 8, kTypeBytes);
-            const std::uint64_t payloadOffset = offset + kRecordHeaderBytes;
-            const std::uint64_t available = segmentBytes - payloadOffset;
-            if (payloadLength <= available) {
-                if (ensureBuffer(payloadLength)) {
-                    std::memcpy(m_buffer.get(), base + payloadOffset, payloadLength);
-                    if (m_observer)
-                        m_observer->onMessage(type, m_buffer.get(),
-                                              static_cast<long>(payloadLength));
-                } else {
-                    qWarning("Message channel %d: no memory for a message of %llu bytes; dropped",
-                             int(m_queueId), static_cast<unsigned long long>(payloadLength));
-                }
-                offset = payloadOffset + payloadLength;
-                continue;
-            }
-            // Only the last record may run past the end: it continues in chunks.
-            if (i + 1 != count)
-                break;
-            keep = ensureBuffer(payloadLength);
-            if (keep)
-                std::memcpy(m_buffer.get(), base + payloadOffset, available);
-            partialLength = payloadLength;
-            have = available;
-            m_receivingPartial.store(true);
-            break;
-        }
-    }
+    letBurstGather(segment);
+    PartialMessage partial;
+    Failures failures;
+    if (!takeBatch(segment, partial, failures))
+        return;  // closing
     segment.received->set();
-    if (m_receivingPartial.load())
-        receiveChunks(type, partialLength, have, keep);
-    trimBuffer();
+    if (partial.length)
+        segment.partialReceived->set();  // the writer may hand over the next chunk meanwhile
+    report(failures);
+    for (const Delivery& delivery : m_deliveries) {
+        if (m_observer)
+            m_observer->onMessage(delivery.type, m_batch.get() + delivery.offset,
+                                  static_cast<long>(delivery.size));
+    }
+    if (partial.length)
+        receiveChunks(partial);
+    trimBuffers();
 }
 
-void MessageChannel::receiveChunks(const char* type, std::uint64_t length, std::uint64_t have,
-                                   bool keep) {
+bool MessageChannel::takeBatch(Segment& segment, PartialMessage& partial, Failures& failures) {
+    const std::uint64_t segmentBytes = m_options.segmentBytes;
+    m_deliveries.clear();
+    const LockResult lock = lockSegment(segment, -1, [this] { return m_closing.load(); });
+    SegmentUnlock unlock(*segment.lock, lock);
+    if (!locked(lock))
+        return false;
+    unsigned char* base = segment.base;
+    const std::uint64_t count = load64(base);
+    // Consumed before any is delivered: a reader killed inside a handler leaves no batch for the
+    // next reader to deliver again. The writer cannot append before the unlock.
+    store64(base, 0);
+    if (count == 0 || count == kChunkAbandoned)
+        return true;
+    const std::uint64_t maxRecords = (segmentBytes - 8) / kRecordHeaderBytes;
+    try {
+        m_deliveries.reserve(static_cast<std::size_t>(std::min(count, maxRecords)));
+    } catch (const std::bad_alloc&) {
+        qWarning("Message channel %d: no memory to take %llu messages; dropped", int(m_queueId),
+                 static_cast<unsigned long long>(count));
+        m_dropped.fetch_add(count);
+        return true;
+    }
+    // Whatever the count and the lengths say, no read leaves the segment: a record that does not
+    // fit its place ends the pass and the rest is dropped.
+    std::uint64_t offset = 8;
+    std::size_t batchBytes = 0;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (segmentBytes - offset < kRecordHeaderBytes)
+            break;
+        const std::uint64_t length = load64(base + offset);
+        if (length < kRecordHeaderBytes || length - kRecordHeaderBytes > LONG_MAX)
+            break;
+        Delivery delivery{};
+        std::memcpy(delivery.type, base + offset + 8, kTypeBytes);
+        delivery.size = length - kRecordHeaderBytes;
+        delivery.offset = static_cast<std::size_t>(offset + kRecordHeaderBytes);
+        const std::uint64_t available = segmentBytes - delivery.offset;
+        if (delivery.size <= available) {
+            m_deliveries.push_back(delivery);
+            batchBytes += alignUp(static_cast<std::size_t>(delivery.size));
+            offset = delivery.offset + delivery.size;
+            continue;
+        }
+        // Only the last record may run past the end: it continues in chunks. What the reader
+        // holds of it grows with what actually arrives, whatever length the record claims.
+        if (i + 1 != count)
+            break;
+        std::memcpy(partial.type, delivery.type, sizeof partial.type);
+        partial.length = delivery.size;
+        partial.have = available;
+        partial.keep = reservePartial(std::min(delivery.size, available + segmentBytes - 8), 0);
+        if (partial.keep)
+            std::memcpy(m_partial.get(), base + delivery.offset,
+                        static_cast<std::size_t>(available));
+        break;
+    }
+    if (!reserveBatch(batchBytes)) {
+        for (const Delivery& delivery : m_deliveries) {
+            TypeField type{};
+            std::memcpy(type.data(), delivery.type, kTypeBytes);
+            failures.push_back({type, delivery.size, XelInterProcessMessagesObserver::kNoMemory});
+        }
+        m_deliveries.clear();
+        return true;
+    }
+    std::size_t at = 0;
+    for (Delivery& delivery : m_deliveries) {
+        const auto size = static_cast<std::size_t>(delivery.size);
+        std::memcpy(m_batch.get() + at, base + delivery.offset, size);
+        delivery.offset = at;
+        at += alignUp(size);
+    }
+    return true;
+}
+
+void MessageChannel::receiveChunks(const PartialMessage& message) {
     Segment& segment = *m_peer;
     const std::uint64_t chunkBytes = m_options.segmentBytes - 8;
-    if (!keep)
-        qWarning("Message channel %d: no memory for a message of %llu bytes; dropped",
-                 int(m_queueId), static_cast<unsigned long long>(length));
-    segment.partialReceived->set();
+    const std::uint64_t length = message.length;
+    std::uint64_t have = message.have;
+    bool keep = message.keep;
     bool abandoned = false;
     while (have < length) {
+        const std::uint64_t n = std::min(length - have, chunkBytes);
+        // Grown before the lock is taken, geometrically, and only as far as the chunks go.
+        if (keep &&
+            !reservePartial(
+                std::min(length, std::max<std::uint64_t>(have + n, 2 * m_partialCapacity)), have))
+            keep = false;
         bool took = false;
         {
-            SegmentLock lock(*segment.lock);
-            if (!lock)
+            const LockResult lock = lockSegment(segment, -1, [this] { return m_closing.load(); });
+            SegmentUnlock unlock(*segment.lock, lock);
+            if (!locked(lock))
                 break;
             const std::uint64_t flag = load64(segment.base);
             if (flag == kChunkAbandoned) {
                 store64(segment.base, 0);
                 abandoned = true;
             } else if (flag != 0) {
-                const std::uint64_t n = std::min(length - have, chunkBytes);
                 if (keep)
-                    std::memcpy(m_buffer.get() + have, segment.base + 8, n);
+                    std::memcpy(m_partial.get() + have, segment.base + 8,
+                                static_cast<std::size_t>(n));
                 have += n;
                 store64(segment.base, 0);
                 took = true;
@@ -417,30 +587,64 @@ void MessageChannel::receiveChunks(const char* type, std::uint64_t length, std::
             break;
         segment.partial->wait(m_options.waitTimeoutMs);
     }
-    m_receivingPartial.store(false);
-    if (have == length && keep && !abandoned && m_observer)
-        m_observer->onMessage(type, m_buffer.get(), static_cast<long>(length));
+    if (have != length || abandoned)
+        return;  // closing, or the writer gave the message up
+    if (!keep) {
+        TypeField type{};
+        std::memcpy(type.data(), message.type, kTypeBytes);
+        report({{type, length, XelInterProcessMessagesObserver::kNoMemory}});
+        return;
+    }
+    if (m_observer)
+        m_observer->onMessage(message.type, m_partial.get(), static_cast<long>(length));
 }
 
-MessageChannel::WriteResult MessageChannel::writeMessage(const std::array<char, kTypeBytes>& type,
-                                                         const char* data, std::uint64_t size,
-                                                         std::uint64_t generation) {
-    Segment& segment = *m_own;
-    if (!segment.usable() || m_peerGeneration.load() != generation) {
-        if (segment.usable())
-            m_dropped.fetch_add(1);  // meant for a peer that is gone
-        return WriteResult::GivenUp;
+// ---- Writers -----------------------------------------------------------------------------------
+
+// Under the segment lock: takes back a chunked record the reader has not seen, or marks it
+// abandoned for a reader that is taking its chunks. Returns true if the record was taken back.
+bool MessageChannel::settleGivenUpChunks(unsigned char* base) {
+    const bool retract = !m_givenUp.readerSawRecord && load64(base) == m_givenUp.countBefore + 1;
+    store64(base, retract ? m_givenUp.countBefore : kChunkAbandoned);
+    m_givenUp.pending = false;
+    m_cachedCount = 0;
+    return retract;
+}
+
+// Under the segment lock: the repairs a give-up or an abandoned peer could not make because the
+// lock was not free then.
+void MessageChannel::settlePending(unsigned char* base) {
+    if (m_givenUp.pending)
+        settleGivenUpChunks(base);
+    if (m_clearPending) {
+        if (load64(base) != kChunkAbandoned)
+            store64(base, 0);  // an abandoned mark stays until a reader clears it
+        m_clearPending = false;
+        m_cachedCount = 0;
     }
+}
+
+MessageChannel::WriteResult MessageChannel::tryWrite(const TypeField& type, const char* data,
+                                                     std::uint64_t size, std::uint64_t generation,
+                                                     bool allowChunks, int lockTimeoutMs) {
+    Segment& segment = *m_own;
+    auto gone = [&] { return m_closing.load() || m_peerGeneration.load() != generation; };
+    if (gone())
+        return WriteResult::Gone;
     const std::uint64_t segmentBytes = m_options.segmentBytes;
     std::uint64_t count = 0;
     std::uint64_t end = 8;
     std::uint64_t written = 0;
     {
-        SegmentLock lock(*segment.lock);
-        if (!lock)
-            return WriteResult::GivenUp;
+        const LockResult lock = lockSegment(segment, lockTimeoutMs, gone);
+        SegmentUnlock unlock(*segment.lock, lock);
+        if (!locked(lock))
+            return lock == LockResult::TimedOut && !gone() ? WriteResult::Busy : WriteResult::Gone;
         unsigned char* base = segment.base;
+        settlePending(base);
         count = load64(base);
+        if (count != m_cachedCount)
+            m_peerStalled.store(false);         // the reader took what this side wrote last
         bool valid = count != kChunkAbandoned;  // an abandoned chunk the reader has not seen yet
         if (valid && count != 0) {
             if (count == m_cachedCount) {
@@ -453,16 +657,22 @@ MessageChannel::WriteResult MessageChannel::writeMessage(const std::array<char, 
                 }
             }
         }
-        // A segment whose records do not add up counts as full until the reader drops them.
-        if (!valid || segmentBytes - end < kMinFreeBytes) {
+        // A segment whose records do not add up counts as full until the reader drops them. A
+        // message that would travel in chunks needs a reader that takes them.
+        allowChunks = allowChunks && !m_peerStalled.load();
+        if (!valid || segmentBytes - end < kMinFreeBytes ||
+            (!allowChunks && segmentBytes - end - kRecordHeaderBytes < size)) {
+            // Reset under the lock: a set after this means the reader drained since.
             segment.received->reset();
+            m_cachedCount = valid ? count : 0;
+            m_cachedEnd = end;
             return WriteResult::Full;
         }
         written = std::min(segmentBytes - end - kRecordHeaderBytes, size);
         store64(base + end, size + kRecordHeaderBytes);
         std::memcpy(base + end + 8, type.data(), kTypeBytes);
         if (written)
-            std::memcpy(base + end + kRecordHeaderBytes, data, written);
+            std::memcpy(base + end + kRecordHeaderBytes, data, static_cast<std::size_t>(written));
         store64(base, count + 1);
         m_cachedCount = count + 1;
         m_cachedEnd = end + kRecordHeaderBytes + written;
@@ -473,6 +683,36 @@ MessageChannel::WriteResult MessageChannel::writeMessage(const std::array<char, 
     return sendChunks(data, size, written, count, end, generation);
 }
 
+MessageChannel::WriteResult MessageChannel::writeWaiting(const TypeField& type, const char* data,
+                                                         std::uint64_t size,
+                                                         std::uint64_t generation) {
+    Clock::time_point lastProgress{};  // taken when the segment is first found full
+    for (;;) {
+        const WriteResult result = tryWrite(type, data, size, generation, true, lockTimeoutMs());
+        if (result == WriteResult::Busy) {  // the peer held the segment lock all that time
+            m_peerStalled.store(true);
+            return WriteResult::Stalled;
+        }
+        if (result != WriteResult::Full)
+            return result;
+        if (m_peerStalled.load())
+            return WriteResult::Stalled;
+        if (m_closing.load() || m_peerGeneration.load() != generation)
+            return WriteResult::Gone;
+        if (lastProgress == Clock::time_point{})
+            lastProgress = Clock::now();
+        const int left = m_options.stallLimitMs - msSince(lastProgress);
+        if (left <= 0) {
+            m_peerStalled.store(true);
+            return WriteResult::Stalled;
+        }
+        // tryWrite() reset the received event under the segment lock; the reader sets it after
+        // its next pass.
+        if (m_own->received->wait(left))
+            lastProgress = Clock::now();
+    }
+}
+
 MessageChannel::WriteResult MessageChannel::sendChunks(const char* data, std::uint64_t size,
                                                        std::uint64_t sent,
                                                        std::uint64_t countBefore,
@@ -480,10 +720,12 @@ MessageChannel::WriteResult MessageChannel::sendChunks(const char* data, std::ui
                                                        std::uint64_t generation) {
     Segment& segment = *m_own;
     const std::uint64_t chunkBytes = m_options.segmentBytes - 8;
-    m_sendingPartial.store(true);
+    auto gone = [&] { return m_closing.load() || m_peerGeneration.load() != generation; };
     m_cachedCount = 0;
     segment.partial->set();
     bool readerSawRecord = false;
+    auto lastProgress = Clock::now();
+    WriteResult why = WriteResult::Stalled;
     // Each turn waits until word 0 is 0 (the reader took the first part or the last chunk), then
     // hands over the next chunk. The last turn only waits for the last chunk to be taken, so that
     // the next record never meets a chunk flag.
@@ -491,105 +733,155 @@ MessageChannel::WriteResult MessageChannel::sendChunks(const char* data, std::ui
         bool done = false;
         bool wrote = false;
         {
-            SegmentLock lock(*segment.lock);
-            if (!lock)
+            const LockResult lock = lockSegment(segment, lockTimeoutMs(), gone);
+            SegmentUnlock unlock(*segment.lock, lock);
+            if (!locked(lock)) {
+                why =
+                    gone() || lock == LockResult::Failed ? WriteResult::Gone : WriteResult::Stalled;
                 break;
+            }
             // Reset under the lock: a set after this means word 0 changed since it was read.
             segment.partialReceived->reset();
             if (load64(segment.base) == 0) {
                 readerSawRecord = true;
+                lastProgress = Clock::now();
                 if (sent == size) {
                     done = true;
                 } else {
                     const std::uint64_t n = std::min(size - sent, chunkBytes);
-                    std::memcpy(segment.base + 8, data + sent, n);
+                    std::memcpy(segment.base + 8, data + sent, static_cast<std::size_t>(n));
                     store64(segment.base, 1);
                     sent += n;
                     wrote = true;
                 }
             }
         }
-        if (done) {
-            m_sendingPartial.store(false);
+        if (done)
             return WriteResult::Written;
-        }
         if (wrote) {
             segment.partial->set();
             continue;
         }
-        if (m_closing.load() || m_peerGeneration.load() != generation ||
-            !segment.partialReceived->wait(m_options.waitTimeoutMs))
+        if (gone()) {
+            why = WriteResult::Gone;
             break;
+        }
+        const int left = m_options.stallLimitMs - msSince(lastProgress);
+        if (left <= 0)
+            break;
+        segment.partialReceived->wait(left);
     }
-    if (giveUpChunkedSend(readerSawRecord, countBefore)) {
+    if (why == WriteResult::Stalled)
+        m_peerStalled.store(true);
+    m_givenUp = {true, readerSawRecord, countBefore};
+    bool retracted = false;
+    {
+        const LockResult lock = lockSegment(segment, lockTimeoutMs(), [] { return true; });
+        SegmentUnlock unlock(*segment.lock, lock);
+        if (locked(lock))
+            retracted = settleGivenUpChunks(segment.base);
+        // Otherwise the next write settles it, first thing under the lock.
+    }
+    segment.partial->set();
+    if (retracted) {
         m_cachedCount = countBefore;
         m_cachedEnd = recordOffset;
     }
-    return WriteResult::GivenUp;
+    return why;
 }
 
-bool MessageChannel::giveUpChunkedSend(bool readerSawRecord, std::uint64_t countBefore) {
-    Segment& segment = *m_own;
-    bool retracted = false;
-    {
-        SegmentLock lock(*segment.lock);
-        if (!readerSawRecord && load64(segment.base) == countBefore + 1) {
-            store64(segment.base, countBefore);  // the reader never saw it: retract the record
-            retracted = true;
-        } else {
-            store64(segment.base, kChunkAbandoned);
+void MessageChannel::flushQueue(bool wait, Failures& failures) {
+    for (;;) {
+        PendingMessage message;
+        {
+            std::lock_guard<std::mutex> guard(m_queueMutex);
+            if (m_queue.empty())
+                return;
+            message = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_queuedBytes -= static_cast<std::size_t>(message.size);
         }
+        const std::uint64_t generation = m_peerGeneration.load();
+        const WriteResult result =
+            wait ? writeWaiting(message.type, message.data.get(), message.size, generation)
+                 : tryWrite(message.type, message.data.get(), message.size, generation, false, 0);
+        if (result != WriteResult::Written)
+            notDelivered(failures, message.type, message.size, result);
+        std::lock_guard<std::mutex> guard(m_queueMutex);
+        if (m_pending.fetch_sub(1) == 1)
+            m_queueIdle.notify_all();
     }
-    segment.partial->set();
-    m_sendingPartial.store(false);
-    m_dropped.fetch_add(1);
-    qWarning("Message channel %d: the peer did not take a chunked message; dropped",
-             int(m_queueId));
-    return retracted;
 }
 
 void MessageChannel::sendMessage(const char* type, const void* data, long size) {
     if (size < 0 || (size > 0 && !data) || !m_own->usable())
         return;
-    const auto field = typeField(type);
-    const auto* bytes = static_cast<const char*>(data);
-    // Behind queued messages, a message waits its turn so that one thread's messages keep their
-    // order.
-    if (m_pending.load() == 0) {
+    const TypeField field = typeField(type);
+    const auto length = static_cast<std::uint64_t>(size);
+    Failures failures;
+    {
         std::lock_guard<std::mutex> guard(m_writeMutex);
-        if (writeMessage(field, bytes, static_cast<std::uint64_t>(size), m_peerGeneration.load()) !=
-            WriteResult::Full)
-            return;
+        if (m_pending.load() != 0)
+            flushQueue(true, failures);  // queued before this message: they go first
+        const WriteResult result =
+            writeWaiting(field, static_cast<const char*>(data), length, m_peerGeneration.load());
+        if (result != WriteResult::Written)
+            notDelivered(failures, field, length, result);
     }
-    enqueue(field, bytes, static_cast<std::uint64_t>(size));
+    report(failures);
 }
 
 void MessageChannel::sendMessageAsync(const char* type, const char* data, std::uint64_t size) {
     if ((size > 0 && !data) || size > LONG_MAX || !m_own->usable())
         return;
-    enqueue(typeField(type), data, size);
+    const TypeField field = typeField(type);
+    Failures failures;
+    {
+        // Written at once when no writer is busy, nothing is queued and the message fits whole;
+        // the write mutex stays held while a message that did not fit is queued, so that nothing
+        // overtakes it.
+        std::unique_lock<std::mutex> writer(m_writeMutex, std::try_to_lock);
+        if (writer && m_pending.load() == 0) {
+            const WriteResult result =
+                tryWrite(field, data, size, m_peerGeneration.load(), false, 0);
+            if (result == WriteResult::Written)
+                return;
+            if (result == WriteResult::Gone)
+                notDelivered(failures, field, size, result);
+            else
+                enqueue(field, data, size, failures);
+        } else {
+            if (writer)
+                writer.unlock();
+            enqueue(field, data, size, failures);
+        }
+    }
+    report(failures);
 }
 
-void MessageChannel::enqueue(const std::array<char, kTypeBytes>& type, const char* data,
-                             std::uint64_t size) {
+void MessageChannel::enqueue(const TypeField& type, const char* data, std::uint64_t size,
+                             Failures& failures) {
     std::unique_lock<std::mutex> lock(m_queueMutex);
-    if (m_senderStop)
-        return;
-    if (!m_queue.empty() && m_queuedBytes + size > m_options.maxQueuedBytes) {
-        if (m_dropped.fetch_add(1) == 0 || m_dropped.load() % 1000 == 0)
-            qWarning(
-                "Message channel %d: the peer is not draining; asynchronous message \"%.12s\" "
-                "dropped (%llu so far)",
-                int(m_queueId), type.data(), static_cast<unsigned long long>(m_dropped.load()));
+    if (m_senderStop) {
+        failures.push_back({type, size, XelInterProcessMessagesObserver::kPeerGone});
         return;
     }
-    PendingMessage message{type, std::unique_ptr<char[]>(new char[size ? size : 1]), size};
+    if (!m_queue.empty() && m_queuedBytes + size > m_options.maxQueuedBytes) {
+        failures.push_back({type, size, XelInterProcessMessagesObserver::kBacklogFull});
+        return;
+    }
+    PendingMessage message{type, std::unique_ptr<char[]>(new (std::nothrow) char[size ? size : 1]),
+                           size};
+    if (!message.data) {
+        failures.push_back({type, size, XelInterProcessMessagesObserver::kNoMemory});
+        return;
+    }
     if (size)
-        std::memcpy(message.data.get(), data, size);
+        std::memcpy(message.data.get(), data, static_cast<std::size_t>(size));
     if (!m_senderThread.joinable())
         m_senderThread = std::thread(&MessageChannel::senderLoop, this);
     m_queue.push_back(std::move(message));
-    m_queuedBytes += size;
+    m_queuedBytes += static_cast<std::size_t>(size);
     m_pending.fetch_add(1);
     lock.unlock();
     m_queueChanged.notify_one();
@@ -597,50 +889,32 @@ void MessageChannel::enqueue(const std::array<char, kTypeBytes>& type, const cha
 
 void MessageChannel::senderLoop() {
     for (;;) {
-        PendingMessage message;
+        bool stop = false;
         {
             std::unique_lock<std::mutex> lock(m_queueMutex);
             m_queueChanged.wait(lock, [this] { return m_senderStop || !m_queue.empty(); });
-            if (m_queue.empty())
-                return;
-            message = std::move(m_queue.front());
-            m_queue.pop_front();
-            m_queuedBytes -= message.size;
+            stop = m_senderStop;
         }
-        sendQueued(message);
-        std::lock_guard<std::mutex> guard(m_queueMutex);
-        if (m_pending.fetch_sub(1) == 1)
-            m_queueIdle.notify_all();
-    }
-}
-
-void MessageChannel::sendQueued(PendingMessage& message) {
-    const std::uint64_t generation = m_peerGeneration.load();
-    int backoffMs = 1;
-    for (;;) {
-        WriteResult result;
+        Failures failures;
         {
             std::lock_guard<std::mutex> guard(m_writeMutex);
-            result = writeMessage(message.type, message.data.get(), message.size, generation);
+            // Once the channel closes, what does not fit at once is dropped.
+            flushQueue(!stop, failures);
         }
-        if (result != WriteResult::Full)
+        report(failures);
+        if (stop)
             return;
-        if (m_closing.load() || m_peerGeneration.load() != generation) {
-            m_dropped.fetch_add(1);
-            return;
-        }
-        // writeMessage() reset the received event under the segment lock; the peer's reader sets
-        // it after its next drain. The timeout only bounds a missed wake, it is not a poll.
-        m_own->received->wait(backoffMs);
-        backoffMs = std::min(backoffMs * 2, 1000);
     }
 }
 
 void MessageChannel::abandonPeer() {
+    Failures failures;
     // The queue goes first: a writer woken below must find nothing more to send to the old peer.
     {
         std::lock_guard<std::mutex> guard(m_queueMutex);
-        m_dropped.fetch_add(m_queue.size());
+        for (const PendingMessage& message : m_queue)
+            failures.push_back(
+                {message.type, message.size, XelInterProcessMessagesObserver::kPeerGone});
         m_pending.fetch_sub(m_queue.size());
         m_queue.clear();
         m_queuedBytes = 0;
@@ -651,13 +925,19 @@ void MessageChannel::abandonPeer() {
     for (NamedEvent* event : {m_own->received, m_own->partialReceived})
         if (event)
             event->set();  // a writer waiting for the peer sees the new generation
-    std::lock_guard<std::mutex> guard(m_writeMutex);
-    if (!m_own->usable())
-        return;
-    SegmentLock lock(*m_own->lock);
-    if (lock)
-        store64(m_own->base, 0);
-    m_cachedCount = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_writeMutex);
+        m_peerStalled.store(false);
+        if (m_own->usable()) {
+            // A stalled peer may hold the lock: then the next write clears the records.
+            m_clearPending = true;
+            const LockResult lock = lockSegment(*m_own, 0, [] { return true; });
+            SegmentUnlock unlock(*m_own->lock, lock);
+            if (locked(lock))
+                settlePending(m_own->base);
+        }
+    }
+    report(failures);
 }
 
 void MessageChannel::releaseNames() {

@@ -5,10 +5,14 @@
 // mode, while a record that did not fit is continued: word 0 is 1 while a chunk waits and 0 once
 // the reader took it, the chunk follows from offset 8. All words are 64-bit little-endian.
 //
-// A writer that gives up on a chunked message (the reader did not take a chunk within the wait
-// limit, or the channel is closing) retracts the record if the reader has not seen it yet, and
+// A writer that gives up on a chunked message (the reader took nothing for the stall limit, or the
+// channel is closing) retracts the record if the reader has not seen it yet, and
 // otherwise stores kChunkAbandoned into word 0; the reader then drops the message and stores 0.
 // A reader that is closing in the middle of a chunked message delivers nothing of it.
+//
+// The reader takes every waiting record out of the segment in one pass under the segment lock,
+// clears the count, unlocks, and only then hands the messages to the observer: a handler never
+// runs under a lock the writer needs, and may itself send synchronously.
 #pragma once
 
 #include <QtGlobal>
@@ -23,6 +27,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "platform/interprocess_mutex.h"
 
 class QSharedMemory;
 class XelInterProcessMessagesObserver;
@@ -31,7 +38,6 @@ namespace xel {
 
 namespace platform {
 class NamedEvent;
-class InterProcessMutex;
 }  // namespace platform
 
 constexpr std::size_t kSegmentBytes = 671088640;  // 640 MiB
@@ -40,16 +46,20 @@ constexpr std::size_t kTypeBytes = 12;
 constexpr std::size_t kMinFreeBytes = 37;  // a record is written only with more than 36 bytes free
 constexpr std::uint64_t kChunkAbandoned = ~std::uint64_t(0);
 constexpr int kWaitTimeoutMs = 180000;
+constexpr int kStallLimitMs = 10000;
 
 constexpr char kNoHandlesError[] = "Unable to create all synchronization handles.";
 constexpr char kNoSegmentError[] = "Unable to attach interprocess sharedd memory segment.";
 
 struct ChannelOptions {
     std::size_t segmentBytes = kSegmentBytes;
-    // The reader's idle wait, and how long a chunk may wait for the peer before the send is given
-    // up.
+    // The reader's idle wait. It only bounds how long a missed wake-up can go unnoticed.
     int waitTimeoutMs = kWaitTimeoutMs;
-    // The most payload bytes the asynchronous sender holds; one message is always accepted.
+    // A send that waits for the peer (for room in the segment, for a chunk to be taken, for the
+    // segment lock) gives up when the peer took nothing for this long: the peer counts as
+    // stalled, and until it takes something again a send that would have to wait gives up at once.
+    int stallLimitMs = kStallLimitMs;
+    // The most payload bytes the asynchronous backlog holds; one message is always accepted.
     std::size_t maxQueuedBytes = kSegmentBytes;
     // A delivery buffer larger than this is released after the message.
     std::size_t retainedBufferBytes = 256u << 20;
@@ -98,13 +108,15 @@ public:
     // True from run() until the reader thread ends (set-up failure or destruction).
     bool isRunning() const { return m_running.load(); }
 
+    // See XelInterProcessMessagesManager.
     void sendMessage(const char* type, const void* data, long size);
     void sendMessageAsync(const char* type, const char* data, std::uint64_t size);
 
     // The peer is gone for good (its process ended): what waits for it is dropped. Queued
     // asynchronous messages are discarded, a send waiting for the peer gives up at once, and the
     // records nobody read are removed from this side's segment, so that a new peer starts clean.
-    // Later sends work as usual. Any thread.
+    // Each message dropped is reported to the observer. Later sends work as usual. Any thread,
+    // also from the observer's onError().
     void abandonPeer();
 
     // Creating side, once the peer has attached: removes the names of the segments, events and
@@ -114,8 +126,12 @@ public:
 
     // Waits until the asynchronous sender holds no message. Test and shutdown aid.
     void waitForAsyncIdle();
-    // Asynchronous messages dropped because the backlog was full, or sends given up.
+    // Messages not delivered: dropped by the asynchronous bound, given up for a stalled or gone
+    // peer, or not held by the reader for want of memory. Each was reported through onError().
     std::uint64_t droppedMessages() const { return m_dropped.load(); }
+    // Whether the last send that waited for the peer gave up because the peer took nothing for
+    // the stall limit, and the peer has taken nothing since.
+    bool peerStalled() const { return m_peerStalled.load(); }
 
     // Removes every object a channel of this queue id may have left behind: segments (also while
     // an orphaned process still has them attached), events and locks. For tests and tools; never
@@ -124,33 +140,89 @@ public:
 
 private:
     struct Segment;
+    using TypeField = std::array<char, kTypeBytes>;
     struct PendingMessage {
-        std::array<char, kTypeBytes> type;
+        TypeField type;
         std::unique_ptr<char[]> data;
         std::uint64_t size;
     };
-    enum class WriteResult { Written, Full, GivenUp };
+    // A message this side did not deliver, reported once the write lock is released.
+    struct Failure {
+        TypeField type;
+        std::uint64_t size;
+        int code;
+    };
+    using Failures = std::vector<Failure>;
+    enum class WriteResult {
+        Written,
+        Full,     // no room now; nothing written
+        Busy,     // the segment lock was not free within the time allowed; nothing written
+        Stalled,  // given up: the peer took nothing for the stall limit
+        Gone,     // given up: the peer was abandoned, or the channel is closing
+    };
+    // One complete message of a drained batch, in m_batch.
+    struct Delivery {
+        char type[kTypeBytes + 4];
+        std::size_t offset;
+        std::uint64_t size;
+    };
+    // The last record of a pass, when it continues in chunks.
+    struct PartialMessage {
+        char type[kTypeBytes + 4] = {};
+        std::uint64_t length = 0;  // 0: none
+        std::uint64_t have = 0;
+        bool keep = false;  // false: no memory for it; its chunks are taken and dropped
+    };
 
     void setUp();
     bool openSyncObjects(bool fresh);
+
+    // Reader thread.
     void readerLoop();
     void drain();
-    void receiveChunks(const char* type, std::uint64_t length, std::uint64_t have, bool keep);
-    bool ensureBuffer(std::uint64_t length);
-    void trimBuffer();
+    // Waits, for microseconds at most, while the peer keeps appending records.
+    void letBurstGather(const Segment& segment) const;
+    // Copies every waiting record out of the segment under its lock and clears the count.
+    // Returns false if the channel closed while it waited for the lock.
+    bool takeBatch(Segment& segment, PartialMessage& partial, Failures& failures);
+    void receiveChunks(const PartialMessage& message);
+    bool reserveBatch(std::size_t bytes);
+    bool reservePartial(std::uint64_t bytes, std::uint64_t keep);
+    void trimBuffers();
 
-    // `generation` is m_peerGeneration when the message was taken up: a send gives up when the
-    // peer is abandoned under it.
-    WriteResult writeMessage(const std::array<char, kTypeBytes>& type, const char* data,
-                             std::uint64_t size, std::uint64_t generation);
+    // Writers: every call below holds m_writeMutex.
+    // Appends one record if it can do so without waiting for the peer. With `allowChunks` false,
+    // a message that does not fit whole counts as Full. `lockTimeoutMs` bounds the wait for the
+    // segment lock.
+    WriteResult tryWrite(const TypeField& type, const char* data, std::uint64_t size,
+                         std::uint64_t generation, bool allowChunks, int lockTimeoutMs);
+    // Writes one message, waiting for room while the peer takes records.
+    WriteResult writeWaiting(const TypeField& type, const char* data, std::uint64_t size,
+                             std::uint64_t generation);
     WriteResult sendChunks(const char* data, std::uint64_t size, std::uint64_t sent,
                            std::uint64_t countBefore, std::uint64_t recordOffset,
                            std::uint64_t generation);
-    // Returns true if the record was retracted before the reader saw it.
-    bool giveUpChunkedSend(bool readerSawRecord, std::uint64_t countBefore);
-    void enqueue(const std::array<char, kTypeBytes>& type, const char* data, std::uint64_t size);
+    bool settleGivenUpChunks(unsigned char* base);
+    void settlePending(unsigned char* base);
+    // Writes the queued asynchronous messages in order. With `wait` false (closing), what does
+    // not fit at once is dropped.
+    void flushQueue(bool wait, Failures& failures);
+    // Locks the segment within `timeoutMs` (negative: no limit), in slices, stopping early when
+    // `giveUp()` says so after a slice.
+    template <class GiveUp>
+    platform::InterProcessMutex::LockResult lockSegment(Segment& segment, int timeoutMs,
+                                                        GiveUp giveUp);
+    // How long a writer waits for the segment lock: the stall limit, or nothing once the peer is
+    // stalled.
+    int lockTimeoutMs() const;
+
+    // The asynchronous backlog.
+    void enqueue(const TypeField& type, const char* data, std::uint64_t size, Failures& failures);
     void senderLoop();
-    void sendQueued(PendingMessage& message);
+
+    void report(const Failures& failures);
+    void notDelivered(Failures& failures, const TypeField& type, std::uint64_t size,
+                      WriteResult why);
     void wakeWaiters();
 
     XelInterProcessMessagesObserver* m_observer;
@@ -166,23 +238,36 @@ private:
 
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_closing{false};
-    bool m_closed = false;  // owner's thread only
-    std::atomic<bool> m_receivingPartial{false};
-    std::atomic<bool> m_sendingPartial{false};
+    bool m_closed = false;                           // owner's thread only
     std::atomic<std::uint64_t> m_peerGeneration{0};  // advanced by abandonPeer()
+    std::atomic<bool> m_peerStalled{false};
     std::thread m_reader;
 
-    // Reader thread only: the delivery buffer, reused from message to message.
-    std::unique_ptr<char[]> m_buffer;
-    std::size_t m_bufferCapacity = 0;
+    // Reader thread only: the complete messages of the last drain, each at a 16-byte aligned
+    // offset of m_batch, and the message arriving in chunks. Both are reused from drain to drain.
+    std::unique_ptr<char[]> m_batch;
+    std::size_t m_batchCapacity = 0;
+    std::vector<Delivery> m_deliveries;
+    std::unique_ptr<char[]> m_partial;
+    std::size_t m_partialCapacity = 0;
 
-    // Writers of this process, one at a time for the whole of a message (chunks included).
+    // Writers of this process, one at a time for the whole of a message (chunks included). The
+    // asynchronous sender holds it while it writes queued messages, and a synchronous send writes
+    // what is queued before its own message, so that one thread's messages keep their order.
     std::mutex m_writeMutex;
     // Under m_writeMutex: where the next record goes while the record count is m_cachedCount.
     std::uint64_t m_cachedCount = 0;
     std::uint64_t m_cachedEnd = 0;
+    // Under m_writeMutex: repairs of the segment that wait for its lock. A chunked message given
+    // up while the lock was not free, and the records of an abandoned peer.
+    struct GivenUpChunks {
+        bool pending = false;
+        bool readerSawRecord = false;
+        std::uint64_t countBefore = 0;
+    } m_givenUp;
+    bool m_clearPending = false;
 
-    // The asynchronous sender.
+    // The asynchronous backlog.
     std::mutex m_queueMutex;
     std::condition_variable m_queueChanged;
     std::condition_variable m_queueIdle;
@@ -190,7 +275,7 @@ private:
     std::size_t m_queuedBytes = 0;
     bool m_senderStop = false;
     std::thread m_senderThread;
-    std::atomic<std::size_t> m_pending{0};  // queued or being written by the sender thread
+    std::atomic<std::size_t> m_pending{0};  // queued or being written
     std::atomic<std::uint64_t> m_dropped{0};
 };
 

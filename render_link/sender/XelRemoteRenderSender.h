@@ -150,8 +150,10 @@ public:
     void onError(int code, const char* text) override;
 
 protected:
-    // The render window announced itself ("INIT", after a 100 ms pause) or ended ("EXIT", or its
-    // process ended). Called on the reader thread, or on the process watch's thread.
+    // The render window announced itself ("INIT", after a 100 ms pause) or ended ("EXIT", its
+    // process ended, or it took nothing for the channel's stall limit while a send waited for it).
+    // Called on the reader thread, on the process watch's thread, or on the thread whose send
+    // found the render window stalled.
     virtual void onRenderInit();
     virtual void onRenderExit();
     virtual void onRenderDataSaved();
@@ -165,6 +167,9 @@ protected:
 private:
     friend class SenderRelay;
     void dispatch(const char* type, const void* data, long size);
+    // The channel gave a message up because the render window took nothing for the stall limit:
+    // counted as its end, and what waits for it is dropped.
+    void renderStalled();
 
     struct Private;
     std::unique_ptr<Private> d;

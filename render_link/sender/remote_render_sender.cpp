@@ -4,6 +4,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QtDebug>
 
 #include <algorithm>
 #include <atomic>
@@ -60,14 +61,20 @@ const MessageLayout& layoutOf(const char* name) {
 
 // The channel's observer. The reader starts inside the sender's constructor, while a derived class
 // is still being built, so the channel must not call the sender's virtual functions: the relay
-// hands messages to the sender's dispatch, and the empty channel notifications to no one.
+// hands messages to the sender's dispatch, a stalled render window to the sender, and the empty
+// channel notifications to no one.
 class SenderRelay final : public XelInterProcessMessagesObserver {
 public:
     explicit SenderRelay(XelRemoteRenderSender* sender) : m_sender(sender) {}
     void onMessage(const char* type, const void* data, long size) override;
     void onChannelConnected() override {}
     void onChannelDisconnected() override {}
-    void onError(int, const char*) override {}
+    // Every undelivered message was logged by the channel; a stalled render window is also
+    // treated as one that ended.
+    void onError(int code, const char*) override {
+        if (code == kPeerStalled)
+            m_sender->renderStalled();
+    }
 
 private:
     XelRemoteRenderSender* const m_sender;
@@ -684,6 +691,14 @@ void XelRemoteRenderSender::onRenderInit() {
 
 void XelRemoteRenderSender::onRenderExit() {
     d->renderRunning.store(false);
+}
+
+void XelRemoteRenderSender::renderStalled() {
+    qWarning("Render window on queue %d took nothing for %d ms: counted as ended",
+             d->channel->queueId(), static_cast<int>(xel::kStallLimitMs));
+    if (d->renderRunning.load())
+        onRenderExit();
+    d->channel->abandonPeer();
 }
 
 void XelRemoteRenderSender::onRenderDataSaved() {}

@@ -1,5 +1,6 @@
 #include "tests/support/channel_test_support.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <QSharedMemory>
 
 #include <set>
+#include <thread>
 
 #include "platform/posix_shm_name.h"
 #include "platform/process.h"
@@ -50,10 +52,17 @@ ChannelCleanup::~ChannelCleanup() {
 }
 
 void RecordingObserver::onMessage(const char* type, const void* data, long size) {
+    if (m_delayUs > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(m_delayUs));
     ReceivedMessage message{type, std::vector<char>(static_cast<const char*>(data),
                                                     static_cast<const char*>(data) + size)};
-    if (m_echoChannel && message.type == "echo")
-        m_echoChannel->sendMessageAsync("echores", message.data.data(), message.data.size());
+    if (m_echoChannel && message.type == "echo") {
+        if (m_echoSynchronously)
+            m_echoChannel->sendMessage("echores", message.data.data(),
+                                       static_cast<long>(message.data.size()));
+        else
+            m_echoChannel->sendMessageAsync("echores", message.data.data(), message.data.size());
+    }
     std::lock_guard<std::mutex> guard(m_mutex);
     m_messages.push_back(std::move(message));
     m_changed.notify_all();
@@ -80,6 +89,15 @@ bool RecordingObserver::waitForMessages(std::size_t count, int timeoutMs) {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                               [&] { return m_messages.size() >= count; });
+}
+
+bool RecordingObserver::waitForType(const std::string& type, std::size_t count, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return static_cast<std::size_t>(std::count_if(
+                   m_messages.begin(), m_messages.end(),
+                   [&](const ReceivedMessage& m) { return m.type == type; })) >= count;
+    });
 }
 
 bool RecordingObserver::waitForConnected(int timeoutMs) {

@@ -42,7 +42,8 @@ struct ReceivedMessage {
     std::vector<char> data;
 };
 
-// Records what a channel delivers. Answers "echo" with "echores" when given a channel.
+// Records what a channel delivers. Answers "echo" with "echores" when given a channel, from inside
+// its handler, asynchronously or synchronously.
 class RecordingObserver : public XelInterProcessMessagesObserver {
 public:
     void onMessage(const char* type, const void* data, long size) override;
@@ -50,10 +51,17 @@ public:
     void onChannelDisconnected() override;
     void onError(int code, const char* text) override;
 
-    void answerEchoesOn(MessageChannel* channel) { m_echoChannel = channel; }
+    void answerEchoesOn(MessageChannel* channel, bool synchronously = false) {
+        m_echoChannel = channel;
+        m_echoSynchronously = synchronously;
+    }
+    // A slow reader: each message is held this long in the handler. Set before the channel runs.
+    void delayEachMessage(int microseconds) { m_delayUs = microseconds; }
     // Waits until `count` messages have arrived in all, up to `timeoutMs`; returns whether they
     // did.
     bool waitForMessages(std::size_t count, int timeoutMs = 120000);
+    // Waits until `count` messages of `type` have arrived in all; returns whether they did.
+    bool waitForType(const std::string& type, std::size_t count, int timeoutMs = 120000);
     bool waitForConnected(int timeoutMs = 60000);
     bool waitForError(int timeoutMs = 60000);
     std::vector<ReceivedMessage> messages() const;
@@ -69,6 +77,8 @@ private:
     int m_connected = 0;
     int m_disconnected = 0;
     MessageChannel* m_echoChannel = nullptr;
+    bool m_echoSynchronously = false;
+    int m_delayUs = 0;
 };
 
 // Deterministic payload bytes for (size, seed), and a fast 64-bit digest of bytes.

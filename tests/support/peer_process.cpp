@@ -2,6 +2,10 @@
 
 #include <QDeadlineTimer>
 
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+
 namespace xel::test {
 
 PeerProcess::PeerProcess(const QStringList& arguments) : m_process(std::make_unique<QProcess>()) {
@@ -41,6 +45,19 @@ std::string PeerProcess::ask(const std::string& command, int timeoutMs) {
 void PeerProcess::kill() {
     m_process->kill();
     m_process->waitForFinished(60000);
+}
+
+void PeerProcess::stop() {
+    const auto pid = static_cast<pid_t>(m_process->processId());
+    ::kill(pid, SIGSTOP);
+    // The signal takes effect asynchronously: wait until the process has stopped, leaving its
+    // state to be waited for by its owner.
+    siginfo_t info{};
+    ::waitid(P_PID, static_cast<id_t>(pid), &info, WSTOPPED | WNOWAIT);
+}
+
+void PeerProcess::resume() {
+    ::kill(static_cast<pid_t>(m_process->processId()), SIGCONT);
 }
 
 int PeerProcess::waitForExit(int timeoutMs) {

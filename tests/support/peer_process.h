@@ -28,6 +28,10 @@ public:
     std::string ask(const std::string& command, int timeoutMs = 120000);
     // SIGKILL, then waits for the process to be gone.
     void kill();
+    // SIGSTOP, returning once the process has stopped, and SIGCONT: a peer that hangs, and one that
+    // goes on.
+    void stop();
+    void resume();
     // Waits for a normal exit; returns the exit code, or -1.
     int waitForExit(int timeoutMs = 60000);
     qint64 pid() const;

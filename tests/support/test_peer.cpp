@@ -3,6 +3,8 @@
 //
 //   xel_test_peer channel QUEUE_ID SEGMENT_BYTES   a channel end; answers "ready CREATOR" first
 //     run | send TYPE SIZE SEED COUNT | async TYPE SIZE SEED COUNT | idle | expect N | quit
+//     slow MICROSECONDS (hold each message that long) | sync-echoes (answer "echo" with a
+//     synchronous "echores") | await TYPE N (answers "got N" once N messages of TYPE arrived)
 //   xel_test_peer lock NAME            locks the named inter-process mutex, answers "locked"
 //   xel_test_peer QUEUE_ID MAIN_HANDLE PARENT_HANDLE SESSION_PATH
 //                                      a render-window stand-in, as a sender starts it: attaches,
@@ -71,6 +73,19 @@ int runChannel(long queueId, std::size_t segmentBytes) {
                     channel->sendMessageAsync(type.c_str(), bytes.data(), size);
             }
             say("ok");
+        } else if (command == "slow") {
+            int microseconds = 0;
+            in >> microseconds;
+            observer.delayEachMessage(microseconds);
+            say("ok");
+        } else if (command == "sync-echoes") {
+            observer.answerEchoesOn(channel.get(), true);
+            say("ok");
+        } else if (command == "await") {
+            std::string type;
+            std::size_t count = 0;
+            in >> type >> count;
+            say(observer.waitForType(type, count) ? "got " + std::to_string(count) : "timeout");
         } else if (command == "idle") {
             channel->waitForAsyncIdle();
             say("ok");

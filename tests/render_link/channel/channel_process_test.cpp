@@ -4,6 +4,9 @@
 
 #include <QSharedMemory>
 
+#include <algorithm>
+#include <fstream>
+#include <map>
 #include <sstream>
 
 #include "platform/process.h"
@@ -146,22 +149,194 @@ TEST_F(ChannelProcesses, AMessageLargerThanASegmentArrivesOnceAndWhole) {
     sendAndExpect(channel, *peer, {{"small", 10, 1}, {"huge", size, 2}, {"tail", 3, 3}});
 }
 
-TEST_F(ChannelProcesses, ANearlyFullSegmentIsRetriedLater) {
-    constexpr std::size_t kSegment = 4096;
-    MessageChannel channel(&seen, id, ChannelOptions{kSegment});
-    channel.run();
-    auto peer = startPeer(id, kSegment, "ready 0");
-    std::vector<Sent> messages;
-    for (int i = 0; i < 100; ++i)
-        messages.push_back({"n", 100, static_cast<std::uint32_t>(i)});
-    for (const Sent& m : messages) {  // about 33 fit; every send returns at once
-        const auto bytes = pattern(m.size, m.seed);
-        channel.sendMessage(m.type.c_str(), bytes.data(), static_cast<long>(bytes.size()));
+// The peak memory of this process so far, in bytes.
+std::size_t peakResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoull(line.substr(6)) * 1024;
     }
+    return 0;
+}
+
+// The index of each sent message by the digest of its bytes, to tell which ones a peer got.
+std::map<std::uint64_t, int> indexByDigest(const std::vector<Sent>& sent) {
+    std::map<std::uint64_t, int> index;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const auto bytes = pattern(sent[i].size, sent[i].seed);
+        index[digest(bytes.data(), bytes.size())] = static_cast<int>(i);
+    }
+    return index;
+}
+
+// Reads the peer's `count` message lines and returns the indices in `sent` of what arrived.
+std::vector<int> arrivedIndices(PeerProcess& peer, const std::vector<Sent>& sent,
+                                std::size_t count) {
+    const auto index = indexByDigest(sent);
+    std::vector<int> arrived;
+    EXPECT_EQ(peer.ask("expect " + std::to_string(count)), "got " + std::to_string(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        std::istringstream in(peer.readLine());
+        std::string word, type;
+        std::size_t size = 0;
+        std::uint64_t hash = 0;
+        in >> word >> type >> size >> hash;
+        const auto it = index.find(hash);
+        arrived.push_back(it == index.end() ? -1 : it->second);
+    }
+    return arrived;
+}
+
+std::vector<std::string> errorCodes(const RecordingObserver& observer) {
+    std::vector<std::string> codes;
+    for (const std::string& error : observer.errors())
+        codes.push_back(error.substr(0, error.find(' ')));
+    return codes;
+}
+
+TEST_F(ChannelProcesses, BehindASlowReaderEverySynchronousMessageArrivesAndTheBacklogIsBounded) {
+    ChannelOptions options;
+    options.segmentBytes = 1 << 20;
+    options.maxQueuedBytes = 256 << 10;
+    MessageChannel channel(&seen, id, options);
+    channel.run();
+    auto peer = startPeer(id, options.segmentBytes, "ready 0");
+    ASSERT_EQ(peer->ask("slow 100"), "ok");
     ASSERT_EQ(peer->ask("run"), "ok");
-    ASSERT_EQ(peer->ask("expect 100"), "got 100");
-    for (const Sent& m : messages)
+
+    std::vector<Sent> sent;
+    for (int i = 0; i < 900; ++i)
+        sent.push_back({i % 10 == 0 ? "sync" : "async", 64 << 10, static_cast<std::uint32_t>(i)});
+    const std::size_t peakBefore = peakResidentBytes();
+    for (const Sent& m : sent) {
+        const auto bytes = pattern(m.size, m.seed);
+        if (m.type == "sync")
+            channel.sendMessage("sync", bytes.data(), static_cast<long>(bytes.size()));
+        else
+            channel.sendMessageAsync("async", bytes.data(), bytes.size());
+    }
+    channel.waitForAsyncIdle();
+    // 810 asynchronous messages of 64 KiB would hold 50 MiB if the backlog were not bounded.
+    EXPECT_LT(peakResidentBytes() - peakBefore, std::size_t(16) << 20);
+
+    const std::uint64_t dropped = channel.droppedMessages();
+    EXPECT_GT(dropped, 0u);  // the reader is slow enough for the bound to act
+    const auto codes = errorCodes(seen);
+    EXPECT_EQ(codes, std::vector<std::string>(dropped, "-4"));  // each reported once, as such
+
+    const auto arrived = arrivedIndices(*peer, sent, sent.size() - dropped);
+    EXPECT_TRUE(std::is_sorted(arrived.begin(), arrived.end()));
+    EXPECT_EQ(std::count(arrived.begin(), arrived.end(), -1), 0);
+    for (int i = 0; i < static_cast<int>(sent.size()); i += 10)
+        EXPECT_TRUE(std::binary_search(arrived.begin(), arrived.end(), i)) << "sync " << i;
+}
+
+TEST_F(ChannelProcesses, ASynchronousMessageLargerThanTheFreeSpaceBehindABacklogArrivesWhole) {
+    ChannelOptions options;
+    options.segmentBytes = 64 << 10;
+    MessageChannel channel(&seen, id, options);
+    channel.run();
+    auto peer = startPeer(id, options.segmentBytes, "ready 0");
+    ASSERT_EQ(peer->ask("slow 200"), "ok");
+    ASSERT_EQ(peer->ask("run"), "ok");
+    std::vector<Sent> sent;
+    for (int i = 0; i < 60; ++i)
+        sent.push_back({"queued", 4000, static_cast<std::uint32_t>(i)});
+    sent.push_back({"big", 300000, 100});
+    sent.push_back({"tail", 10, 101});
+    for (const Sent& m : sent) {
+        const auto bytes = pattern(m.size, m.seed);
+        if (m.type == "queued")
+            channel.sendMessageAsync("queued", bytes.data(), bytes.size());
+        else
+            channel.sendMessage(m.type.c_str(), bytes.data(), static_cast<long>(bytes.size()));
+    }
+    EXPECT_EQ(channel.droppedMessages(), 0u);
+    ASSERT_EQ(peer->ask("expect " + std::to_string(sent.size())),
+              "got " + std::to_string(sent.size()));
+    for (const Sent& m : sent)
         ASSERT_EQ(peer->readLine(), line(m));
+}
+
+// A peer stopped with SIGSTOP: a synchronous send that waits for room gives up within the stall
+// limit and reports the message; until the peer takes something again, a send that would wait
+// gives up at once.
+class StalledPeer : public ChannelProcesses {
+protected:
+    void SetUp() override {
+        options.segmentBytes = 64 << 10;
+        options.stallLimitMs = 300;
+        channel = std::make_unique<MessageChannel>(&seen, id, options);
+        channel->run();
+        peer = startPeer(id, options.segmentBytes, "ready 0");
+        ASSERT_EQ(peer->ask("run"), "ok");
+        sendAndExpect(*channel, *peer, {{"first", 10, 1}});
+        peer->stop();
+        for (int i = 0; i < 8; ++i) {  // 128 KiB for a segment of 64 KiB
+            sent.push_back({"full", 16 << 10, static_cast<std::uint32_t>(10 + i)});
+            const auto bytes = pattern(sent.back().size, sent.back().seed);
+            channel->sendMessage("full", bytes.data(), static_cast<long>(bytes.size()));
+        }
+    }
+
+    ChannelOptions options;
+    std::unique_ptr<MessageChannel> channel;
+    std::unique_ptr<PeerProcess> peer;
+    std::vector<Sent> sent;
+};
+
+TEST_F(StalledPeer, GivesUpReportsAndRecoversWhenThePeerGoesOn) {
+    EXPECT_TRUE(channel->peerStalled());
+    const std::uint64_t dropped = channel->droppedMessages();
+    EXPECT_GE(dropped, 5u);  // at most three fit behind each other
+    EXPECT_EQ(errorCodes(seen), std::vector<std::string>(dropped, "-2"));
+    ASSERT_FALSE(seen.errors().empty());
+    EXPECT_NE(seen.errors().front().find("the peer took nothing for 300 ms"), std::string::npos);
+
+    peer->resume();
+    const auto after = pattern(5, 99);
+    channel->sendMessage("after", after.data(), 5);
+    sent.push_back({"after", 5, 99});
+    const auto arrived = arrivedIndices(*peer, sent, sent.size() - dropped);
+    EXPECT_EQ(arrived.back(), static_cast<int>(sent.size()) - 1);
+    EXPECT_TRUE(std::is_sorted(arrived.begin(), arrived.end()));
+    // The next write sees that the peer took what waited: sends wait for it again.
+    sendAndExpect(*channel, *peer, {{"again", 40000, 7}, {"more", 40000, 8}});
+    EXPECT_FALSE(channel->peerStalled());
+    EXPECT_EQ(channel->droppedMessages(), dropped);
+}
+
+TEST_F(StalledPeer, ANewPeerTakesOverOnceTheStalledOneIsAbandoned) {
+    EXPECT_TRUE(channel->peerStalled());
+    peer->kill();
+    channel->abandonPeer();
+    EXPECT_FALSE(channel->peerStalled());
+    auto next = startPeer(id, options.segmentBytes, "ready 0");
+    ASSERT_EQ(next->ask("run"), "ok");
+    sendAndExpect(*channel, *next, mixedMessages(40, 3));
+    peerSendsAndExpect(*next, seen, 0, "back", 700, 4, 20);
+}
+
+TEST_F(ChannelProcesses, HandlersOnBothSidesAnswerSynchronouslyWithoutDeadlock) {
+    MessageChannel channel(&seen, id);
+    seen.answerEchoesOn(&channel, true);
+    channel.run();
+    auto peer = startPeer(id, kSegmentBytes, "ready 0");
+    ASSERT_EQ(peer->ask("sync-echoes"), "ok");
+    ASSERT_EQ(peer->ask("run"), "ok");
+    constexpr int kCount = 3000;
+    // Both sides send at once, and each handler answers from inside the delivery.
+    peer->writeLine("send echo 64 1 " + std::to_string(kCount));
+    for (int i = 0; i < kCount; ++i) {
+        const auto bytes = pattern(64, 1000 + i);
+        channel.sendMessage("echo", bytes.data(), 64);
+    }
+    EXPECT_EQ(peer->readLine(), "ok");
+    EXPECT_TRUE(seen.waitForType("echores", kCount));
+    EXPECT_TRUE(seen.waitForType("echo", kCount));
+    EXPECT_EQ(peer->ask("await echores " + std::to_string(kCount)),
+              "got " + std::to_string(kCount));
     EXPECT_EQ(channel.droppedMessages(), 0u);
 }
 

@@ -7,9 +7,12 @@
 #include <QSharedMemory>
 
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
+#include "platform/interprocess_mutex.h"
 #include "platform/named_event.h"
 #include "platform/process.h"
 #include "tests/support/channel_test_support.h"
@@ -130,8 +133,8 @@ TEST_F(ChannelPair, TypesAreCutToTwelveBytes) {
               (std::vector<std::string>{"abcdefghijk", "abcdefghijkl", "abcdefghijkl"}));
 }
 
-// A record is written only with more than 36 bytes free; otherwise it waits in the asynchronous
-// sender until the reader drains. The first record leaves exactly the parameter free.
+// A record is written only with more than 36 bytes free; otherwise an asynchronous message waits
+// in the backlog until the reader drains. The first record leaves exactly the parameter free.
 class FreeSpaceEdge : public ChannelPair, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(FreeSpaceEdge, ARecordNeedsMoreThanThirtySixBytesFree) {
@@ -139,7 +142,7 @@ TEST_P(FreeSpaceEdge, ARecordNeedsMoreThanThirtySixBytesFree) {
     open();
     const auto fill = pattern(kSmall - 8 - 20 - freeBytes, 1);
     creator->sendMessage("fill", fill.data(), static_cast<long>(fill.size()));
-    creator->sendMessage("next", nullptr, 0);
+    creator->sendMessageAsync("next", nullptr, 0);  // written at once when it fits
     EXPECT_EQ(senderWord(0), freeBytes <= 36 ? 1u : 2u);
 
     runBoth();
@@ -195,8 +198,8 @@ TEST_F(ChannelPair, ANearlyFullSegmentIsRetriedOnceTheReaderDrains) {
     open();
     const auto fill = pattern(kSmall - 8 - 20 - 30, 2);
     creator->sendMessage("fill", fill.data(), static_cast<long>(fill.size()));
-    for (int i = 0; i < 50; ++i)
-        creator->sendMessage("queued", &i, sizeof i);  // returns at once: the reader is not running
+    for (int i = 0; i < 50; ++i)  // queued: the reader is not running
+        creator->sendMessageAsync("queued", reinterpret_cast<const char*>(&i), sizeof i);
     EXPECT_EQ(senderWord(0), 1u);
 
     runBoth();
@@ -247,10 +250,77 @@ TEST_F(ChannelPair, TheAsynchronousBacklogIsBounded) {
     EXPECT_GE(dropped, 15u);
     EXPECT_LE(dropped, 16u);
 
+    EXPECT_EQ(creatorSeen.errors().size(), dropped);  // each reported once
+    EXPECT_EQ(creatorSeen.errors().front(),
+              "-4 Message \"async\" (1000 bytes) not delivered: the asynchronous backlog is "
+              "full.");
+
     runBoth();
     creator->waitForAsyncIdle();
     ASSERT_TRUE(attacherSeen.waitForMessages(1 + 20 - dropped));
     EXPECT_EQ(attacherSeen.messages().size(), 1 + 20 - dropped);
+}
+
+TEST_F(ChannelPair, ASendGivesUpOnASegmentLockThePeerHoldsForTheStallLimit) {
+    ChannelOptions options;
+    options.stallLimitMs = 200;
+    open(kSmall, options);
+    runBoth();
+    // The peer's reader stopped while it held the lock of the creator's segment.
+    auto lock = platform::InterProcessMutex::open(
+        std::to_string(id) + "_SenderLock", platform::InterProcessMutex::OpenMode::OpenExisting);
+    ASSERT_TRUE(lock);
+    std::mutex held;
+    std::condition_variable changed;
+    int state = 0;  // 1: locked, 2: may unlock
+    std::thread holder([&] {
+        ASSERT_EQ(lock->lock(), platform::InterProcessMutex::LockResult::Locked);
+        std::unique_lock<std::mutex> guard(held);
+        state = 1;
+        changed.notify_all();
+        changed.wait(guard, [&] { return state == 2; });
+        lock->unlock();
+    });
+    {
+        std::unique_lock<std::mutex> guard(held);
+        changed.wait(guard, [&] { return state == 1; });
+    }
+    creator->sendMessage("lost", "l", 1);
+    EXPECT_TRUE(creator->peerStalled());
+    creator->sendMessage("lost2", "l", 1);  // gives up at once now
+    EXPECT_EQ(creatorSeen.errors(),
+              (std::vector<std::string>{
+                  "-2 Message \"lost\" (1 bytes) not delivered: the peer took nothing for 200 ms.",
+                  "-2 Message \"lost2\" (1 bytes) not delivered: the peer took nothing for 200 "
+                  "ms."}));
+    {
+        std::lock_guard<std::mutex> guard(held);
+        state = 2;
+    }
+    changed.notify_all();
+    holder.join();
+    creator->sendMessage("kept", "k", 1);
+    ASSERT_TRUE(attacherSeen.waitForMessages(1));
+    EXPECT_EQ(typesOf(attacherSeen.messages()), (std::vector<std::string>{"kept"}));
+    EXPECT_EQ(creator->droppedMessages(), 2u);
+}
+
+TEST_F(ChannelPair, AHandlerMayAnswerSynchronously) {
+    open();
+    attacherSeen.answerEchoesOn(attacher.get(), true);
+    runBoth();
+    constexpr int kCount = 2000;
+    for (int i = 0; i < kCount; ++i) {
+        const auto payload = pattern(static_cast<std::size_t>(i % 5) * 100, i);
+        creator->sendMessage("echo", payload.data(), static_cast<long>(payload.size()));
+    }
+    ASSERT_TRUE(creatorSeen.waitForMessages(kCount));
+    const auto answers = creatorSeen.messages();
+    for (int i = 0; i < kCount; ++i) {
+        const auto payload = pattern(static_cast<std::size_t>(i % 5) * 100, i);
+        ASSERT_EQ(answers[i].type, "echores");
+        ASSERT_EQ(answers[i].data, std::vector<char>(payload.begin(), payload.end()));
+    }
 }
 
 TEST_F(ChannelPair, ASecondRunDoesNothing) {
@@ -279,12 +349,16 @@ TEST_F(ChannelPair, DestructionWhileTheReaderWaitsJoinsItAndDisconnects) {
 
 TEST_F(ChannelPair, AChunkedSendTheReaderNeverTakesIsGivenUpWithoutLosingEarlierRecords) {
     ChannelOptions options;
-    options.waitTimeoutMs = 50;  // how long a chunk may wait for the reader
+    options.stallLimitMs = 50;  // how long a chunk may wait for the reader
     open(kSmall, options);
     creator->sendMessage("kept", "k", 1);
     const auto payload = pattern(3000, 5);
     creator->sendMessage("big", payload.data(), static_cast<long>(payload.size()));
     EXPECT_EQ(creator->droppedMessages(), 1u);
+    EXPECT_EQ(creatorSeen.errors(),
+              (std::vector<std::string>{"-2 Message \"big\" (3000 bytes) not delivered: the peer "
+                                        "took nothing for 50 ms."}));
+    EXPECT_TRUE(creator->peerStalled());
     EXPECT_EQ(senderWord(0), 1u);  // the unread part of "big" was taken back
     creator->sendMessage("after", "a", 1);
 

@@ -3,12 +3,8 @@
 # build/release/bench. Arguments go to channel_bench, for example --benchmark_filter=Bulk or
 # --summary_json=PATH. Exit code 1 if any program failed (after all of them ran).
 set -euo pipefail
-export DEBIAN_FRONTEND=noninteractive
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/scripts/setup.sh"
-if ! dpkg-query -W -f='${Status}' libboost-dev 2>/dev/null | grep -q 'install ok installed'; then
-  apt-get install -y --no-install-recommends libboost-dev
-fi
+bash "$root/scripts/setup.sh"  # Boost's message queue, the benchmarks' peer, comes with it
 bash "$root/scripts/build.sh" release
 status=0
 for program in "$root"/build/release/bench/*; do

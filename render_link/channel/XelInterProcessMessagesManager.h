@@ -93,8 +93,8 @@ public:
     // first, so that messages of one thread keep their order. The call gives up, and reports the
     // message through onError(), when the peer is gone or stalled: it took nothing for the stall
     // limit (10 s) while the call waited; while the peer stays stalled, a send that would have to
-    // wait gives up at once. `type` is at most 11 characters (12 bytes are copied); a negative
-    // `size` is rejected. Thread-safe; may be called from onMessage().
+    // wait for room gives up at once. `type` is at most 11 characters (12 bytes are copied); a
+    // negative `size` is rejected. Thread-safe; may be called from onMessage().
     void sendMessage(const char* type, const void* data, long size);
     // Writes the message at once on the calling thread when nothing is queued and the segment has
     // room for it; otherwise copies `type` and `size` bytes of `data` into the backlog and returns

@@ -80,6 +80,10 @@ private:
 // How long a lock wait lasts at most before it looks at the channel's state again.
 constexpr int kLockSliceMs = 100;
 
+// How long a writer waits for the segment lock once the peer counts as stalled: a peer that runs
+// again holds the lock only for one pass, while one that stopped in a pass holds it for good.
+constexpr int kStalledLockGraceMs = 250;
+
 constexpr std::size_t kDeliveryAlignment = 16;
 
 // While the peer keeps appending records, the reader waits a little before it takes them, so that
@@ -363,7 +367,8 @@ LockResult MessageChannel::lockSegment(Segment& segment, int timeoutMs, GiveUp g
 }
 
 int MessageChannel::lockTimeoutMs() const {
-    return m_peerStalled.load() ? 0 : m_options.stallLimitMs;
+    return m_peerStalled.load() ? std::min(kStalledLockGraceMs, m_options.stallLimitMs)
+                                : m_options.stallLimitMs;
 }
 
 // ---- Reader ------------------------------------------------------------------------------------
@@ -605,7 +610,8 @@ void MessageChannel::receiveChunks(const PartialMessage& message) {
 // abandoned for a reader that is taking its chunks. Returns true if the record was taken back.
 bool MessageChannel::settleGivenUpChunks(unsigned char* base) {
     const bool retract = !m_givenUp.readerSawRecord && load64(base) == m_givenUp.countBefore + 1;
-    store64(base, retract ? m_givenUp.countBefore : kChunkAbandoned);
+    m_lastWord = retract ? m_givenUp.countBefore : kChunkAbandoned;
+    store64(base, m_lastWord);
     m_givenUp.pending = false;
     m_cachedCount = 0;
     return retract;
@@ -619,6 +625,7 @@ void MessageChannel::settlePending(unsigned char* base) {
     if (m_clearPending) {
         if (load64(base) != kChunkAbandoned)
             store64(base, 0);  // an abandoned mark stays until a reader clears it
+        m_lastWord = load64(base);
         m_clearPending = false;
         m_cachedCount = 0;
     }
@@ -643,8 +650,9 @@ MessageChannel::WriteResult MessageChannel::tryWrite(const TypeField& type, cons
         unsigned char* base = segment.base;
         settlePending(base);
         count = load64(base);
-        if (count != m_cachedCount)
-            m_peerStalled.store(false);         // the reader took what this side wrote last
+        if (count != m_lastWord)
+            m_peerStalled.store(false);  // the reader took records since this side looked last
+        m_lastWord = count;
         bool valid = count != kChunkAbandoned;  // an abandoned chunk the reader has not seen yet
         if (valid && count != 0) {
             if (count == m_cachedCount) {
@@ -674,6 +682,7 @@ MessageChannel::WriteResult MessageChannel::tryWrite(const TypeField& type, cons
         if (written)
             std::memcpy(base + end + kRecordHeaderBytes, data, static_cast<std::size_t>(written));
         store64(base, count + 1);
+        m_lastWord = count + 1;
         m_cachedCount = count + 1;
         m_cachedEnd = end + kRecordHeaderBytes + written;
     }
@@ -756,8 +765,10 @@ MessageChannel::WriteResult MessageChannel::sendChunks(const char* data, std::ui
                 }
             }
         }
-        if (done)
+        if (done) {
+            m_lastWord = 0;
             return WriteResult::Written;
+        }
         if (wrote) {
             segment.partial->set();
             continue;

@@ -57,7 +57,8 @@ struct ChannelOptions {
     int waitTimeoutMs = kWaitTimeoutMs;
     // A send that waits for the peer (for room in the segment, for a chunk to be taken, for the
     // segment lock) gives up when the peer took nothing for this long: the peer counts as
-    // stalled, and until it takes something again a send that would have to wait gives up at once.
+    // stalled, and until it takes something again a send that would have to wait for room gives up
+    // at once (a segment lock it holds is waited for a quarter of a second at most).
     int stallLimitMs = kStallLimitMs;
     // The most payload bytes the asynchronous backlog holds; one message is always accepted.
     std::size_t maxQueuedBytes = kSegmentBytes;
@@ -212,8 +213,8 @@ private:
     template <class GiveUp>
     platform::InterProcessMutex::LockResult lockSegment(Segment& segment, int timeoutMs,
                                                         GiveUp giveUp);
-    // How long a writer waits for the segment lock: the stall limit, or nothing once the peer is
-    // stalled.
+    // How long a writer waits for the segment lock: the stall limit, or a short grace once the
+    // peer is stalled.
     int lockTimeoutMs() const;
 
     // The asynchronous backlog.
@@ -266,6 +267,9 @@ private:
         std::uint64_t countBefore = 0;
     } m_givenUp;
     bool m_clearPending = false;
+    // Under m_writeMutex: word 0 as this side last saw or left it. Another value means that the
+    // reader took records since, which ends a stall.
+    std::uint64_t m_lastWord = 0;
 
     // The asynchronous backlog.
     std::mutex m_queueMutex;

@@ -40,8 +40,9 @@ public:
     // message is held while a transaction is open and handled at once otherwise. `data` is read
     // only during the call.
     void onMessage(const char* type, const void* data, long size) override;
-    // Do nothing. Connected and error come on the reader thread, disconnected on the thread that
-    // stops the receiver.
+    // Do nothing. Connected comes on the reader thread, disconnected on the thread that stops the
+    // receiver; a set-up error (kSetUpFailed) on the reader thread, a message that could not be
+    // delivered on the thread that sent it (see XelInterProcessMessagesObserver::onError).
     void onChannelConnected() override;
     void onChannelDisconnected() override;
     void onError(int code, const char* text) override;

@@ -172,7 +172,9 @@ void RenderWindow::onChannelConnected() {
 
 void RenderWindow::onError(int code, const char* message) {
     m_log.line(QStringLiteral("channel error %1: %2").arg(code).arg(text(message)));
-    quitEventLoop(1);
+    // A message that did not reach the plug-in is logged; without a channel there is no session.
+    if (code == kSetUpFailed)
+        quitEventLoop(1);
 }
 
 void RenderWindow::quitEventLoop(int exitCode) {

@@ -202,15 +202,19 @@ TEST_F(ChannelProcesses, BehindASlowReaderEverySynchronousMessageArrivesAndTheBa
     MessageChannel channel(&seen, id, options);
     channel.run();
     auto peer = startPeer(id, options.segmentBytes, "ready 0");
-    ASSERT_EQ(peer->ask("slow 100"), "ok");
+    ASSERT_EQ(peer->ask("slow 1000"), "ok");  // a millisecond a message, whatever the build
     ASSERT_EQ(peer->ask("run"), "ok");
 
     std::vector<Sent> sent;
-    for (int i = 0; i < 900; ++i)
+    std::vector<std::vector<char>> payloads;
+    for (int i = 0; i < 900; ++i) {
         sent.push_back({i % 10 == 0 ? "sync" : "async", 64 << 10, static_cast<std::uint32_t>(i)});
+        payloads.push_back(pattern(sent.back().size, sent.back().seed));
+    }
     const std::size_t peakBefore = peakResidentBytes();
-    for (const Sent& m : sent) {
-        const auto bytes = pattern(m.size, m.seed);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const Sent& m = sent[i];
+        const auto& bytes = payloads[i];
         if (m.type == "sync")
             channel.sendMessage("sync", bytes.data(), static_cast<long>(bytes.size()));
         else

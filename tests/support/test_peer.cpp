@@ -4,8 +4,10 @@
 //   xel_test_peer channel QUEUE_ID SEGMENT_BYTES   a channel end; answers "ready CREATOR" first
 //     run | send TYPE SIZE SEED COUNT | async TYPE SIZE SEED COUNT | idle | expect N | quit
 //     slow MICROSECONDS (hold each message that long) | sync-echoes (answer "echo" with a
-//     synchronous "echores") | await TYPE N (answers "got N" once N messages of TYPE arrived)
-//   xel_test_peer lock NAME            locks the named inter-process mutex, answers "locked"
+//     synchronous "echores"), both before run | await TYPE N (answers "got N" once N messages of
+//     TYPE arrived)
+//   xel_test_peer lock NAME            locks the named inter-process mutex, answers "locked", and
+//                                      unlocks and ends on the next input line
 //   xel_test_peer QUEUE_ID MAIN_HANDLE PARENT_HANDLE SESSION_PATH
 //                                      a render-window stand-in, as a sender starts it: attaches,
 //                                      sends "INIT", then "enumEnt" with the text

@@ -485,15 +485,6 @@ bool MessageChannel::takeBatch(Segment& segment, PartialMessage& partial, Failur
     store64(base, 0);
     if (count == 0 || count == kChunkAbandoned)
         return true;
-    const std::uint64_t maxRecords = (segmentBytes - 8) / kRecordHeaderBytes;
-    try {
-        m_deliveries.reserve(static_cast<std::size_t>(std::min(count, maxRecords)));
-    } catch (const std::bad_alloc&) {
-        qWarning("Message channel %d: no memory to take %llu messages; dropped", int(m_queueId),
-                 static_cast<unsigned long long>(count));
-        m_dropped.fetch_add(count);
-        return true;
-    }
     // Whatever the count and the lengths say, no read leaves the segment: a record that does not
     // fit its place ends the pass and the rest is dropped.
     std::uint64_t offset = 8;
@@ -504,13 +495,26 @@ bool MessageChannel::takeBatch(Segment& segment, PartialMessage& partial, Failur
         const std::uint64_t length = load64(base + offset);
         if (length < kRecordHeaderBytes || length - kRecordHeaderBytes > LONG_MAX)
             break;
-        Delivery delivery{};
+        Delivery delivery{};  // its offset is the payload's in the segment until it is copied
         std::memcpy(delivery.type, base + offset + 8, kTypeBytes);
         delivery.size = length - kRecordHeaderBytes;
         delivery.offset = static_cast<std::size_t>(offset + kRecordHeaderBytes);
         const std::uint64_t available = segmentBytes - delivery.offset;
         if (delivery.size <= available) {
-            m_deliveries.push_back(delivery);
+            // The list is kept from pass to pass; it grows only with records that are there.
+            try {
+                m_deliveries.push_back(delivery);
+            } catch (const std::bad_alloc&) {
+                TypeField type{};
+                std::memcpy(type.data(), delivery.type, kTypeBytes);
+                failures.push_back(
+                    {type, delivery.size, XelInterProcessMessagesObserver::kNoMemory});
+                qWarning(
+                    "Message channel %d: no memory to list the records behind \"%.12s\"; "
+                    "dropped",
+                    int(m_queueId), delivery.type);
+                break;
+            }
             batchBytes += alignUp(static_cast<std::size_t>(delivery.size));
             offset = delivery.offset + delivery.size;
             continue;
@@ -787,7 +791,7 @@ MessageChannel::WriteResult MessageChannel::sendChunks(const char* data, std::ui
     m_givenUp = {true, readerSawRecord, countBefore};
     bool retracted = false;
     {
-        const LockResult lock = lockSegment(segment, lockTimeoutMs(), [] { return true; });
+        const LockResult lock = segment.lock->lock(0);
         SegmentUnlock unlock(*segment.lock, lock);
         if (locked(lock))
             retracted = settleGivenUpChunks(segment.base);
@@ -942,7 +946,7 @@ void MessageChannel::abandonPeer() {
         if (m_own->usable()) {
             // A stalled peer may hold the lock: then the next write clears the records.
             m_clearPending = true;
-            const LockResult lock = lockSegment(*m_own, 0, [] { return true; });
+            const LockResult lock = m_own->lock->lock(0);
             SegmentUnlock unlock(*m_own->lock, lock);
             if (locked(lock))
                 settlePending(m_own->base);

@@ -69,8 +69,8 @@ public:
     void onMessage(const char* type, const void* data, long size) override;
     void onChannelConnected() override {}
     void onChannelDisconnected() override {}
-    // Every undelivered message was logged by the channel; a stalled render window is also
-    // treated as one that ended.
+    // The channel logs undelivered messages itself; a stalled render window is also treated as
+    // one that ended.
     void onError(int code, const char*) override {
         if (code == kPeerStalled)
             m_sender->renderStalled();

@@ -8,4 +8,9 @@ namespace xel {
 // starter; the render window watches this process instead.
 inline constexpr char kStarterPidVariable[] = "XEL_RENDER_STARTER_PID";
 
+// Environment variable holding the byte size of each of the render link's two segments, for both
+// sides (the render window inherits it). Unset or out of range: the standard size. Small sizes let
+// tests send messages larger than a segment quickly.
+inline constexpr char kSegmentBytesVariable[] = "XEL_RENDER_SEGMENT_BYTES";
+
 }  // namespace xel

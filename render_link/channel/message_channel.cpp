@@ -138,6 +138,14 @@ std::array<char, kTypeBytes> typeField(const char* type) {
 
 }  // namespace
 
+std::size_t segmentBytesFromEnvironment(const char* variable) {
+    bool ok = false;
+    const qulonglong bytes = qEnvironmentVariable(variable).trimmed().toULongLong(&ok);
+    return ok && bytes >= kMinSegmentBytes && bytes <= kSegmentBytes
+               ? static_cast<std::size_t>(bytes)
+               : kSegmentBytes;
+}
+
 ChannelNames ChannelNames::forQueue(qint32 queueId) {
     const std::string id = std::to_string(queueId);
     ChannelNames names;
@@ -394,46 +402,75 @@ void MessageChannel::readerLoop() {
     }
 }
 
-bool MessageChannel::reserveBatch(std::size_t bytes) {
-    // Never empty, so that even a zero-length payload is handed over at a valid address.
-    bytes = std::max<std::size_t>(bytes, 1);
-    if (bytes <= m_batchCapacity)
-        return true;
-    m_batch.reset();
-    m_batchCapacity = 0;
-    // Not zero-filled: every byte handed to the observer is copied in first.
-    m_batch.reset(new (std::nothrow) char[bytes]);
-    if (!m_batch)
-        return false;
-    m_batchCapacity = bytes;
-    return true;
-}
-
-bool MessageChannel::reservePartial(std::uint64_t bytes, std::uint64_t keep) {
+// A block of at least `bytes` (never empty, so that even a zero-length payload is handed over at
+// a valid address), reused when no hold shares it and it is large enough. Not zero-filled: every
+// byte handed to the observer is copied in first. With `keep`, the first `keep` bytes move along.
+bool MessageChannel::reserveBlock(Block& block, std::uint64_t bytes, std::uint64_t keep) {
     bytes = std::max<std::uint64_t>(bytes, 1);
-    if (bytes <= m_partialCapacity)
+    if (block.reusable() && bytes <= block.capacity)
         return true;
     if (bytes > SIZE_MAX)
         return false;
-    std::unique_ptr<char[]> grown(new (std::nothrow) char[static_cast<std::size_t>(bytes)]);
-    if (!grown)
+    const auto size = static_cast<std::size_t>(bytes);
+    // A block no hold shares goes first, so that a large one is never needed twice at once.
+    if (block.reusable() && !keep)
+        block = {};
+    std::shared_ptr<char> grown;
+    try {
+        char* raw = new (std::nothrow) char[size];
+        if (!raw)
+            return false;
+        grown = std::shared_ptr<char>(raw, std::default_delete<char[]>());
+    } catch (const std::bad_alloc&) {
         return false;
+    }
     if (keep)
-        std::memcpy(grown.get(), m_partial.get(), static_cast<std::size_t>(keep));
-    m_partial = std::move(grown);
-    m_partialCapacity = static_cast<std::size_t>(bytes);
+        std::memcpy(grown.get(), block.bytes.get(), static_cast<std::size_t>(keep));
+    block.bytes = std::move(grown);
+    block.capacity = size;
     return true;
 }
 
+bool MessageChannel::reserveBatch(std::size_t bytes) {
+    return reserveBlock(m_batch, bytes, 0);
+}
+
+bool MessageChannel::reservePartial(std::uint64_t bytes, std::uint64_t keep) {
+    return reserveBlock(m_partial, bytes, keep);
+}
+
 void MessageChannel::trimBuffers() {
-    if (m_batchCapacity > m_options.retainedBufferBytes) {
-        m_batch.reset();
-        m_batchCapacity = 0;
+    for (Block* block : {&m_batch, &m_partial}) {
+        if (!block->reusable() || block->capacity > m_options.retainedBufferBytes)
+            *block = {};  // a held block belongs to its holds now
     }
-    if (m_partialCapacity > m_options.retainedBufferBytes) {
-        m_partial.reset();
-        m_partialCapacity = 0;
-    }
+}
+
+void MessageChannel::deliver(const char* type, const Block& block, const char* data,
+                             std::uint64_t size) {
+    if (!m_observer)
+        return;
+    m_delivering = &block;
+    m_deliveringData = data;
+    m_observer->onMessage(type, data, static_cast<long>(size));
+    m_delivering = nullptr;
+    m_deliveringData = nullptr;
+}
+
+std::shared_ptr<const char> MessageChannel::holdDelivery(const void* data) {
+    if (!m_delivering || !data || data != m_deliveringData)
+        return nullptr;
+    return std::shared_ptr<const char>(m_delivering->bytes, m_deliveringData);
+}
+
+std::size_t MessageChannel::placeInBatch(const Delivery& delivery, const unsigned char* payload,
+                                         std::size_t at) const {
+    at = alignUp(at);
+    if (!m_options.placement)
+        return at;
+    const std::size_t aligned =
+        m_options.placement(delivery.type, payload, static_cast<std::size_t>(delivery.size));
+    return at + (kDeliveryAlignment - aligned % kDeliveryAlignment) % kDeliveryAlignment;
 }
 
 void MessageChannel::letBurstGather(const Segment& segment) const {
@@ -461,11 +498,8 @@ void MessageChannel::drain() {
     if (partial.length)
         segment.partialReceived->set();  // the writer may hand over the next chunk meanwhile
     report(failures);
-    for (const Delivery& delivery : m_deliveries) {
-        if (m_observer)
-            m_observer->onMessage(delivery.type, m_batch.get() + delivery.offset,
-                                  static_cast<long>(delivery.size));
-    }
+    for (const Delivery& delivery : m_deliveries)
+        deliver(delivery.type, m_batch, m_batch.bytes.get() + delivery.batchOffset, delivery.size);
     if (partial.length)
         receiveChunks(partial);
     trimBuffers();
@@ -495,12 +529,13 @@ bool MessageChannel::takeBatch(Segment& segment, PartialMessage& partial, Failur
         const std::uint64_t length = load64(base + offset);
         if (length < kRecordHeaderBytes || length - kRecordHeaderBytes > LONG_MAX)
             break;
-        Delivery delivery{};  // its offset is the payload's in the segment until it is copied
+        Delivery delivery{};
         std::memcpy(delivery.type, base + offset + 8, kTypeBytes);
         delivery.size = length - kRecordHeaderBytes;
         delivery.offset = static_cast<std::size_t>(offset + kRecordHeaderBytes);
         const std::uint64_t available = segmentBytes - delivery.offset;
         if (delivery.size <= available) {
+            delivery.batchOffset = placeInBatch(delivery, base + delivery.offset, batchBytes);
             // The list is kept from pass to pass; it grows only with records that are there.
             try {
                 m_deliveries.push_back(delivery);
@@ -515,7 +550,7 @@ bool MessageChannel::takeBatch(Segment& segment, PartialMessage& partial, Failur
                     int(m_queueId), delivery.type);
                 break;
             }
-            batchBytes += alignUp(static_cast<std::size_t>(delivery.size));
+            batchBytes = delivery.batchOffset + static_cast<std::size_t>(delivery.size);
             offset = delivery.offset + delivery.size;
             continue;
         }
@@ -526,9 +561,11 @@ bool MessageChannel::takeBatch(Segment& segment, PartialMessage& partial, Failur
         std::memcpy(partial.type, delivery.type, sizeof partial.type);
         partial.length = delivery.size;
         partial.have = available;
-        partial.keep = reservePartial(std::min(delivery.size, available + segmentBytes - 8), 0);
+        partial.phase = placeInBatch(delivery, base + delivery.offset, 0);
+        partial.keep = reservePartial(
+            partial.phase + std::min(delivery.size, available + segmentBytes - 8), 0);
         if (partial.keep)
-            std::memcpy(m_partial.get(), base + delivery.offset,
+            std::memcpy(m_partial.bytes.get() + partial.phase, base + delivery.offset,
                         static_cast<std::size_t>(available));
         break;
     }
@@ -541,12 +578,9 @@ bool MessageChannel::takeBatch(Segment& segment, PartialMessage& partial, Failur
         m_deliveries.clear();
         return true;
     }
-    std::size_t at = 0;
     for (Delivery& delivery : m_deliveries) {
-        const auto size = static_cast<std::size_t>(delivery.size);
-        std::memcpy(m_batch.get() + at, base + delivery.offset, size);
-        delivery.offset = at;
-        at += alignUp(size);
+        std::memcpy(m_batch.bytes.get() + delivery.batchOffset, base + delivery.offset,
+                    static_cast<std::size_t>(delivery.size));
     }
     return true;
 }
@@ -561,9 +595,10 @@ void MessageChannel::receiveChunks(const PartialMessage& message) {
     while (have < length) {
         const std::uint64_t n = std::min(length - have, chunkBytes);
         // Grown before the lock is taken, geometrically, and only as far as the chunks go.
-        if (keep &&
-            !reservePartial(
-                std::min(length, std::max<std::uint64_t>(have + n, 2 * m_partialCapacity)), have))
+        const std::uint64_t phase = message.phase;
+        if (keep && !reservePartial(phase + std::min(length, std::max<std::uint64_t>(
+                                                                 have + n, 2 * m_partial.capacity)),
+                                    phase + have))
             keep = false;
         bool took = false;
         {
@@ -577,7 +612,7 @@ void MessageChannel::receiveChunks(const PartialMessage& message) {
                 abandoned = true;
             } else if (flag != 0) {
                 if (keep)
-                    std::memcpy(m_partial.get() + have, segment.base + 8,
+                    std::memcpy(m_partial.bytes.get() + phase + have, segment.base + 8,
                                 static_cast<std::size_t>(n));
                 have += n;
                 store64(segment.base, 0);
@@ -604,11 +639,20 @@ void MessageChannel::receiveChunks(const PartialMessage& message) {
         report({{type, length, XelInterProcessMessagesObserver::kNoMemory}});
         return;
     }
-    if (m_observer)
-        m_observer->onMessage(message.type, m_partial.get(), static_cast<long>(length));
+    deliver(message.type, m_partial, m_partial.bytes.get() + message.phase, length);
 }
 
 // ---- Writers -----------------------------------------------------------------------------------
+
+void MessageChannel::writePiece(const Payload& payload, unsigned char* out, std::uint64_t begin,
+                                std::uint64_t count) {
+    if (count == 0)
+        return;
+    if (payload.fill)
+        payload.fill->write(payload.fill->context, reinterpret_cast<char*>(out), begin, count);
+    else
+        std::memcpy(out, payload.bytes + begin, static_cast<std::size_t>(count));
+}
 
 // Under the segment lock: takes back a chunked record the reader has not seen, or marks it
 // abandoned for a reader that is taking its chunks. Returns true if the record was taken back.
@@ -635,7 +679,7 @@ void MessageChannel::settlePending(unsigned char* base) {
     }
 }
 
-MessageChannel::WriteResult MessageChannel::tryWrite(const TypeField& type, const char* data,
+MessageChannel::WriteResult MessageChannel::tryWrite(const TypeField& type, const Payload& payload,
                                                      std::uint64_t size, std::uint64_t generation,
                                                      bool allowChunks, int lockTimeoutMs) {
     Segment& segment = *m_own;
@@ -670,8 +714,9 @@ MessageChannel::WriteResult MessageChannel::tryWrite(const TypeField& type, cons
             }
         }
         // A segment whose records do not add up counts as full until the reader drops them. A
-        // message that would travel in chunks needs a reader that takes them.
-        allowChunks = allowChunks && !m_peerStalled.load();
+        // message that would travel in chunks needs a reader that takes them, and one that fits
+        // whole waits for room instead.
+        allowChunks = allowChunks && size > largestWholePayload() && !m_peerStalled.load();
         if (!valid || segmentBytes - end < kMinFreeBytes ||
             (!allowChunks && segmentBytes - end - kRecordHeaderBytes < size)) {
             // Reset under the lock: a set after this means the reader drained since.
@@ -683,8 +728,7 @@ MessageChannel::WriteResult MessageChannel::tryWrite(const TypeField& type, cons
         written = std::min(segmentBytes - end - kRecordHeaderBytes, size);
         store64(base + end, size + kRecordHeaderBytes);
         std::memcpy(base + end + 8, type.data(), kTypeBytes);
-        if (written)
-            std::memcpy(base + end + kRecordHeaderBytes, data, static_cast<std::size_t>(written));
+        writePiece(payload, base + end + kRecordHeaderBytes, 0, written);
         store64(base, count + 1);
         m_lastWord = count + 1;
         m_cachedCount = count + 1;
@@ -693,15 +737,15 @@ MessageChannel::WriteResult MessageChannel::tryWrite(const TypeField& type, cons
     segment.data->set();
     if (written == size)
         return WriteResult::Written;
-    return sendChunks(data, size, written, count, end, generation);
+    return sendChunks(payload, size, written, count, end, generation);
 }
 
-MessageChannel::WriteResult MessageChannel::writeWaiting(const TypeField& type, const char* data,
-                                                         std::uint64_t size,
+MessageChannel::WriteResult MessageChannel::writeWaiting(const TypeField& type,
+                                                         const Payload& payload, std::uint64_t size,
                                                          std::uint64_t generation) {
     Clock::time_point lastProgress{};  // taken when the segment is first found full
     for (;;) {
-        const WriteResult result = tryWrite(type, data, size, generation, true, lockTimeoutMs());
+        const WriteResult result = tryWrite(type, payload, size, generation, true, lockTimeoutMs());
         if (result == WriteResult::Busy) {  // the peer held the segment lock all that time
             m_peerStalled.store(true);
             return WriteResult::Stalled;
@@ -726,7 +770,7 @@ MessageChannel::WriteResult MessageChannel::writeWaiting(const TypeField& type, 
     }
 }
 
-MessageChannel::WriteResult MessageChannel::sendChunks(const char* data, std::uint64_t size,
+MessageChannel::WriteResult MessageChannel::sendChunks(const Payload& payload, std::uint64_t size,
                                                        std::uint64_t sent,
                                                        std::uint64_t countBefore,
                                                        std::uint64_t recordOffset,
@@ -762,7 +806,7 @@ MessageChannel::WriteResult MessageChannel::sendChunks(const char* data, std::ui
                     done = true;
                 } else {
                     const std::uint64_t n = std::min(size - sent, chunkBytes);
-                    std::memcpy(segment.base + 8, data + sent, static_cast<std::size_t>(n));
+                    writePiece(payload, segment.base + 8, sent, n);
                     store64(segment.base, 1);
                     sent += n;
                     wrote = true;
@@ -817,9 +861,10 @@ void MessageChannel::flushQueue(bool wait, Failures& failures) {
             m_queuedBytes -= static_cast<std::size_t>(message.size);
         }
         const std::uint64_t generation = m_peerGeneration.load();
+        const Payload payload{message.data.get()};
         const WriteResult result =
-            wait ? writeWaiting(message.type, message.data.get(), message.size, generation)
-                 : tryWrite(message.type, message.data.get(), message.size, generation, false, 0);
+            wait ? writeWaiting(message.type, payload, message.size, generation)
+                 : tryWrite(message.type, payload, message.size, generation, false, 0);
         if (result != WriteResult::Written)
             notDelivered(failures, message.type, message.size, result);
         std::lock_guard<std::mutex> guard(m_queueMutex);
@@ -831,17 +876,30 @@ void MessageChannel::flushQueue(bool wait, Failures& failures) {
 void MessageChannel::sendMessage(const char* type, const void* data, long size) {
     if (size < 0 || (size > 0 && !data) || !m_own->usable())
         return;
-    const TypeField field = typeField(type);
-    const auto length = static_cast<std::uint64_t>(size);
+    sendWaiting(typeField(type), Payload{static_cast<const char*>(data)},
+                static_cast<std::uint64_t>(size));
+}
+
+void MessageChannel::sendMessageInPlace(const char* type, std::uint64_t size,
+                                        const PayloadFill& fill) {
+    if (size <= LONG_MAX && m_own->usable())
+        sendWaiting(typeField(type), Payload{nullptr, &fill}, size);
+}
+
+std::uint64_t MessageChannel::largestWholePayload() const {
+    return m_options.segmentBytes - 8 - kRecordHeaderBytes;
+}
+
+void MessageChannel::sendWaiting(const TypeField& type, const Payload& payload,
+                                 std::uint64_t size) {
     Failures failures;
     {
         std::lock_guard<std::mutex> guard(m_writeMutex);
         if (m_pending.load() != 0)
             flushQueue(true, failures);  // queued before this message: they go first
-        const WriteResult result =
-            writeWaiting(field, static_cast<const char*>(data), length, m_peerGeneration.load());
+        const WriteResult result = writeWaiting(type, payload, size, m_peerGeneration.load());
         if (result != WriteResult::Written)
-            notDelivered(failures, field, length, result);
+            notDelivered(failures, type, size, result);
     }
     report(failures);
 }
@@ -858,7 +916,7 @@ void MessageChannel::sendMessageAsync(const char* type, const char* data, std::u
         std::unique_lock<std::mutex> writer(m_writeMutex, std::try_to_lock);
         if (writer && m_pending.load() == 0) {
             const WriteResult result =
-                tryWrite(field, data, size, m_peerGeneration.load(), false, 0);
+                tryWrite(field, Payload{data}, size, m_peerGeneration.load(), false, 0);
             if (result == WriteResult::Written)
                 return;
             if (result == WriteResult::Gone)

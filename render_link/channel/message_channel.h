@@ -12,7 +12,12 @@
 //
 // The reader takes every waiting record out of the segment in one pass under the segment lock,
 // clears the count, unlocks, and only then hands the messages to the observer: a handler never
-// runs under a lock the writer needs, and may itself send synchronously.
+// runs under a lock the writer needs, and may itself send synchronously. The records of a pass are
+// copied into one block; a handler may keep a message's bytes past its call with holdDelivery(),
+// which keeps the block (the reader then takes the next pass into a new one).
+//
+// A message that fits whole into the segment travels whole: a writer waits for the reader to make
+// room rather than split it. Only a message larger than the segment's room travels in chunks.
 #pragma once
 
 #include <QtGlobal>
@@ -64,7 +69,27 @@ struct ChannelOptions {
     std::size_t maxQueuedBytes = kSegmentBytes;
     // A delivery buffer larger than this is released after the message.
     std::size_t retainedBufferBytes = 256u << 20;
+    // Where the reader places each payload in its delivery buffer: the function returns the offset,
+    // within the payload, of the byte that should land 16-byte aligned (the first array of the
+    // message, say). Null, or 0 returned: the payload itself is 16-byte aligned. Called on the
+    // reader thread under the segment lock, with the payload still in the segment: it must be quick
+    // and read nothing past `size` bytes.
+    std::size_t (*placement)(const char* type, const void* payload, std::size_t size) = nullptr;
 };
+
+// Writes a payload of a size known beforehand straight into its place in the segment, in one
+// piece or, for a message larger than the segment, chunk by chunk. `write(context, out, begin,
+// count)` writes the payload's bytes [begin, begin + count) to `out`; it runs under the segment
+// lock, so it copies and does nothing else (no locks, no sends, no throwing).
+struct PayloadFill {
+    void (*write)(const void* context, char* out, std::uint64_t begin, std::uint64_t count);
+    const void* context;
+};
+
+// The segment size named by the environment variable `variable`, when it holds a decimal number
+// from kMinSegmentBytes to kSegmentBytes; kSegmentBytes otherwise.
+constexpr std::size_t kMinSegmentBytes = 64u << 10;
+std::size_t segmentBytesFromEnvironment(const char* variable);
 
 // The names of the channel's objects for one queue id.
 struct ChannelNames {
@@ -112,6 +137,17 @@ public:
     // See XelInterProcessMessagesManager.
     void sendMessage(const char* type, const void* data, long size);
     void sendMessageAsync(const char* type, const char* data, std::uint64_t size);
+    // sendMessage() for a payload built in place: `fill` writes its `size` bytes straight into the
+    // segment, so that they are copied once, from the caller's memory into shared memory.
+    void sendMessageInPlace(const char* type, std::uint64_t size, const PayloadFill& fill);
+    // The largest payload that travels whole.
+    std::uint64_t largestWholePayload() const;
+
+    // Reader thread, inside the observer's onMessage(): keeps the bytes of the message being
+    // delivered, `data` as handed over, alive and unchanged until the last copy of the result is
+    // gone (on any thread), without copying them. Null if `data` is not the message being
+    // delivered.
+    std::shared_ptr<const char> holdDelivery(const void* data);
 
     // The peer is gone for good (its process ended): what waits for it is dropped. Queued
     // asynchronous messages are discarded, a send waiting for the peer gives up at once, and the
@@ -161,10 +197,23 @@ private:
         Stalled,  // given up: the peer took nothing for the stall limit
         Gone,     // given up: the peer was abandoned, or the channel is closing
     };
+    // A buffer of delivered messages, shared with the holds taken on them.
+    struct Block {
+        std::shared_ptr<char> bytes;
+        std::size_t capacity = 0;
+        // Whether the reader may write into it again: no hold shares it.
+        bool reusable() const { return bytes && bytes.use_count() == 1; }
+    };
+    // The bytes of a write: `bytes`, or written by `fill` in the segment.
+    struct Payload {
+        const char* bytes = nullptr;
+        const PayloadFill* fill = nullptr;
+    };
     // One complete message of a drained batch, in m_batch.
     struct Delivery {
         char type[kTypeBytes + 4];
-        std::size_t offset;
+        std::size_t offset;       // of the payload in the segment
+        std::size_t batchOffset;  // of the payload in m_batch
         std::uint64_t size;
     };
     // The last record of a pass, when it continues in chunks.
@@ -172,7 +221,8 @@ private:
         char type[kTypeBytes + 4] = {};
         std::uint64_t length = 0;  // 0: none
         std::uint64_t have = 0;
-        bool keep = false;  // false: no memory for it; its chunks are taken and dropped
+        std::size_t phase = 0;  // where the payload begins in m_partial
+        bool keep = false;      // false: no memory for it; its chunks are taken and dropped
     };
 
     void setUp();
@@ -187,6 +237,12 @@ private:
     // Returns false if the channel closed while it waited for the lock.
     bool takeBatch(Segment& segment, PartialMessage& partial, Failures& failures);
     void receiveChunks(const PartialMessage& message);
+    // Where the payload of `delivery` goes in the batch, from `at` on.
+    std::size_t placeInBatch(const Delivery& delivery, const unsigned char* payload,
+                             std::size_t at) const;
+    // Deliveries of one message from `block`.
+    void deliver(const char* type, const Block& block, const char* data, std::uint64_t size);
+    static bool reserveBlock(Block& block, std::uint64_t bytes, std::uint64_t keep);
     bool reserveBatch(std::size_t bytes);
     bool reservePartial(std::uint64_t bytes, std::uint64_t keep);
     void trimBuffers();
@@ -195,12 +251,17 @@ private:
     // Appends one record if it can do so without waiting for the peer. With `allowChunks` false,
     // a message that does not fit whole counts as Full. `lockTimeoutMs` bounds the wait for the
     // segment lock.
-    WriteResult tryWrite(const TypeField& type, const char* data, std::uint64_t size,
+    WriteResult tryWrite(const TypeField& type, const Payload& payload, std::uint64_t size,
                          std::uint64_t generation, bool allowChunks, int lockTimeoutMs);
     // Writes one message, waiting for room while the peer takes records.
-    WriteResult writeWaiting(const TypeField& type, const char* data, std::uint64_t size,
+    WriteResult writeWaiting(const TypeField& type, const Payload& payload, std::uint64_t size,
                              std::uint64_t generation);
-    WriteResult sendChunks(const char* data, std::uint64_t size, std::uint64_t sent,
+    // Under the segment lock: the payload's bytes [begin, begin + count) to `out`.
+    static void writePiece(const Payload& payload, unsigned char* out, std::uint64_t begin,
+                           std::uint64_t count);
+    // sendMessage() of either kind of payload.
+    void sendWaiting(const TypeField& type, const Payload& payload, std::uint64_t size);
+    WriteResult sendChunks(const Payload& payload, std::uint64_t size, std::uint64_t sent,
                            std::uint64_t countBefore, std::uint64_t recordOffset,
                            std::uint64_t generation);
     bool settleGivenUpChunks(unsigned char* base);
@@ -244,13 +305,14 @@ private:
     std::atomic<bool> m_peerStalled{false};
     std::thread m_reader;
 
-    // Reader thread only: the complete messages of the last drain, each at a 16-byte aligned
-    // offset of m_batch, and the message arriving in chunks. Both are reused from drain to drain.
-    std::unique_ptr<char[]> m_batch;
-    std::size_t m_batchCapacity = 0;
+    // Reader thread only: the complete messages of the last drain, each placed in m_batch as
+    // ChannelOptions::placement says, and the message arriving in chunks. Each is reused from
+    // drain to drain unless a hold keeps it. m_delivering is the block being delivered from.
+    Block m_batch;
     std::vector<Delivery> m_deliveries;
-    std::unique_ptr<char[]> m_partial;
-    std::size_t m_partialCapacity = 0;
+    Block m_partial;
+    const Block* m_delivering = nullptr;
+    const char* m_deliveringData = nullptr;
 
     // Writers of this process, one at a time for the whole of a message (chunks included). The
     // asynchronous sender holds it while it writes queued messages, and a synchronous send writes

@@ -1,5 +1,6 @@
 #include "render_link/channel/payload_codec.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace xel {
@@ -44,6 +45,31 @@ std::wstring fromUtf16(std::u16string_view text) {
     return out;
 }
 
+PayloadWriter PayloadWriter::window(void* data, std::size_t begin, std::size_t count) {
+    PayloadWriter writer(data, SIZE_MAX);
+    writer.m_windowBegin = begin;
+    writer.m_windowEnd = count > SIZE_MAX - begin ? SIZE_MAX : begin + count;
+    return writer;
+}
+
+void PayloadWriter::copy(const void* bytes, std::size_t count) {
+    const std::size_t from = std::max(m_offset, m_windowBegin);
+    const std::size_t to = std::min(m_offset + count, m_windowEnd);
+    if (from < to)
+        std::memcpy(m_data + (from - m_windowBegin),
+                    static_cast<const unsigned char*>(bytes) + (from - m_offset), to - from);
+    m_offset += count;
+}
+
+bool PayloadWriter::skip(std::size_t count) {
+    if (!reserve(count))
+        return false;
+    if (m_offset + count > m_windowBegin && m_offset < m_windowEnd)
+        return false;
+    m_offset += count;
+    return true;
+}
+
 bool PayloadWriter::reserve(std::size_t count) {
     if (!m_ok || count > m_capacity - m_offset)
         m_ok = false;
@@ -53,9 +79,10 @@ bool PayloadWriter::reserve(std::size_t count) {
 bool PayloadWriter::putSize(std::uint64_t value) {
     if (!reserve(8))
         return false;
+    unsigned char bytes[8];
     for (int i = 0; i < 8; ++i)
-        m_data[m_offset + i] = static_cast<unsigned char>(value >> (8 * i));
-    m_offset += 8;
+        bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+    copy(bytes, 8);
     return true;
 }
 
@@ -63,8 +90,7 @@ bool PayloadWriter::putBytes(const void* bytes, std::size_t count) {
     if (!reserve(count))
         return false;
     if (count)
-        std::memcpy(m_data + m_offset, bytes, count);
-    m_offset += count;
+        copy(bytes, count);
     return true;
 }
 
@@ -80,8 +106,9 @@ bool PayloadWriter::putUtf16(std::u16string_view text) {
         return false;
     putSize(2 * static_cast<std::uint64_t>(text.size()));
     for (char16_t unit : text) {
-        m_data[m_offset++] = static_cast<unsigned char>(unit & 0xFF);
-        m_data[m_offset++] = static_cast<unsigned char>(unit >> 8);
+        const unsigned char bytes[2] = {static_cast<unsigned char>(unit & 0xFF),
+                                        static_cast<unsigned char>(unit >> 8)};
+        copy(bytes, 2);
     }
     return true;
 }

@@ -26,6 +26,10 @@ public:
         : m_data(static_cast<unsigned char*>(data)), m_capacity(capacity) {}
     // For the raw primitives, whose callers size the memory themselves.
     static PayloadWriter unbounded(void* data) { return PayloadWriter(data, SIZE_MAX); }
+    // Writes only the bytes of the payload that fall in [begin, begin + count), the byte at `begin`
+    // to `data`; the others are counted but go nowhere. For a payload written piece by piece into
+    // memory that holds one piece at a time.
+    static PayloadWriter window(void* data, std::size_t begin, std::size_t count);
 
     static constexpr std::size_t sizeOfString(std::size_t bytes) { return 8 + bytes; }
 
@@ -34,15 +38,24 @@ public:
     bool putString(std::string_view text);
     bool putUtf16(std::u16string_view text);
 
+    // Moves on by `count` bytes without writing, if none of them falls in the window; false,
+    // doing nothing, otherwise.
+    bool skip(std::size_t count);
+
     bool ok() const { return m_ok; }
     std::size_t written() const { return m_offset; }
 
 private:
     bool reserve(std::size_t count);
+    // Copies what of `count` bytes at the current offset falls in the window, and moves on.
+    void copy(const void* bytes, std::size_t count);
 
     unsigned char* m_data;
     std::size_t m_capacity;
     std::size_t m_offset = 0;
+    // The payload bytes that land in m_data, which holds the byte at m_windowBegin first.
+    std::size_t m_windowBegin = 0;
+    std::size_t m_windowEnd = m_capacity;
     bool m_ok = true;
 };
 

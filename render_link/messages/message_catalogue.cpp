@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <optional>
 
 // Arrays are handed out as pointers into the payload, so the payload's byte order must be the
 // host's.
@@ -246,6 +247,46 @@ const MessageLayout* findLayout(std::string_view type, bool acceptAliases) {
     return nullptr;
 }
 
+std::size_t firstArrayOffset(const MessageLayout& layout, const void* data, std::size_t size) {
+    PayloadReader reader(data, size);
+    for (std::size_t i = 0; i < layout.fieldCount && reader.ok(); ++i) {
+        switch (layout.fields[i]) {
+            case FieldKind::Str:
+            case FieldKind::WStr: {
+                const std::uint64_t bytes = reader.getSize();
+                if (bytes > reader.remaining())
+                    return 0;
+                reader.getBytes(static_cast<std::size_t>(bytes));
+                break;
+            }
+            case FieldKind::U8:
+                reader.getBytes(1);
+                break;
+            case FieldKind::I32:
+            case FieldKind::F32:
+                reader.getBytes(4);
+                break;
+            case FieldKind::I64:
+                reader.getBytes(8);
+                break;
+            case FieldKind::F32Array:
+            case FieldKind::I32Array:
+                reader.getSize();
+                return reader.ok() ? reader.consumed() : 0;
+            case FieldKind::U8Array: {
+                const std::uint64_t count = reader.getSize();
+                if (count > reader.remaining())
+                    return 0;
+                reader.getBytes(static_cast<std::size_t>(count));
+                break;
+            }
+            case FieldKind::RawText:
+                return 0;
+        }
+    }
+    return 0;
+}
+
 const std::vector<const MessageLayout*>& allLayouts() {
     static const std::vector<const MessageLayout*> layouts = [] {
         std::vector<const MessageLayout*> all;
@@ -334,23 +375,26 @@ FieldValue FieldValue::rawText(const char* text) {
     return value;
 }
 
-std::string_view PayloadBuilder::build(const MessageLayout& layout, const FieldValue* values,
-                                       std::size_t count) {
-    m_ok = false;
-    if (count != layout.fieldCount || (count && !values))
-        return {};
+// The two passes over a message's values: its size, and its bytes.
+class FieldEncoder {
+public:
+    static std::optional<std::size_t> size(const MessageLayout& layout, const FieldValue* values,
+                                           std::size_t count);
+    static void encode(PayloadWriter& writer, const MessageLayout& layout, const FieldValue* values,
+                       std::size_t count);
+};
 
-    // The exact size first, so that the writer below cannot run out.
+std::optional<std::size_t> FieldEncoder::size(const MessageLayout& layout, const FieldValue* values,
+                                              std::size_t count) {
+    if (count != layout.fieldCount || (count && !values))
+        return std::nullopt;
     std::size_t size = 0;
-    if (layout.fieldCount == 0 && layout.placeholder) {
+    if (layout.fieldCount == 0 && layout.placeholder)
         size = std::strlen(layout.placeholder);
-    }
     for (std::size_t i = 0; i < count; ++i) {
         const FieldValue& value = values[i];
-        if (value.m_kind != layout.fields[i])
-            return {};
-        if (value.m_count && !value.m_array)
-            return {};
+        if (value.m_kind != layout.fields[i] || (value.m_count && !value.m_array))
+            return std::nullopt;
         bool fits = true;
         switch (value.m_kind) {
             case FieldKind::Str:
@@ -383,27 +427,16 @@ std::string_view PayloadBuilder::build(const MessageLayout& layout, const FieldV
                 break;
         }
         if (!fits)
-            return {};
+            return std::nullopt;
     }
+    return size;
+}
 
-    if (size == 0) {
-        m_ok = true;
-        return {};
-    }
-    if (size > m_capacity) {
-        // The old buffer goes first, so that a large payload never needs both at once.
-        m_buffer.reset();
-        m_capacity = 0;
-        m_buffer.reset(new (std::nothrow) char[size]);
-        if (!m_buffer)
-            return {};
-        m_capacity = size;
-    }
-
-    PayloadWriter writer(m_buffer.get(), size);
-    if (layout.fieldCount == 0)
-        writer.putBytes(layout.placeholder, size);
-    for (std::size_t i = 0; i < count; ++i) {
+void FieldEncoder::encode(PayloadWriter& writer, const MessageLayout& layout,
+                          const FieldValue* values, std::size_t count) {
+    if (layout.fieldCount == 0 && layout.placeholder)
+        writer.putBytes(layout.placeholder, std::strlen(layout.placeholder));
+    for (std::size_t i = 0; i < count && i < layout.fieldCount; ++i) {
         const FieldValue& value = values[i];
         switch (value.m_kind) {
             case FieldKind::Str:
@@ -441,6 +474,10 @@ std::string_view PayloadBuilder::build(const MessageLayout& layout, const FieldV
                 for (std::uint64_t done = 0; done < value.m_count;) {
                     const std::size_t n = static_cast<std::size_t>(
                         std::min<std::uint64_t>(sizeof block, value.m_count - done));
+                    if (writer.skip(n)) {  // a piece of a payload that lies elsewhere
+                        done += n;
+                        continue;
+                    }
                     for (std::size_t k = 0; k < n; ++k)
                         block[k] = flags[done + k] ? 1 : 0;
                     writer.putBytes(block, n);
@@ -453,10 +490,49 @@ std::string_view PayloadBuilder::build(const MessageLayout& layout, const FieldV
                 break;
         }
     }
-    if (!writer.ok() || writer.written() != size)
+}
+
+std::optional<std::size_t> payloadSize(const MessageLayout& layout, const FieldValue* values,
+                                       std::size_t count) {
+    return FieldEncoder::size(layout, values, count);
+}
+
+bool encodePayload(const MessageLayout& layout, const FieldValue* values, std::size_t count,
+                   void* out, std::size_t size) {
+    PayloadWriter writer(out, size);
+    FieldEncoder::encode(writer, layout, values, count);
+    return writer.ok() && writer.written() == size;
+}
+
+void encodePayloadPiece(const MessageLayout& layout, const FieldValue* values, std::size_t count,
+                        void* out, std::size_t begin, std::size_t bytes) {
+    PayloadWriter writer = PayloadWriter::window(out, begin, bytes);
+    FieldEncoder::encode(writer, layout, values, count);
+}
+
+std::string_view PayloadBuilder::build(const MessageLayout& layout, const FieldValue* values,
+                                       std::size_t count) {
+    m_ok = false;
+    const std::optional<std::size_t> size = payloadSize(layout, values, count);
+    if (!size)
+        return {};
+    if (*size == 0) {
+        m_ok = true;
+        return {};
+    }
+    if (*size > m_capacity) {
+        // The old buffer goes first, so that a large payload never needs both at once.
+        m_buffer.reset();
+        m_capacity = 0;
+        m_buffer.reset(new (std::nothrow) char[*size]);
+        if (!m_buffer)
+            return {};
+        m_capacity = *size;
+    }
+    if (!encodePayload(layout, values, count, m_buffer.get(), *size))
         return {};
     m_ok = true;
-    return {m_buffer.get(), size};
+    return {m_buffer.get(), *size};
 }
 
 void PayloadBuilder::trim(std::size_t keepBytes) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,6 +100,12 @@ struct MessageLayout {
 // "echo"), both directions share the layout returned. Thread-safe.
 const MessageLayout* findLayout(std::string_view type, bool acceptAliases = false);
 
+// Where, in a payload of `layout`, the elements of its first array of 4-byte values begin: the
+// place a reader aligns when it copies the payload, so that the arrays are handed over in place.
+// Reads only the lengths before that array, bounds-checked; 0 when the layout has no such array
+// or the payload ends before it.
+std::size_t firstArrayOffset(const MessageLayout& layout, const void* data, std::size_t size);
+
 // Every message, for tests and tools.
 const std::vector<const MessageLayout*>& allLayouts();
 
@@ -121,7 +128,7 @@ public:
     FieldKind kind() const { return m_kind; }
 
 private:
-    friend class PayloadBuilder;
+    friend class FieldEncoder;
     FieldKind m_kind = FieldKind::U8;
     std::string_view m_text;
     std::u16string m_wide;
@@ -130,6 +137,20 @@ private:
     std::int64_t m_integer = 0;
     float m_real = 0;
 };
+
+// The payload size of `values` encoded by `layout`; nothing when their kinds do not match the
+// layout's fields, an array has elements but no address, or the size does not fit a size_t.
+std::optional<std::size_t> payloadSize(const MessageLayout& layout, const FieldValue* values,
+                                       std::size_t count);
+// Encodes `values` into `out`, whose `size` is what payloadSize() gave for them: the one encoder
+// behind every payload, whether built in a buffer or straight into the channel's segment. Returns
+// false if the values did not fill exactly `size` bytes.
+bool encodePayload(const MessageLayout& layout, const FieldValue* values, std::size_t count,
+                   void* out, std::size_t size);
+// Encodes only the payload bytes [begin, begin + bytes) of `values` into `out`: a payload that
+// travels in pieces is written piece by piece, each straight into its place.
+void encodePayloadPiece(const MessageLayout& layout, const FieldValue* values, std::size_t count,
+                        void* out, std::size_t begin, std::size_t bytes);
 
 // Builds payloads in one buffer that it keeps from message to message: a large payload costs one
 // allocation when the buffer first grows, not one per message. Not thread-safe: one builder per

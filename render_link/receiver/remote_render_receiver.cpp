@@ -29,10 +29,15 @@ namespace {
 
 constexpr int kParentCheckIntervalMs = 5000;
 
-// A message held back by an open transaction: its type and its own copy of the payload.
+// A message held back by an open transaction: its type and its payload, kept where the channel
+// delivered it (the hold shares the channel's buffer), or copied when it came from elsewhere.
 struct SavedMessage {
     char type[xel::kTypeBytes + 4] = {};
-    std::vector<char> payload;
+    std::shared_ptr<const char> held;
+    std::vector<char> copy;
+    std::size_t size = 0;
+
+    const char* data() const { return held ? held.get() : copy.data(); }
 };
 
 // Never null, so that an empty payload is still handed over at a valid address.
@@ -46,6 +51,13 @@ const MessageLayout& layoutOf(const char* name) {
 
 std::string_view typeText(const char* type) {
     return std::string_view(type, ::strnlen(type, xel::kTypeBytes));
+}
+
+// The channel's placement of payloads: the arrays of a message land aligned, so that the decoder
+// hands them over in place.
+std::size_t placeArrays(const char* type, const void* payload, std::size_t size) {
+    const MessageLayout* layout = xel::messages::findLayout(typeText(type), true);
+    return layout ? xel::messages::firstArrayOffset(*layout, payload, size) : 0;
 }
 
 // The process whose end asks the render window to exit: the starter named in the environment,
@@ -148,7 +160,10 @@ struct XelRemoteRenderReceiver::Private {
 
 XelRemoteRenderReceiver::XelRemoteRenderReceiver(const wchar_t* sessionPath, long queueId)
     : d(std::make_unique<Private>(this)) {
-    d->channel = std::make_unique<xel::MessageChannel>(&d->relay, queueId);
+    xel::ChannelOptions options;
+    options.segmentBytes = xel::segmentBytesFromEnvironment(xel::kSegmentBytesVariable);
+    options.placement = placeArrays;
+    d->channel = std::make_unique<xel::MessageChannel>(&d->relay, queueId, options);
     d->sessionPath = sessionPath ? sessionPath : L"";
 
     d->parentProcessId = starterProcessId();
@@ -278,8 +293,13 @@ void XelRemoteRenderReceiver::onMessage(const char* type, const void* data, long
         if (d->inTransaction.load()) {
             auto saved = std::make_shared<SavedMessage>();
             std::memcpy(saved->type, name.data(), name.size());
-            const char* bytes = static_cast<const char*>(data);
-            saved->payload.assign(bytes, bytes + size);
+            saved->size = static_cast<std::size_t>(size);
+            if (d->channel)
+                saved->held = d->channel->holdDelivery(data);
+            if (!saved->held) {
+                const char* bytes = static_cast<const char*>(data);
+                saved->copy.assign(bytes, bytes + size);
+            }
             d->savedMessages.push_back(std::move(saved));
             d->savedCount.store(static_cast<int>(d->savedMessages.size()));
             return;
@@ -309,9 +329,11 @@ void XelRemoteRenderReceiver::onEndTransaction(bool abort) {
     }
     if (abort)
         return;
-    for (const auto& message : saved) {
-        const char* bytes = message->payload.empty() ? kNoBytes : message->payload.data();
-        onMessage(message->type, bytes, static_cast<long>(message->payload.size()));
+    // Each message is let go once handled: its buffer goes when the last message in it did.
+    for (auto& message : saved) {
+        const char* bytes = message->size ? message->data() : kNoBytes;
+        onMessage(message->type, bytes, static_cast<long>(message->size));
+        message.reset();
     }
 }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -132,19 +133,9 @@ struct XelRemoteRenderSender::Private {
         return state.flags[which];
     }
 
-    void sendSync(const char* name, std::initializer_list<FieldValue> values) {
-        std::lock_guard<std::mutex> guard(builderMutex);
-        const std::string_view payload = builder.build(layoutOf(name), values);
-        if (builder.ok())
-            channel->sendMessage(name, payload.data(), static_cast<long>(payload.size()));
-        builder.trim(kRetainedPayloadBytes);
-    }
-    void sendAsync(const char* name, std::initializer_list<FieldValue> values) {
-        std::lock_guard<std::mutex> guard(builderMutex);
-        const std::string_view payload = builder.build(layoutOf(name), values);
-        if (builder.ok())
-            channel->sendMessageAsync(name, payload.data(), payload.size());
-    }
+    // Sends one message the way the catalogue says it travels. A synchronous message is encoded
+    // straight into the segment when it fits there whole, else built in the reused buffer first.
+    void send(const char* name, std::initializer_list<FieldValue> values);
     void sendPlaceholder(const char* name) {
         const char* bytes = layoutOf(name).placeholder;
         channel->sendMessageAsync(name, bytes, std::strlen(bytes));
@@ -160,6 +151,37 @@ struct XelRemoteRenderSender::Private {
     void stateLoop();
     void stopWatch();
 };
+
+void XelRemoteRenderSender::Private::send(const char* name,
+                                          std::initializer_list<FieldValue> values) {
+    const MessageLayout& layout = layoutOf(name);
+    if (layout.delivery == xel::messages::Delivery::Sync) {
+        const std::optional<std::size_t> size =
+            xel::messages::payloadSize(layout, values.begin(), values.size());
+        if (!size)
+            return;
+        struct Encoding {
+            const MessageLayout* layout;
+            std::initializer_list<FieldValue> values;
+        } encoding{&layout, values};
+        const xel::PayloadFill fill{
+            [](const void* context, char* out, std::uint64_t begin, std::uint64_t count) {
+                const auto* e = static_cast<const Encoding*>(context);
+                xel::messages::encodePayloadPiece(*e->layout, e->values.begin(), e->values.size(),
+                                                  out, static_cast<std::size_t>(begin),
+                                                  static_cast<std::size_t>(count));
+            },
+            &encoding};
+        channel->sendMessageInPlace(name, *size, fill);
+        return;
+    }
+    // Asynchronous messages are small; one the channel cannot write at once is queued as a copy.
+    std::lock_guard<std::mutex> guard(builderMutex);
+    const std::string_view payload = builder.build(layout, values);
+    if (builder.ok())
+        channel->sendMessageAsync(name, payload.data(), payload.size());
+    builder.trim(kRetainedPayloadBytes);
+}
 
 void XelRemoteRenderSender::Private::stateLoop() {
     for (;;) {
@@ -213,7 +235,9 @@ XelRemoteRenderSender::XelRemoteRenderSender(const wchar_t* sessionPath,
     d->enumEntityAttributes = enumEntityAttributes;
     d->exportTexture = exportTexture;
     d->destroyPointer = destroyPointer;
-    d->channel = std::make_unique<xel::MessageChannel>(&d->relay, queueId);
+    xel::ChannelOptions options;
+    options.segmentBytes = xel::segmentBytesFromEnvironment(xel::kSegmentBytesVariable);
+    d->channel = std::make_unique<xel::MessageChannel>(&d->relay, queueId, options);
     d->stateThread = std::thread(&Private::stateLoop, d.get());
     d->channel->run();
 }
@@ -437,24 +461,24 @@ void XelRemoteRenderSender::invalidateRender() {
 
 void XelRemoteRenderSender::echo(const char* text) {
     if (d->canSend())
-        d->sendAsync(type::kEcho, {FieldValue::str(text)});
+        d->send(type::kEcho, {FieldValue::str(text)});
 }
 
 void XelRemoteRenderSender::exportScene(const char* targetPath) {
     if (targetPath && *targetPath && d->canSend())
-        d->sendAsync(type::kExport, {FieldValue::str(targetPath)});
+        d->send(type::kExport, {FieldValue::str(targetPath)});
 }
 
 void XelRemoteRenderSender::sendDictionaryMessage(const char* owner, const char* dictionary,
                                                   const char* key, const char* value) {
     if (d->canSend())
-        d->sendAsync(type::kDictionaryMessage, {FieldValue::str(owner), FieldValue::str(dictionary),
-                                                FieldValue::str(key), FieldValue::str(value)});
+        d->send(type::kDictionaryMessage, {FieldValue::str(owner), FieldValue::str(dictionary),
+                                           FieldValue::str(key), FieldValue::str(value)});
 }
 
 void XelRemoteRenderSender::setLanguage(const char* language) {
     if (d->canSend())
-        d->sendAsync(type::kSetLanguage, {FieldValue::str(language)});
+        d->send(type::kSetLanguage, {FieldValue::str(language)});
 }
 
 void XelRemoteRenderSender::generateMaterialMaps(const char* materialName, int m1, int m2, int m3,
@@ -464,10 +488,10 @@ void XelRemoteRenderSender::generateMaterialMaps(const char* materialName, int m
                                                  MaterialMapsCallback done) {
     d->materialMaps.store(done);
     if (d->canSend())
-        d->sendAsync(type::kMapsGenerate,
-                     {FieldValue::i32(m1), FieldValue::i32(m2), FieldValue::i32(m3),
-                      FieldValue::i32(m4), FieldValue::f32(mapValue), FieldValue::i32(quality),
-                      FieldValue::i32(format), FieldValue::str(materialName)});
+        d->send(type::kMapsGenerate,
+                {FieldValue::i32(m1), FieldValue::i32(m2), FieldValue::i32(m3), FieldValue::i32(m4),
+                 FieldValue::f32(mapValue), FieldValue::i32(quality), FieldValue::i32(format),
+                 FieldValue::str(materialName)});
 }
 
 void XelRemoteRenderSender::addMesh(const char* meshId, const char* entityId, const char* meshLabel,
@@ -485,33 +509,33 @@ void XelRemoteRenderSender::addMesh(const char* meshId, const char* entityId, co
     if (i > 0 && !indices)
         return;
     static_assert(sizeof(int) == sizeof(std::int32_t));
-    d->sendSync(type::kAddMesh,
-                {FieldValue::str(meshId), FieldValue::str(entityId), FieldValue::str(meshLabel),
-                 FieldValue::f32Array(positions, 3 * v), FieldValue::f32Array(normals, 3 * v),
-                 FieldValue::f32Array(frontUVs, 2 * v), FieldValue::f32Array(backUVs, 2 * v),
-                 FieldValue::u8Array(vertexFlags, v),
-                 FieldValue::i32Array(reinterpret_cast<const std::int32_t*>(indices), i),
-                 FieldValue::i32(indexCount), FieldValue::str(frontMaterial),
-                 FieldValue::str(backMaterial)});
+    d->send(type::kAddMesh,
+            {FieldValue::str(meshId), FieldValue::str(entityId), FieldValue::str(meshLabel),
+             FieldValue::f32Array(positions, 3 * v), FieldValue::f32Array(normals, 3 * v),
+             FieldValue::f32Array(frontUVs, 2 * v), FieldValue::f32Array(backUVs, 2 * v),
+             FieldValue::u8Array(vertexFlags, v),
+             FieldValue::i32Array(reinterpret_cast<const std::int32_t*>(indices), i),
+             FieldValue::i32(indexCount), FieldValue::str(frontMaterial),
+             FieldValue::str(backMaterial)});
 }
 
 void XelRemoteRenderSender::addMaterial(const char* materialId, const char* materialName,
                                         const char* detailText, int intValue, float floatValue,
                                         const char* extraText) {
     if (d->canSend())
-        d->sendSync(type::kAddMaterial, {FieldValue::str(materialId), FieldValue::str(materialName),
-                                         FieldValue::str(detailText), FieldValue::i32(intValue),
-                                         FieldValue::f32(floatValue), FieldValue::str(extraText)});
+        d->send(type::kAddMaterial, {FieldValue::str(materialId), FieldValue::str(materialName),
+                                     FieldValue::str(detailText), FieldValue::i32(intValue),
+                                     FieldValue::f32(floatValue), FieldValue::str(extraText)});
 }
 
 void XelRemoteRenderSender::addGroup(const char* groupId, const char* parentId,
                                      const char* recordLabel, const char* passText,
                                      const float* transform, const char* recordNote) {
     if (d->canSend() && transform)
-        d->sendSync(type::kAddGroup,
-                    {FieldValue::str(groupId), FieldValue::str(parentId),
-                     FieldValue::str(recordLabel), FieldValue::str(passText),
-                     FieldValue::f32Array(transform, 16), FieldValue::str(recordNote)});
+        d->send(type::kAddGroup,
+                {FieldValue::str(groupId), FieldValue::str(parentId), FieldValue::str(recordLabel),
+                 FieldValue::str(passText), FieldValue::f32Array(transform, 16),
+                 FieldValue::str(recordNote)});
 }
 
 void XelRemoteRenderSender::addInstance(const char* instanceId, const char* parentId,
@@ -519,43 +543,41 @@ void XelRemoteRenderSender::addInstance(const char* instanceId, const char* pare
                                         const char* passText, const float* transform,
                                         const char* recordNote) {
     if (d->canSend() && transform)
-        d->sendSync(
-            type::kAddInstance,
-            {FieldValue::str(instanceId), FieldValue::str(parentId), FieldValue::str(definitionId),
-             FieldValue::str(recordLabel), FieldValue::str(passText),
-             FieldValue::f32Array(transform, 16), FieldValue::str(recordNote)});
+        d->send(type::kAddInstance, {FieldValue::str(instanceId), FieldValue::str(parentId),
+                                     FieldValue::str(definitionId), FieldValue::str(recordLabel),
+                                     FieldValue::str(passText), FieldValue::f32Array(transform, 16),
+                                     FieldValue::str(recordNote)});
 }
 
 void XelRemoteRenderSender::addComponentDef(const char* definitionId, const char* defText,
                                             bool defFlag, const char* defNote) {
     if (d->canSend())
-        d->sendSync(type::kAddComponentDef,
-                    {FieldValue::str(definitionId), FieldValue::str(defText),
-                     FieldValue::u8(defFlag), FieldValue::str(defNote)});
+        d->send(type::kAddComponentDef, {FieldValue::str(definitionId), FieldValue::str(defText),
+                                         FieldValue::u8(defFlag), FieldValue::str(defNote)});
 }
 
 void XelRemoteRenderSender::addLayer(const char* layerId, bool layerFlag, int layerValue,
                                      bool defaultLayer) {
     if (d->canSend())
-        d->sendSync(type::kAddLayer, {FieldValue::str(layerId), FieldValue::u8(layerFlag),
-                                      FieldValue::i32(layerValue), FieldValue::u8(defaultLayer)});
+        d->send(type::kAddLayer, {FieldValue::str(layerId), FieldValue::u8(layerFlag),
+                                  FieldValue::i32(layerValue), FieldValue::u8(defaultLayer)});
 }
 
 void XelRemoteRenderSender::removeEntity(const char* entityId, const char* parentId,
                                          bool contentTable, bool forUpdate) {
     if (d->canSend())
-        d->sendSync(type::kRemoveEntity, {FieldValue::str(entityId), FieldValue::str(parentId),
-                                          FieldValue::u8(contentTable), FieldValue::u8(forUpdate)});
+        d->send(type::kRemoveEntity, {FieldValue::str(entityId), FieldValue::str(parentId),
+                                      FieldValue::u8(contentTable), FieldValue::u8(forUpdate)});
 }
 
 void XelRemoteRenderSender::removeEntityMeshes(const char* entityId) {
     if (d->canSend())
-        d->sendSync(type::kRemoveMeshes, {FieldValue::str(entityId)});
+        d->send(type::kRemoveMeshes, {FieldValue::str(entityId)});
 }
 
 void XelRemoteRenderSender::clearSession() {
     if (d->canSend())
-        d->sendSync(type::kClearSession, {});
+        d->send(type::kClearSession, {});
 }
 
 void XelRemoteRenderSender::setCamera(float v1, float v2, float v3, float v4, float v5, float v6,
@@ -563,56 +585,54 @@ void XelRemoteRenderSender::setCamera(float v1, float v2, float v3, float v4, fl
                                       float v10, float v11, float v12, float v13,
                                       const char* sceneName) {
     if (d->canSend())
-        d->sendAsync(
-            type::kSetCamera,
-            {FieldValue::f32(v1), FieldValue::f32(v2), FieldValue::f32(v3), FieldValue::f32(v4),
-             FieldValue::f32(v5), FieldValue::f32(v6), FieldValue::f32(v7), FieldValue::f32(v8),
-             FieldValue::f32(v9), FieldValue::u8(flag1), FieldValue::u8(flag2),
-             FieldValue::f32(v10), FieldValue::f32(v11), FieldValue::f32(v12), FieldValue::f32(v13),
-             FieldValue::str(sceneName)});
+        d->send(type::kSetCamera,
+                {FieldValue::f32(v1), FieldValue::f32(v2), FieldValue::f32(v3), FieldValue::f32(v4),
+                 FieldValue::f32(v5), FieldValue::f32(v6), FieldValue::f32(v7), FieldValue::f32(v8),
+                 FieldValue::f32(v9), FieldValue::u8(flag1), FieldValue::u8(flag2),
+                 FieldValue::f32(v10), FieldValue::f32(v11), FieldValue::f32(v12),
+                 FieldValue::f32(v13), FieldValue::str(sceneName)});
 }
 
 void XelRemoteRenderSender::setSceneLight(int p1, float p2, float p3, float p4, float p5, int p6,
                                           float p7, float p8, float p9) {
     if (d->canSend())  // the wire keeps p4 and p5 last
-        d->sendAsync(type::kSetSunLight,
-                     {FieldValue::i32(p1), FieldValue::f32(p2), FieldValue::f32(p3),
-                      FieldValue::i32(p6), FieldValue::f32(p7), FieldValue::f32(p8),
-                      FieldValue::f32(p9), FieldValue::f32(p4), FieldValue::f32(p5)});
+        d->send(type::kSetSunLight,
+                {FieldValue::i32(p1), FieldValue::f32(p2), FieldValue::f32(p3), FieldValue::i32(p6),
+                 FieldValue::f32(p7), FieldValue::f32(p8), FieldValue::f32(p9), FieldValue::f32(p4),
+                 FieldValue::f32(p5)});
 }
 
 void XelRemoteRenderSender::setSectionPlane(int planeNumber, bool active, const float* firstVector,
                                             const float* secondVector, bool capsOn, int capsValue) {
     if (d->canSend() && firstVector && secondVector)
-        d->sendAsync(type::kSetSectionPlane,
-                     {FieldValue::i32(planeNumber), FieldValue::i32(active ? 1 : 0),
-                      FieldValue::f32Array(firstVector, 3), FieldValue::f32Array(secondVector, 3),
-                      FieldValue::i32(capsOn ? 1 : 0), FieldValue::i32(capsValue)});
+        d->send(type::kSetSectionPlane,
+                {FieldValue::i32(planeNumber), FieldValue::i32(active ? 1 : 0),
+                 FieldValue::f32Array(firstVector, 3), FieldValue::f32Array(secondVector, 3),
+                 FieldValue::i32(capsOn ? 1 : 0), FieldValue::i32(capsValue)});
 }
 
 void XelRemoteRenderSender::removeSectionPlane(int planeNumber) {
     if (d->canSend())
-        d->sendAsync(type::kRemoveSectionPlane, {FieldValue::i32(planeNumber)});
+        d->send(type::kRemoveSectionPlane, {FieldValue::i32(planeNumber)});
 }
 
 void XelRemoteRenderSender::setEntityVisible(const char* entityId, bool visible,
                                              const char* recordLabel) {
     if (d->canSend())
-        d->sendAsync(type::kSetVisible, {FieldValue::str(entityId), FieldValue::str(recordLabel),
-                                         FieldValue::u8(visible)});
+        d->send(type::kSetVisible,
+                {FieldValue::str(entityId), FieldValue::str(recordLabel), FieldValue::u8(visible)});
 }
 
 void XelRemoteRenderSender::beginTransaction(const char* name) {
     d->transactionDepth.fetch_add(1);
-    d->sendSync(type::kBeginTransaction, {FieldValue::rawText(name)});
+    d->send(type::kBeginTransaction, {FieldValue::rawText(name)});
 }
 
 void XelRemoteRenderSender::endTransaction(bool abort) {
     int depth = d->transactionDepth.load();
     while (!d->transactionDepth.compare_exchange_weak(depth, std::max(depth - 1, 0))) {
     }
-    d->sendSync(type::kEndTransaction,
-                {FieldValue::rawText(abort ? xel::messages::kAbortText : "")});
+    d->send(type::kEndTransaction, {FieldValue::rawText(abort ? xel::messages::kAbortText : "")});
 }
 
 void SenderRelay::onMessage(const char* type, const void* data, long size) {

@@ -10,7 +10,6 @@
 // The plug-in starts once per process and stays started: each test needs a process of its own,
 // as ctest runs them.
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QLibrary>
 #include <QMap>
@@ -18,6 +17,7 @@
 #include <QSharedMemory>
 #include <QThread>
 #include <QVector>
+#include "tests/support/xxh3_hex.h"
 
 #include <signal.h>
 
@@ -170,7 +170,7 @@ QString digestOf(const Mesh& mesh) {
     for (int v = 0; v < mesh.vertexCount; ++v)
         bytes.append(mesh.flags[static_cast<std::size_t>(v)] ? '\1' : '\0');
     appendBytes(bytes, mesh.indices);
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    return QString::fromLatin1(xel::test::xxh3Hex(bytes));
 }
 
 // The "name=value" fields of a log line; the values in this test hold no spaces.
@@ -440,14 +440,14 @@ TEST_F(SceneExport, MeshesArriveBitIdenticalWithOneMaterialForBothFaces) {
     EXPECT_EQ(gridFields.value("indices"), QString::number(grid.indexCount()));
     EXPECT_EQ(gridFields.value("front"), "Brick");
     EXPECT_EQ(gridFields.value("back"), "Brick");
-    EXPECT_EQ(gridFields.value("sha256"), digestOf(grid));
+    EXPECT_EQ(gridFields.value("xxh3"), digestOf(grid));
     for (std::size_t i = 0; i < std::size(rules); ++i) {
         SCOPED_TRACE(rules[i].meshId);
         const QMap<QString, QString> fields =
             fieldsOf(m_log->findLine(meshLinePrefix(rules[i].meshId)));
         EXPECT_EQ(fields.value("front"), rules[i].expectedFront);
         EXPECT_EQ(fields.value("back"), rules[i].expectedBack);
-        EXPECT_EQ(fields.value("sha256"), digestOf(small[i]));
+        EXPECT_EQ(fields.value("xxh3"), digestOf(small[i]));
     }
     EXPECT_TRUE(enumerations().empty()) << "the model root is never enumerated";
 
@@ -485,7 +485,7 @@ TEST_F(SceneExport, AnUnknownOwnerIsEnumeratedByTheHostBeforeItsFirstMesh) {
     // caused it; the empty meshes never arrive.
     const QStringList expected = {"500_content", "500_first", "500_second", "marker"};
     EXPECT_EQ(meshIdsIn(m_log->lines()), expected);
-    EXPECT_EQ(fieldsOf(m_log->findLine(meshLinePrefix("500_first"))).value("sha256"),
+    EXPECT_EQ(fieldsOf(m_log->findLine(meshLinePrefix("500_first"))).value("xxh3"),
               digestOf(first));
 
     closeRenderWindow();

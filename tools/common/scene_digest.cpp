@@ -1,25 +1,19 @@
 #include "tools/common/scene_digest.h"
 
-#include <QCryptographicHash>
+#include <xxhash.h>
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <tuple>
 
 namespace orvanta::tools {
 namespace {
 
-// In blocks, since the hash takes at most an int's worth of bytes at a time.
 template <typename T>
-void addArray(QCryptographicHash& hash, const std::vector<T>& values) {
-    constexpr std::size_t kBlockBytes = std::size_t(1) << 30;
-    const char* bytes = reinterpret_cast<const char*>(values.data());
-    for (std::size_t left = values.size() * sizeof(T); left > 0;) {
-        const std::size_t block = left < kBlockBytes ? left : kBlockBytes;
-        hash.addData(bytes, static_cast<int>(block));
-        bytes += block;
-        left -= block;
-    }
+void addArray(XXH3_state_t* state, const std::vector<T>& values) {
+    if (!values.empty())
+        XXH3_128bits_update(state, values.data(), values.size() * sizeof(T));
 }
 
 QString hex64(std::uint64_t value) {
@@ -32,14 +26,21 @@ QByteArray meshArraysDigest(const std::vector<float>& positions, const std::vect
                             const std::vector<float>& frontUVs, const std::vector<float>& backUVs,
                             const std::vector<std::uint8_t>& flags,
                             const std::vector<std::int32_t>& indices) {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    addArray(hash, positions);
-    addArray(hash, normals);
-    addArray(hash, frontUVs);
-    addArray(hash, backUVs);
-    addArray(hash, flags);
-    addArray(hash, indices);
-    return hash.result().toHex();
+    XXH3_state_t* const state = XXH3_createState();
+    if (!state)
+        throw std::bad_alloc();
+    XXH3_128bits_reset(state);
+    addArray(state, positions);
+    addArray(state, normals);
+    addArray(state, frontUVs);
+    addArray(state, backUVs);
+    addArray(state, flags);
+    addArray(state, indices);
+    XXH128_canonical_t canonical;
+    XXH128_canonicalFromHash(&canonical, XXH3_128bits_digest(state));
+    XXH3_freeState(state);
+    return QByteArray(reinterpret_cast<const char*>(canonical.digest), sizeof canonical.digest)
+        .toHex();
 }
 
 void Fnv1a64::addBytes(const char* bytes, std::size_t count) {

@@ -3,8 +3,8 @@
 // counting rules are each side's own (docs/host_render_agreement.md states them); the hashing and
 // the line's format are defined here, once, for both.
 //
-// Mesh digest: the SHA-256 of a mesh's arrays, concatenated in this order, V the vertex count and
-// I the index count:
+// Mesh digest: the 128-bit XXH3 hash (xxHash 0.8, seed 0) of a mesh's arrays, concatenated in this
+// order, V the vertex count and I the index count:
 //   positions      12 x V bytes (3 floats per vertex)
 //   normals        12 x V bytes (3 floats per vertex)
 //   front UVs       8 x V bytes (2 floats per vertex)
@@ -12,13 +12,14 @@
 //   vertex flags        V bytes (1 for a set flag, 0 otherwise)
 //   indices         4 x I bytes (32-bit integers)
 // Floats and integers are taken as their bytes in memory (both programs run on one machine).
-// Written as 64 lowercase hex digits.
+// Written as 32 lowercase hex digits, the hash's canonical (big-endian) form. A fast hash, not a
+// cryptographic one: it guards against transport faults, not against an adversary.
 //
 // Checksums: 64-bit FNV-1a (offset basis 0xcbf29ce484222325, prime 0x100000001b3) over a byte
 // sequence built from records in a canonical order; texts enter as their UTF-8 bytes followed by
 // one 0 byte, floats as the 4 bytes of their IEEE-754 bits, least significant first.
 //   geometry:   per mesh, ordered by owner id, then mesh id (bytewise on the UTF-8): owner id,
-//               mesh id, mesh digest (the 64 hex digits as a text).
+//               mesh id, mesh digest (the 32 hex digits as a text).
 //   placements: per placement, ordered by entity id, then parent id (bytewise on the UTF-8): the
 //               kind as a text ("G" group, "I" instance), entity id, parent id, definition id (""
 //               for a group), label, pass text, note, then the 16 transform floats in the order
@@ -35,7 +36,7 @@
 
 namespace orvanta::tools {
 
-// The mesh digest described above, as 64 lowercase hex digits. Vectors shorter than their counts
+// The mesh digest described above, as 32 lowercase hex digits. Vectors shorter than their counts
 // imply are hashed as they are: the caller passes consistent arrays.
 QByteArray meshArraysDigest(const std::vector<float>& positions, const std::vector<float>& normals,
                             const std::vector<float>& frontUVs, const std::vector<float>& backUVs,

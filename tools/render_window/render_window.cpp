@@ -275,7 +275,7 @@ void RenderWindow::onAddMesh(const char* meshId, const char* entityId, const cha
     // One pass over the placeholders, so that a text holding "%1" stays as it is.
     const QString line = QStringLiteral(
                              "onAddMesh mesh=%1 entity=%2 vertices=%3 indices=%4 front=%5 back=%6 "
-                             "label=%7 sha256=%8")
+                             "label=%7 xxh3=%8")
                              .arg(text(meshId), text(entityId), QString::number(mesh.vertexCount),
                                   QString::number(mesh.indexCount), mesh.frontMaterial,
                                   mesh.backMaterial, mesh.label, QString::fromLatin1(mesh.digest));

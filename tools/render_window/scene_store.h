@@ -47,7 +47,7 @@ struct SceneMesh {
                                 const char* backMaterial);
 };
 
-// The mesh digest of tools/common/scene_digest.h over the mesh's arrays: 64 lowercase hex digits.
+// The mesh digest of tools/common/scene_digest.h over the mesh's arrays: 32 lowercase hex digits.
 QByteArray meshDigest(const SceneMesh& mesh);
 
 struct SceneMaterial {

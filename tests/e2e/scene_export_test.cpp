@@ -41,6 +41,7 @@
 #include "platform/posix_shm_name.h"
 #include "platform/process.h"
 #include "platform/process_watch.h"
+#include "render_link/launch_environment.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/plugin_session.h"
 
@@ -69,6 +70,8 @@ struct Plugin {
     decltype(&obrAddEntityToParent) addEntityToParent = nullptr;
     decltype(&obrSetEntityRenderId) setEntityRenderId = nullptr;
     decltype(&obrEntityExists) entityExists = nullptr;
+    decltype(&obrEnumerationProcessStarted) enumerationStarted = nullptr;
+    decltype(&obrEnumerationProcessCompleted) enumerationCompleted = nullptr;
 
     bool resolve(QLibrary& library) {
         bool all = true;
@@ -91,6 +94,8 @@ struct Plugin {
         get(addEntityToParent, "obrAddEntityToParent");
         get(setEntityRenderId, "obrSetEntityRenderId");
         get(entityExists, "obrEntityExists");
+        get(enumerationStarted, "obrEnumerationProcessStarted");
+        get(enumerationCompleted, "obrEnumerationProcessCompleted");
         return all;
     }
 };
@@ -450,6 +455,33 @@ TEST_F(SceneExport, MeshesArriveBitIdenticalWithOneMaterialForBothFaces) {
         EXPECT_EQ(fields.value("xxh3"), digestOf(small[i]));
     }
     EXPECT_TRUE(enumerations().empty()) << "the model root is never enumerated";
+
+    closeRenderWindow();
+}
+
+// Segments of 256 KiB on both sides, so that a mesh of a few hundred kilobytes travels in chunks.
+class SceneExportInChunks : public SceneExport {
+protected:
+    static constexpr int kSegmentBytes = 256 << 10;
+    ScopedVariable m_segmentBytes{xel::kSegmentBytesVariable, QByteArray::number(kSegmentBytes)};
+};
+
+TEST_F(SceneExportInChunks, AMeshLargerThanTheSegmentArrivesWholeInsideTheEnumeration) {
+    const Mesh big = gridMesh(120);  // 14641 vertices and 86400 indices: about 0.95 MB
+    const Mesh small = triangleMesh(5);
+    m_plugin.enumerationStarted();
+    sendMesh(small, "before", "Model", "small", "Brick", "");
+    sendMesh(big, "big", "Model", "big", "Brick", "");
+    sendMesh(small, "after", "Model", "small", "Brick", "");
+    m_plugin.enumerationCompleted();
+    ASSERT_TRUE(waitForLine(meshLinePrefix("after")));
+
+    EXPECT_EQ(meshIdsIn(m_log->lines()), (QStringList{"before", "big", "after"}));
+    const QMap<QString, QString> fields = fieldsOf(m_log->findLine(meshLinePrefix("big")));
+    EXPECT_EQ(fields.value("vertices"), QString::number(big.vertexCount));
+    EXPECT_EQ(fields.value("indices"), QString::number(big.indexCount()));
+    EXPECT_EQ(fields.value("xxh3"), digestOf(big));
+    EXPECT_EQ(fieldsOf(m_log->findLine(meshLinePrefix("after"))).value("xxh3"), digestOf(small));
 
     closeRenderWindow();
 }

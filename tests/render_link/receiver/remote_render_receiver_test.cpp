@@ -177,8 +177,35 @@ public:
     void holdMapsFor(int windowMs) { m_mapsWindowMs = windowMs; }
     bool arraysAligned() const { return m_arraysAligned; }
 
+    // What onMessage() was handed, replays included, in call order.
+    struct Delivery {
+        const char* data;
+        long size;
+    };
+    std::vector<Delivery> deliveries() const {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        return m_deliveries;
+    }
+    // Per mesh: its arrays' bytes, and which arrays the handler got inside the bytes onMessage()
+    // was handed (in place) rather than in a copy.
+    struct MeshSeen {
+        std::string bytes;
+        bool floatsInPlace = false;
+        bool indicesInPlace = false;
+    };
+    std::vector<MeshSeen> meshesSeen() const {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        return m_meshesSeen;
+    }
+
     void onMessage(const char* type, const void* data, long size) override {
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            m_deliveries.push_back({static_cast<const char*>(data), size});
+        }
+        m_handing.push_back({static_cast<const char*>(data), size});
         XelRemoteRenderReceiver::onMessage(type, data, size);
+        m_handing.pop_back();
         std::lock_guard<std::mutex> guard(m_mutex);
         ++m_messages;
         m_changed.notify_all();
@@ -257,6 +284,7 @@ protected:
             << text(backMaterial) << ")";
         m_arraysAligned = aligned(positions) && aligned(normals) && aligned(frontUVs) &&
                           aligned(backUVs) && aligned(indices);
+        noteMesh(positions, normals, frontUVs, backUVs, vertexFlags, indices, indexCount, v);
         record(out.str());
     }
     void onAddGroup(const char* groupId, const char* parentId, const char* recordLabel,
@@ -362,6 +390,32 @@ protected:
     void onExportScene(const char* path) override { record("export(" + text(path) + ")"); }
 
 private:
+    void noteMesh(const float* positions, const float* normals, const float* frontUVs,
+                  const float* backUVs, const bool* flags, const int* indices, int indexCount,
+                  std::size_t v) {
+        MeshSeen seen;
+        const auto add = [&](const void* values, std::size_t bytes) {
+            if (values)
+                seen.bytes.append(static_cast<const char*>(values), bytes);
+        };
+        add(positions, 12 * v);
+        add(normals, 12 * v);
+        add(frontUVs, 8 * v);
+        add(backUVs, 8 * v);
+        add(flags, v);
+        add(indices, 4 * static_cast<std::size_t>(indexCount));
+        const Delivery delivery = m_handing.empty() ? Delivery{nullptr, 0} : m_handing.back();
+        const auto inPlace = [&](const void* values) {
+            const char* at = static_cast<const char*>(values);
+            return at && at >= delivery.data && at < delivery.data + delivery.size;
+        };
+        seen.floatsInPlace =
+            inPlace(positions) && inPlace(normals) && inPlace(frontUVs) && inPlace(backUVs);
+        seen.indicesInPlace = inPlace(indices);
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_meshesSeen.push_back(std::move(seen));
+    }
+
     std::size_t record(std::string line) {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_calls.push_back({std::move(line), std::this_thread::get_id()});
@@ -380,6 +434,9 @@ private:
     long long m_parent = 0;
     std::atomic<int> m_mapsWindowMs{0};
     std::atomic<bool> m_arraysAligned{false};
+    std::vector<Delivery> m_deliveries;
+    std::vector<MeshSeen> m_meshesSeen;
+    std::vector<Delivery> m_handing;  // reader thread: the onMessage() calls under way
 };
 
 // The plug-in's end of the channel, created first, and a receiver attached to it.
@@ -575,6 +632,86 @@ TEST_F(ReceiverTest, MeshArraysArriveAlignedAndEmptyOnesAsNull) {
               }));
 }
 
+// A mesh whose arrays hold distinct bit patterns (some of them no ordinary floats), and their bytes
+// in the order the handler's arrays list them.
+struct PatternMesh {
+    explicit PatternMesh(int v, std::uint32_t seed) : vertices(v) {
+        const auto fill = [&](std::vector<float>& values, std::size_t count) {
+            values.resize(count);
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint32_t bits = (seed + static_cast<std::uint32_t>(i)) * 2654435761u;
+                std::memcpy(&values[i], &bits, 4);
+            }
+        };
+        const auto n = static_cast<std::size_t>(v);
+        fill(positions, 3 * n);
+        fill(normals, 3 * n);
+        fill(front, 2 * n);
+        fill(back, 2 * n);
+        flags.reset(new bool[n]);
+        for (std::size_t i = 0; i < n; ++i)
+            flags[i] = (i + seed) % 3 == 0;
+        for (int t = 0; t + 2 < v; ++t)
+            indices.insert(indices.end(), {t, t + 1, t + 2});
+    }
+    std::string bytes() const {
+        std::string out;
+        const auto add = [&](const void* values, std::size_t count) {
+            out.append(static_cast<const char*>(values), count);
+        };
+        const auto n = static_cast<std::size_t>(vertices);
+        add(positions.data(), 12 * n);
+        add(normals.data(), 12 * n);
+        add(front.data(), 8 * n);
+        add(back.data(), 8 * n);
+        add(flags.get(), n);
+        add(indices.data(), 4 * indices.size());
+        return out;
+    }
+    int vertices;
+    std::vector<float> positions, normals, front, back;
+    std::unique_ptr<bool[]> flags;
+    std::vector<std::int32_t> indices;
+};
+
+TEST_F(ReceiverTest, MeshArraysAreHandedOverInPlaceWhereverTheTextsPutThem) {
+    startReceiver();
+    // The ids' lengths put the first array at every offset modulo 4 in the payload. Placed by
+    // the reader, the float arrays are in place in every case; the indices follow one flag byte
+    // per vertex, so they are in place when the vertex count is a multiple of 4, and aligned
+    // copies otherwise.
+    std::vector<std::string> sent;
+    std::vector<bool> indicesInPlace;
+    for (int vertices : {8, 7}) {
+        for (const char* meshId : {"a", "ab", "abc", "abcd"}) {
+            const PatternMesh mesh(vertices, static_cast<std::uint32_t>(sent.size() + 1));
+            const auto v = static_cast<std::uint64_t>(vertices);
+            send(type::kAddMesh,
+                 {FieldValue::str(meshId), FieldValue::str("e"), FieldValue::str(""),
+                  FieldValue::f32Array(mesh.positions.data(), 3 * v),
+                  FieldValue::f32Array(mesh.normals.data(), 3 * v),
+                  FieldValue::f32Array(mesh.front.data(), 2 * v),
+                  FieldValue::f32Array(mesh.back.data(), 2 * v),
+                  FieldValue::u8Array(mesh.flags.get(), v),
+                  FieldValue::i32Array(mesh.indices.data(), mesh.indices.size()),
+                  FieldValue::i32(static_cast<std::int32_t>(mesh.indices.size())),
+                  FieldValue::str(""), FieldValue::str("")});
+            sent.push_back(mesh.bytes());
+            indicesInPlace.push_back(vertices % 4 == 0);
+        }
+    }
+    ASSERT_TRUE(receiver->waitForCalls(sent.size()));
+    const std::vector<RecordingReceiver::MeshSeen> seen = receiver->meshesSeen();
+    ASSERT_EQ(seen.size(), sent.size());
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(seen[i].bytes == sent[i]) << "the arrays differ from those sent";
+        EXPECT_TRUE(seen[i].floatsInPlace);
+        EXPECT_EQ(seen[i].indicesInPlace, indicesInPlace[i]);
+    }
+    EXPECT_TRUE(receiver->arraysAligned());
+}
+
 TEST_F(ReceiverTest, AMeshWhoseCountsDisagreeIsDropped) {
     startReceiver();
     const float three[3] = {1, 2, 3};
@@ -662,6 +799,62 @@ TEST_F(ReceiverTest, ACommittedTransactionReplaysInArrivalOrderBeforeLaterMessag
     EXPECT_EQ(receiver->texts(),
               (std::vector<std::string>{"begin(EnumeratingScene)", "end(commit)", "layer(L,1,1,1)",
                                         "lang(a)", "remMeshes(7)", "lang(b)", "lang(later)"}));
+    EXPECT_EQ(receiver->pendingMessagesCount(), 0);
+}
+
+TEST_F(ReceiverTest, ATransactionReplaysThousandsOfMessagesFromTheBytesTheChannelDelivered) {
+    startReceiver();
+    constexpr int kMessages = 3000;
+    sendText(type::kBeginTransaction, "EnumeratingScene");
+    std::vector<std::string> meshes;
+    std::vector<std::string> expected = {"begin(EnumeratingScene)", "end(commit)"};
+    for (int i = 0; i < kMessages; ++i) {
+        if (i % 3 == 0) {
+            const std::string language = "lang" + std::to_string(i);
+            send(type::kSetLanguage, {FieldValue::str(language)});
+            expected.push_back("lang(" + language + ")");
+            continue;
+        }
+        const PatternMesh mesh(3 + i % 5, static_cast<std::uint32_t>(i));
+        const auto v = static_cast<std::uint64_t>(mesh.vertices);
+        const std::string meshId = "m" + std::to_string(i);
+        send(type::kAddMesh, {FieldValue::str(meshId), FieldValue::str("e"), FieldValue::str(""),
+                              FieldValue::f32Array(mesh.positions.data(), 3 * v),
+                              FieldValue::f32Array(mesh.normals.data(), 3 * v),
+                              FieldValue::f32Array(mesh.front.data(), 2 * v),
+                              FieldValue::f32Array(mesh.back.data(), 2 * v),
+                              FieldValue::u8Array(mesh.flags.get(), v),
+                              FieldValue::i32Array(mesh.indices.data(), mesh.indices.size()),
+                              FieldValue::i32(static_cast<std::int32_t>(mesh.indices.size())),
+                              FieldValue::str(""), FieldValue::str("")});
+        meshes.push_back(mesh.bytes());
+        expected.push_back("mesh(" + meshId);
+    }
+    ASSERT_TRUE(receiver->waitForMessages(kMessages + 1));
+    EXPECT_EQ(receiver->pendingMessagesCount(), kMessages);
+    sendText(type::kEndTransaction, "");
+    ASSERT_TRUE(receiver->waitForCalls(expected.size()));
+
+    // Every held message is replayed from the very bytes the channel handed over when it
+    // arrived: the hold kept the channel's buffers, which later deliveries did not reuse.
+    const std::vector<RecordingReceiver::Delivery> deliveries = receiver->deliveries();
+    ASSERT_EQ(deliveries.size(), 2u * kMessages + 2);
+    for (int i = 0; i < kMessages; ++i) {
+        const RecordingReceiver::Delivery& held = deliveries[1 + i];
+        const RecordingReceiver::Delivery& replayed = deliveries[kMessages + 2 + i];
+        ASSERT_EQ(replayed.data, held.data) << "message " << i << " was copied";
+        ASSERT_EQ(replayed.size, held.size) << "message " << i;
+    }
+    // In order and bit-identical.
+    const std::vector<std::string> texts = receiver->texts();
+    ASSERT_EQ(texts.size(), expected.size());
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        ASSERT_EQ(texts[i].compare(0, expected[i].size(), expected[i]), 0)
+            << texts[i] << " where " << expected[i] << " was due";
+    const std::vector<RecordingReceiver::MeshSeen> seen = receiver->meshesSeen();
+    ASSERT_EQ(seen.size(), meshes.size());
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        ASSERT_TRUE(seen[i].bytes == meshes[i]) << "mesh " << i << " differs from what was sent";
     EXPECT_EQ(receiver->pendingMessagesCount(), 0);
 }
 

@@ -15,4 +15,9 @@ std::int64_t parentProcessId();
 // Whether a process with this id exists now. A process id can be reused after its process ended.
 bool processExists(std::int64_t pid);
 
+// The calling process's private memory in bytes: what it holds resident of its own (heap, stacks,
+// private mappings; not shared memory it maps) where the system tells, else its private commit.
+// -1 when the system does not say.
+std::int64_t privateMemoryBytes();
+
 }  // namespace xel::platform

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace xel::platform {
 
@@ -19,6 +21,23 @@ bool processExists(std::int64_t pid) {
     if (pid <= 0)
         return false;
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+std::int64_t privateMemoryBytes() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return -1;
+    std::int64_t bytes = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, status)) {
+        long long kib = 0;
+        if (std::sscanf(line, "RssAnon: %lld kB", &kib) == 1) {
+            bytes = kib * 1024;
+            break;
+        }
+    }
+    std::fclose(status);
+    return bytes;
 }
 
 }  // namespace xel::platform

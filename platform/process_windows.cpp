@@ -2,6 +2,7 @@
 
 #include "platform/win32_object.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 namespace xel::platform {
@@ -42,6 +43,15 @@ bool processExists(std::int64_t pid) {
     const bool running = ::GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE;
     ::CloseHandle(process);
     return running;
+}
+
+std::int64_t privateMemoryBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    if (!::GetProcessMemoryInfo(::GetCurrentProcess(),
+                                reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                sizeof counters))
+        return -1;
+    return static_cast<std::int64_t>(counters.PrivateUsage);
 }
 
 }  // namespace xel::platform

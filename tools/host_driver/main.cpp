@@ -6,7 +6,8 @@
 // the scene digests of both sides, and at the end the render window's log of every message it
 // received.
 //
-//   orvanta_host_driver [--model FILE | --generate TRIANGLES] [--png PATH | --no-png] [--edits] [--hold]
+//   orvanta_host_driver [--model FILE | --generate TRIANGLES] [--png PATH | --no-png] [--edits]
+//   [--hold]
 //                       [--work-dir DIR] [PLUGIN_LIBRARY]
 //
 // PLUGIN_LIBRARY defaults to the plug-in built with this program. A model file that cannot be read
@@ -126,10 +127,14 @@ QString prepareWorkFolder(const QString& folder) {
 }
 
 // Waits for `count` more digests of the render window and compares the last with the model's.
-bool compareDigests(WindowDigests& window, const HostModel& model, const char* step, int count) {
+// `seenAt`, if given, is set to when the window's digest was seen.
+bool compareDigests(WindowDigests& window, const HostModel& model, const char* step, int count,
+                    std::chrono::steady_clock::time_point* seenAt = nullptr) {
     const QString host = model.digest().text();
     say("digest %s host: %s", step, qUtf8Printable(host));
     const std::optional<QString> seen = window.awaitNext(count, kStepDeadlineMs);
+    if (seenAt)
+        *seenAt = std::chrono::steady_clock::now();
     if (!seen) {
         say("host: FAILED: no scene digest of the render window after %s within %d s", step,
             kStepDeadlineMs / 1000);
@@ -144,15 +149,22 @@ bool compareDigests(WindowDigests& window, const HostModel& model, const char* s
     return true;
 }
 
-// The time from the start of the enumeration to the render window's digest of the scene it
-// applied, which it logs after handling the walk's last mesh.
-void reportExportTime(const HostModel& model, std::chrono::steady_clock::time_point walkStart) {
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - walkStart).count();
+// The host's share of the walk (its export calls) and the time from the start of the
+// enumeration to the render window's digest of the scene it applied, which it logs after handling
+// the walk's last message; and how much the host's private memory grew during the walk, beside the
+// largest mesh's message.
+void reportExportTime(const HostModel& model, const ModelExporter::WalkFigures& walk,
+                      std::chrono::steady_clock::time_point applied) {
+    const double seconds = std::chrono::duration<double>(applied - walk.start).count();
     const std::int64_t triangles = model.digest().triangles;
-    say("host: timing: %lld triangles from the start of the enumeration to the render window's "
-        "scene in %.3f s, %.0f triangles/s",
-        static_cast<long long>(triangles), seconds, seconds > 0 ? triangles / seconds : 0.0);
+    say("host: timing: %lld triangles: the host's export calls took %.3f s; from the start of "
+        "the enumeration to the render window's scene in %.3f s, %.0f triangles/s",
+        static_cast<long long>(triangles), walk.seconds, seconds,
+        seconds > 0 ? triangles / seconds : 0.0);
+    say("host: memory: private memory grew by %.1f MB during the export; the largest mesh's "
+        "message is %.1f MB",
+        static_cast<double>(walk.privateGrowthBytes) / 1e6,
+        static_cast<double>(walk.largestMeshBytes) / 1e6);
 }
 
 // Checks the settings store through the plug-in: a run counter that must read back.
@@ -259,9 +271,10 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
         return false;
     }
     WindowDigests digests(renderLog);
-    if (!compareDigests(digests, model, "export", 1))
+    std::chrono::steady_clock::time_point applied;
+    if (!compareDigests(digests, model, "export", 1, &applied))
         return false;
-    reportExportTime(model, exporter.lastWalkStart());
+    reportExportTime(model, exporter.lastWalk(), applied);
     if (!checkAttributeRoundTrip(renderLog))
         return false;
     if (!options.pngPath.isEmpty() && !exportView(plugin, renderLog, options.pngPath))

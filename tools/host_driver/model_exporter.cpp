@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/process.h"
 #include "tools/host_driver/model_view.h"
 
 namespace orvanta::tools {
@@ -51,7 +52,9 @@ void ModelExporter::reportProgress(int percent) {
 }
 
 void ModelExporter::exportModel() {
-    m_lastWalkStart = std::chrono::steady_clock::now();
+    const std::int64_t privateBefore = xel::platform::privateMemoryBytes();
+    m_lastWalk = {};
+    m_lastWalk.start = std::chrono::steady_clock::now();
     m_plugin.enumerationProcessStarted();
     const ChildIndex children = childIndex();
     const Children& top = children.value(kModelId);
@@ -94,6 +97,9 @@ void ModelExporter::exportModel() {
     m_walking = false;
     reportProgress(100);
     m_plugin.enumerationProcessCompleted();
+    m_lastWalk.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_lastWalk.start).count();
+    m_lastWalk.privateGrowthBytes = xel::platform::privateMemoryBytes() - privateBefore;
 }
 
 void ModelExporter::exportModelWithView() {
@@ -174,6 +180,12 @@ void ModelExporter::exportMeshes(const QByteArray& ownerId, const std::vector<Ho
         const HostMesh& mesh = meshes[n];
         const QByteArray meshId = meshIdOf(ownerId, static_cast<int>(n), mesh);
         const auto vertices = static_cast<std::size_t>(mesh.vertexCount());
+        // The "addMesh" payload: 92 bytes of counts and lengths, the texts and the arrays.
+        const auto payload = static_cast<std::int64_t>(
+            92 + 41 * vertices + 4 * static_cast<std::size_t>(mesh.indexCount()) + meshId.size() +
+            ownerId.size() + mesh.layerId.size() + mesh.frontMaterialId.size() +
+            mesh.backMaterialId.size());
+        m_lastWalk.largestMeshBytes = std::max(m_lastWalk.largestMeshBytes, payload);
         const std::unique_ptr<bool[]> flags(new bool[vertices > 0 ? vertices : 1]);
         for (std::size_t v = 0; v < vertices; ++v)
             flags[v] = mesh.flags[v] != 0;

@@ -30,9 +30,17 @@ public:
     ModelExporter(const PluginLibrary& plugin, const HostModel& model);
 
     void setProgressListener(ProgressListener listener) { m_listener = std::move(listener); }
-    // When the last exportModel() opened its bracket, on the steady clock; the clock's epoch
-    // before the first.
-    std::chrono::steady_clock::time_point lastWalkStart() const { return m_lastWalkStart; }
+    // The last exportModel(): when it opened its bracket (the steady clock's epoch before the
+    // first), how long it took from there to the return of the bracket's end (the time the host
+    // spent in the plug-in's export calls, the driver's own share being a few loops), how much
+    // the process's private memory grew meanwhile, and the largest mesh's payload in bytes.
+    struct WalkFigures {
+        std::chrono::steady_clock::time_point start;
+        double seconds = 0;
+        std::int64_t privateGrowthBytes = 0;
+        std::int64_t largestMeshBytes = 0;
+    };
+    const WalkFigures& lastWalk() const { return m_lastWalk; }
 
     // The whole model inside one enumeration bracket: materials, layers, definitions with their
     // meshes, then the tree from the model root (each group, its own meshes, the groups and
@@ -83,7 +91,7 @@ private:
     const PluginLibrary& m_plugin;
     const HostModel& m_model;
     ProgressListener m_listener;
-    std::chrono::steady_clock::time_point m_lastWalkStart;
+    WalkFigures m_lastWalk;
     // While exportModel() runs: the triangles it sends in all, those sent so far, and the last
     // percent reported.
     bool m_walking = false;

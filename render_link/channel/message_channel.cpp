@@ -439,7 +439,12 @@ bool MessageChannel::reservePartial(std::uint64_t bytes, std::uint64_t keep) {
     return reserveBlock(m_partial, bytes, keep);
 }
 
+MessageChannel::Block& MessageChannel::blockOf(std::size_t index) {
+    return index == 0 ? m_batch : m_moreBlocks[index - 1];
+}
+
 void MessageChannel::trimBuffers() {
+    m_moreBlocks.clear();  // a held one belongs to its holds now
     for (Block* block : {&m_batch, &m_partial}) {
         if (!block->reusable() || block->capacity > m_options.retainedBufferBytes)
             *block = {};  // a held block belongs to its holds now
@@ -498,32 +503,94 @@ void MessageChannel::drain() {
     if (partial.length)
         segment.partialReceived->set();  // the writer may hand over the next chunk meanwhile
     report(failures);
-    for (const Delivery& delivery : m_deliveries)
-        deliver(delivery.type, m_batch, m_batch.bytes.get() + delivery.batchOffset, delivery.size);
+    for (const Delivery& delivery : m_deliveries) {
+        const Block& block = blockOf(delivery.block);
+        deliver(delivery.type, block, block.bytes.get() + delivery.batchOffset, delivery.size);
+    }
     if (partial.length)
         receiveChunks(partial);
     trimBuffers();
 }
 
 bool MessageChannel::takeBatch(Segment& segment, PartialMessage& partial, Failures& failures) {
-    const std::uint64_t segmentBytes = m_options.segmentBytes;
     m_deliveries.clear();
-    const LockResult lock = lockSegment(segment, -1, [this] { return m_closing.load(); });
-    SegmentUnlock unlock(*segment.lock, lock);
-    if (!locked(lock))
-        return false;
     unsigned char* base = segment.base;
-    const std::uint64_t count = load64(base);
-    // Consumed before any is delivered: a reader killed inside a handler leaves no batch for the
-    // next reader to deliver again. The writer cannot append before the unlock.
-    store64(base, 0);
-    if (count == 0 || count == kChunkAbandoned)
-        return true;
+    Listing listing;
+    // The records the count covers stay as they are until the reader clears the count: the writer
+    // only appends behind them. So they are copied out without the lock, while the writer goes on
+    // appending; the lock is held to read the count, and, once no record came in since the last
+    // look, to take the first part of a record continued in chunks and clear the count.
+    for (;;) {
+        std::uint64_t count = 0;
+        {
+            const LockResult lock = lockSegment(segment, -1, [this] { return m_closing.load(); });
+            SegmentUnlock unlock(*segment.lock, lock);
+            if (!locked(lock))
+                return false;
+            count = load64(base);
+            if (count == kChunkAbandoned ||
+                (count < listing.records && !retracted(listing, count))) {
+                // A chunked message given up after the reader saw it, or records taken back (the
+                // writer gave up on this reader): nothing listed stands.
+                if (count == kChunkAbandoned || count == 0) {
+                    store64(base, 0);
+                    m_deliveries.clear();
+                    partial = {};
+                    return true;
+                }
+                m_deliveries.clear();
+                partial = {};
+                listing = {};
+            } else if (count < listing.records) {
+                // The writer took back the record it gave up, the last, continued in chunks,
+                // before the reader took its first part; the records before it stand.
+                store64(base, 0);
+                partial = {};
+                return true;
+            } else if (count == listing.records || listing.ended) {
+                if (listing.partialOffset && !takeFirstPart(base, listing, partial))
+                    listing = {}, m_deliveries.clear(), partial = {};
+                else {
+                    // Consumed before any is delivered: a reader killed inside a handler leaves
+                    // no batch for the next reader to deliver again.
+                    store64(base, 0);
+                    return true;
+                }
+            }
+        }
+        if (count > listing.records)
+            listRecords(base, count, listing, partial, failures);
+    }
+}
+
+bool MessageChannel::retracted(const Listing& listing, std::uint64_t count) {
+    return listing.partialOffset != 0 && count + 1 == listing.records;
+}
+
+bool MessageChannel::takeFirstPart(const unsigned char* base, const Listing& listing,
+                                   PartialMessage& partial) {
+    // The record is checked again under the lock: a writer that gave it up and appended another
+    // in its place makes the pass start over.
+    const std::uint64_t at = listing.partialOffset;
+    if (load64(base + at) != partial.length + kRecordHeaderBytes ||
+        std::memcmp(base + at + 8, partial.type, kTypeBytes) != 0)
+        return false;
+    if (partial.keep)
+        std::memcpy(m_partial.bytes.get() + partial.phase, base + at + kRecordHeaderBytes,
+                    static_cast<std::size_t>(partial.have));
+    return true;
+}
+
+void MessageChannel::listRecords(const unsigned char* base, std::uint64_t count, Listing& listing,
+                                 PartialMessage& partial, Failures& failures) {
+    const std::uint64_t segmentBytes = m_options.segmentBytes;
+    const std::size_t first = m_deliveries.size();
+    std::size_t batchBytes = listing.batchBytes;
     // Whatever the count and the lengths say, no read leaves the segment: a record that does not
     // fit its place ends the pass and the rest is dropped.
-    std::uint64_t offset = 8;
-    std::size_t batchBytes = 0;
-    for (std::uint64_t i = 0; i < count; ++i) {
+    std::uint64_t offset = listing.offset;
+    for (std::uint64_t i = listing.records; i < count; ++i) {
+        listing.ended = true;  // unless the record fits
         if (segmentBytes - offset < kRecordHeaderBytes)
             break;
         const std::uint64_t length = load64(base + offset);
@@ -552,10 +619,12 @@ bool MessageChannel::takeBatch(Segment& segment, PartialMessage& partial, Failur
             }
             batchBytes = delivery.batchOffset + static_cast<std::size_t>(delivery.size);
             offset = delivery.offset + delivery.size;
+            listing.ended = false;
             continue;
         }
-        // Only the last record may run past the end: it continues in chunks. What the reader
-        // holds of it grows with what actually arrives, whatever length the record claims.
+        // Only the last record may run past the end: it continues in chunks. Its first part is
+        // taken under the lock, as the pass ends; what the reader holds of it grows with what
+        // actually arrives, whatever length the record claims.
         if (i + 1 != count)
             break;
         std::memcpy(partial.type, delivery.type, sizeof partial.type);
@@ -564,25 +633,54 @@ bool MessageChannel::takeBatch(Segment& segment, PartialMessage& partial, Failur
         partial.phase = placeInBatch(delivery, base + delivery.offset, 0);
         partial.keep = reservePartial(
             partial.phase + std::min(delivery.size, available + segmentBytes - 8), 0);
-        if (partial.keep)
-            std::memcpy(m_partial.bytes.get() + partial.phase, base + delivery.offset,
-                        static_cast<std::size_t>(available));
+        listing.partialOffset = offset;
         break;
     }
-    if (!reserveBatch(batchBytes)) {
-        for (const Delivery& delivery : m_deliveries) {
-            TypeField type{};
-            std::memcpy(type.data(), delivery.type, kTypeBytes);
-            failures.push_back({type, delivery.size, XelInterProcessMessagesObserver::kNoMemory});
+    listing.records = count;
+    listing.offset = offset;
+
+    bool room = true;
+    if (listing.batchBytes == 0 && listing.block == 0) {
+        room = reserveBatch(batchBytes);
+    } else if (batchBytes > blockOf(listing.block).capacity) {
+        // Records that came in while the pass went on, more than the block has room for: they go
+        // to a block of their own, at least as large as the last.
+        batchBytes = 0;
+        for (std::size_t i = first; i < m_deliveries.size(); ++i) {
+            Delivery& delivery = m_deliveries[i];
+            delivery.batchOffset = placeInBatch(delivery, base + delivery.offset, batchBytes);
+            batchBytes = delivery.batchOffset + static_cast<std::size_t>(delivery.size);
         }
-        m_deliveries.clear();
-        return true;
+        Block block;
+        room = reserveBlock(block, std::max(batchBytes, blockOf(listing.block).capacity), 0);
+        if (room) {
+            try {
+                m_moreBlocks.push_back(std::move(block));
+                listing.block = m_moreBlocks.size();
+            } catch (const std::bad_alloc&) {
+                room = false;
+            }
+        }
     }
-    for (Delivery& delivery : m_deliveries) {
-        std::memcpy(m_batch.bytes.get() + delivery.batchOffset, base + delivery.offset,
+    if (!room) {
+        for (std::size_t i = first; i < m_deliveries.size(); ++i) {
+            TypeField type{};
+            std::memcpy(type.data(), m_deliveries[i].type, kTypeBytes);
+            failures.push_back(
+                {type, m_deliveries[i].size, XelInterProcessMessagesObserver::kNoMemory});
+        }
+        m_deliveries.resize(first);
+        listing.ended = true;  // what follows would not be in order
+        return;
+    }
+    listing.batchBytes = batchBytes;
+    char* const to = blockOf(listing.block).bytes.get();
+    for (std::size_t i = first; i < m_deliveries.size(); ++i) {
+        Delivery& delivery = m_deliveries[i];
+        delivery.block = listing.block;
+        std::memcpy(to + delivery.batchOffset, base + delivery.offset,
                     static_cast<std::size_t>(delivery.size));
     }
-    return true;
 }
 
 void MessageChannel::receiveChunks(const PartialMessage& message) {

@@ -10,9 +10,14 @@
 // otherwise stores kChunkAbandoned into word 0; the reader then drops the message and stores 0.
 // A reader that is closing in the middle of a chunked message delivers nothing of it.
 //
-// The reader takes every waiting record out of the segment in one pass under the segment lock,
-// clears the count, unlocks, and only then hands the messages to the observer: a handler never
-// runs under a lock the writer needs, and may itself send synchronously. The records of a pass are
+// The reader takes every waiting record out of the segment in one pass, clears the count, and only
+// then hands the messages to the observer: a handler never runs under a lock the writer needs, and
+// may itself send synchronously. The records a count covers do not change until the reader clears
+// it (the writer appends behind them), so the reader copies them without the segment lock while
+// the writer goes on appending, and locks only to read the count, to take the first part of a
+// record continued in chunks, and to clear the count once no record came in since its last look.
+// A writer that gives the reader up (abandonPeer()) may clear the count itself: a reader that sees
+// the count fall starts its pass over. The records of a pass are
 // copied into one block; a handler may keep a message's bytes past its call with holdDelivery(),
 // which keeps the block (the reader then takes the next pass into a new one).
 //
@@ -213,8 +218,9 @@ private:
     struct Delivery {
         char type[kTypeBytes + 4];
         std::size_t offset;       // of the payload in the segment
-        std::size_t batchOffset;  // of the payload in m_batch
+        std::size_t batchOffset;  // of the payload in its block
         std::uint64_t size;
+        std::size_t block;  // 0: m_batch, else m_moreBlocks[block - 1]
     };
     // The last record of a pass, when it continues in chunks.
     struct PartialMessage {
@@ -233,9 +239,28 @@ private:
     void drain();
     // Waits, for microseconds at most, while the peer keeps appending records.
     void letBurstGather(const Segment& segment) const;
-    // Copies every waiting record out of the segment under its lock and clears the count.
-    // Returns false if the channel closed while it waited for the lock.
+    // What one pass has taken of the segment so far.
+    struct Listing {
+        std::uint64_t records = 0;        // records listed (the count last seen)
+        std::uint64_t offset = 8;         // where the record after them begins
+        std::size_t block = 0;            // where the records go: as Delivery::block
+        std::size_t batchBytes = 0;       // bytes of that block in use
+        std::uint64_t partialOffset = 0;  // of the last record, when it continues in chunks
+        bool ended = false;               // no record after these is taken: the pass ends
+    };
+    // Whether a count below the records listed means that the writer took back the last, which
+    // continues in chunks.
+    static bool retracted(const Listing& listing, std::uint64_t count);
+    // Under the segment lock: copies the first part of the record continued in chunks, if it is
+    // still the one listed.
+    bool takeFirstPart(const unsigned char* base, const Listing& listing, PartialMessage& partial);
+    // Copies every waiting record out of the segment and clears the count, holding the segment
+    // lock only to look at the count. Returns false if the channel closed while it waited for the
+    // lock.
     bool takeBatch(Segment& segment, PartialMessage& partial, Failures& failures);
+    // Lists and copies the records from listing.records up to `count`, without the lock.
+    void listRecords(const unsigned char* base, std::uint64_t count, Listing& listing,
+                     PartialMessage& partial, Failures& failures);
     void receiveChunks(const PartialMessage& message);
     // Where the payload of `delivery` goes in the batch, from `at` on.
     std::size_t placeInBatch(const Delivery& delivery, const unsigned char* payload,
@@ -243,6 +268,7 @@ private:
     // Deliveries of one message from `block`.
     void deliver(const char* type, const Block& block, const char* data, std::uint64_t size);
     static bool reserveBlock(Block& block, std::uint64_t bytes, std::uint64_t keep);
+    Block& blockOf(std::size_t index);
     bool reserveBatch(std::size_t bytes);
     bool reservePartial(std::uint64_t bytes, std::uint64_t keep);
     void trimBuffers();
@@ -309,6 +335,9 @@ private:
     // ChannelOptions::placement says, and the message arriving in chunks. Each is reused from
     // drain to drain unless a hold keeps it. m_delivering is the block being delivered from.
     Block m_batch;
+    // A pass that goes on while the writer appends continues in blocks of its own rather than
+    // moving what it took.
+    std::vector<Block> m_moreBlocks;
     std::vector<Delivery> m_deliveries;
     Block m_partial;
     const Block* m_delivering = nullptr;

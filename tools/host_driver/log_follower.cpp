@@ -23,11 +23,25 @@ LogFollower::LogFollower(const QString& path) : m_path(QFileInfo(path).absoluteF
 
 QStringList LogFollower::lines() const {
     QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_lines.clear();
+        m_consumed = 0;
         return {};
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    lines.removeLast();  // empty after a final line end, else a line still being written
-    return lines;
+    }
+    if (file.size() < m_consumed) {
+        m_lines.clear();
+        m_consumed = 0;
+    }
+    if (file.size() > m_consumed && file.seek(m_consumed)) {
+        const QByteArray added = file.readAll();
+        // Up to the last line end: a line still being written is read next time, whole.
+        const int end = added.lastIndexOf('\n');
+        if (end >= 0) {
+            m_lines += QString::fromUtf8(added.constData(), end).split(QLatin1Char('\n'));
+            m_consumed += end + 1;
+        }
+    }
+    return m_lines;
 }
 
 QString LogFollower::findLine(const QString& prefix) const {

@@ -15,7 +15,8 @@ public:
 
     const QString& path() const { return m_path; }
     // The complete lines written so far (a line still missing its line end is left out); empty
-    // while the file does not exist.
+    // while the file does not exist. Reads only what was appended since the last call; a file
+    // that became shorter is read again from its start.
     QStringList lines() const;
     // The first line that starts with `prefix`, or a null string.
     QString findLine(const QString& prefix) const;
@@ -30,6 +31,9 @@ public:
 
 private:
     QString m_path;
+    // What lines() has read: the complete lines, and the bytes of the file they came from.
+    mutable QStringList m_lines;
+    mutable qint64 m_consumed = 0;
 };
 
 }  // namespace orvanta::tools

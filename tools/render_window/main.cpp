@@ -23,6 +23,7 @@
 
 #include <cstdio>
 
+#include "platform/heap.h"
 #include "tools/render_window/render_log.h"
 #include "tools/render_window/render_window.h"
 
@@ -57,6 +58,8 @@ bool platformHasDisplay(const QString& platform) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // Scenes come again and again: their buffers and arrays reuse the memory of the last.
+    xel::platform::keepFreedHeapMemory();
     runHeadlessWithoutDisplay();
     QGuiApplication application(argc, argv);
     // The view window closes the program through the plug-in's exit path, never on its own.

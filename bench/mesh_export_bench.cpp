@@ -105,6 +105,8 @@ constexpr auto kStartTimeout = std::chrono::seconds(30);
 constexpr int kTriangleCounts[] = {100000, 1000000, 2000000, 10000000, 21000000};
 // The generated models of the end-to-end runs, host driver to render window.
 constexpr int kEndToEndCounts[] = {100000, 1000000, 2000000, 10000000};
+// Walks of each end-to-end run after the first.
+constexpr int kWarmWalks = 8;
 constexpr long kRawQueueOffset = 1;  // the raw channel's queue id is the render link's plus this
 constexpr char kOwner[] = "Model";
 constexpr char kMaterial[] = "Steel";  // sent as the front material, with an empty back
@@ -661,12 +663,21 @@ const GridMesh& gridMesh(int triangles) {
 
 // ---- The benchmarks. --------------------------------------------------------------------------
 
-// The mean seconds per iteration of each figure's last run, by figure and triangle count, for the
-// summary. Benchmark thread only.
-enum class Figure { Memcpy, Raw, Export, ExportHost, EndToEnd, EndToEndHost };
+// Seconds per iteration of each figure's last run (the mean; for the end-to-end figures, the
+// median walk), by figure and triangle count, for the summary. Benchmark thread only.
+enum class Figure {
+    Memcpy,
+    Raw,
+    Export,
+    ExportHost,
+    EndToEnd,
+    EndToEndHost,
+    ColdEndToEnd,
+    ColdEndToEndHost
+};
 std::map<Figure, std::map<int, double>> g_meanSeconds;
 
-void noteMean(Figure figure, int triangles, double seconds, benchmark::IterationCount iterations) {
+void noteMean(Figure figure, int triangles, double seconds, std::int64_t iterations) {
     if (iterations > 0)
         g_meanSeconds[figure][triangles] = seconds / double(iterations);
 }
@@ -726,14 +737,14 @@ void memcpyBenchmark(benchmark::State& state, int triangles) {
     reportRates(state, triangles, bytes);
 }
 
-// One "bulk" of the mesh's byte size per iteration, acknowledged before the next is sent.
+// One "bulk" of the mesh's byte size per iteration, acknowledged before the next is sent; one
+// more before the timing, so that both sides' memory is in use as in a steady stream.
 void rawChannelBenchmark(benchmark::State& state, int triangles) {
     Session* session = usableSession(state);
     if (!session)
         return;
     const std::size_t bytes = meshBytes(triangles);
-    const Clock::time_point start = Clock::now();
-    for (auto _ : state) {
+    const auto sendOne = [&] {
         const std::uint64_t seq = session->nextRawSeq();
         put64(g_source, seq);
         put64(g_source + bytes - 8, seq);
@@ -743,16 +754,23 @@ void rawChannelBenchmark(benchmark::State& state, int triangles) {
         }) && g_events.snapshot([&](const BenchEvents& e) {
             return e.rawAckFirst == seq && e.rawAckLast == seq && e.rawAckSize == bytes;
         });
-        if (!acknowledged) {
+        if (!acknowledged)
             failed(state, *session, "raw message not acknowledged as sent");
+        return acknowledged;
+    };
+    if (!sendOne())
+        return;
+    const Clock::time_point start = Clock::now();
+    for (auto _ : state) {
+        if (!sendOne())
             break;
-        }
     }
     noteMean(Figure::Raw, triangles, secondsSince(start), state.iterations());
     reportRates(state, triangles, bytes);
 }
 
-// One mesh export per iteration, answered by the window before the next is sent.
+// One mesh export per iteration, answered by the window before the next is sent, after one more
+// before the timing whose whole contents the window's digest checks.
 void meshExportBenchmark(benchmark::State& state, int triangles) {
     Session* session = usableSession(state);
     if (!session)
@@ -776,11 +794,8 @@ void meshExportBenchmark(benchmark::State& state, int triangles) {
     report.frontMaterial = kMaterial;
     report.backMaterial = "";
     char meshId[kMeshIdBytes];
-    // The first mesh of each run has its whole contents checked through the window's digest.
-    bool checkDigest = true;
     double hostSeconds = 0;
-    const Clock::time_point start = Clock::now();
-    for (auto _ : state) {
+    const auto exportOne = [&](bool checkDigest) {
         const std::uint64_t seq = session->nextMeshSeq();
         std::snprintf(meshId, sizeof meshId, "mesh-%013llu%s", static_cast<unsigned long long>(seq),
                       checkDigest ? "#" : "");
@@ -790,7 +805,7 @@ void meshExportBenchmark(benchmark::State& state, int triangles) {
         hostSeconds += secondsSince(exportStart);
         if (!g_events.waitUntil([&](const BenchEvents& e) { return e.answers >= seq; })) {
             failed(state, *session, "mesh not answered by the render window");
-            break;
+            return false;
         }
         std::uint64_t answers = 0;
         std::string answer;
@@ -800,13 +815,21 @@ void meshExportBenchmark(benchmark::State& state, int triangles) {
         });
         const std::string expected = std::string(meshId) + " " + mesh.fingerprint +
                                      (checkDigest ? digestText(mesh.digest) : std::string());
-        checkDigest = false;
         if (answers != seq || answer != expected) {
             std::fprintf(stderr, "mesh_export_bench: sent     %s\n", expected.c_str());
             std::fprintf(stderr, "mesh_export_bench: answered %s\n", answer.c_str());
             failed(state, *session, "mesh answered with other contents than sent");
-            break;
+            return false;
         }
+        return true;
+    };
+    if (!exportOne(true))
+        return;
+    hostSeconds = 0;
+    const Clock::time_point start = Clock::now();
+    for (auto _ : state) {
+        if (!exportOne(false))
+            break;
     }
     if (enumerations != 0) {
         failed(state, *session, "the export enumerated the owner \"Model\"");
@@ -819,48 +842,78 @@ void meshExportBenchmark(benchmark::State& state, int triangles) {
     reportRates(state, triangles, meshBytes(triangles));
 }
 
-// The host driver on a generated model, once per iteration; the iteration's time is the one the
-// driver measured, from the start of the enumeration to the render window's applied scene.
+// Walks of the host driver: their times.
+struct Walks {
+    std::vector<double> seconds;      // from the start of the enumeration to the window's scene
+    std::vector<double> hostSeconds;  // in the host's export calls
+    void add(double walk, double host) {
+        seconds.push_back(walk);
+        hostSeconds.push_back(host);
+    }
+    static double median(std::vector<double> values) {
+        if (values.empty())
+            return 0;
+        std::sort(values.begin(), values.end());
+        const std::size_t n = values.size();
+        return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    }
+};
+
+// The host driver on a generated model, once per iteration, walking it 1 + kWarmWalks times: the
+// first walk into fresh processes and fresh shared memory, the others as a host that sends its
+// model again. The iteration's time is the median of its warm walks, as the driver measured them,
+// from the start of the enumeration to the render window's applied scene; the first walk's
+// figures are the "cold" counters.
 void modelExportEndToEndBenchmark(benchmark::State& state, int triangles) {
     const QRegularExpression timing(
         QStringLiteral("^host: timing: (\\d+) triangles: the host's export calls took ([0-9.]+) "
                        "s; .* in ([0-9.]+) s"));
     std::int64_t sent = 0;
-    double total = 0;
-    double hostTotal = 0;
+    Walks cold;
+    Walks warm;
     for (auto _ : state) {
         QProcess driver;
         driver.setProcessChannelMode(QProcess::MergedChannels);
         driver.start(
             QStringLiteral(ORVANTA_HOST_DRIVER),
-            {QStringLiteral("--generate"), QString::number(triangles), QStringLiteral("--no-png")});
+            {QStringLiteral("--generate"), QString::number(triangles), QStringLiteral("--no-png"),
+             QStringLiteral("--exports"), QString::number(1 + kWarmWalks)});
         if (!driver.waitForFinished(600000) || driver.exitStatus() != QProcess::NormalExit ||
             driver.exitCode() != 0) {
             state.SkipWithError("the host driver failed");
             return;
         }
-        double seconds = 0;
-        double hostSeconds = 0;
+        int reported = 0;
+        Walks runWarm;  // this run's walks after the first
         for (const QString& line : QString::fromUtf8(driver.readAll()).split(QLatin1Char('\n'))) {
             const QRegularExpressionMatch match = timing.match(line);
-            if (match.hasMatch()) {
-                sent = match.captured(1).toLongLong();
-                hostSeconds = match.captured(2).toDouble();
-                seconds = match.captured(3).toDouble();
-            }
+            if (!match.hasMatch())
+                continue;
+            sent = match.captured(1).toLongLong();
+            const double seconds = match.captured(3).toDouble();
+            const double hostSeconds = match.captured(2).toDouble();
+            (reported == 0 ? cold : runWarm).add(seconds, hostSeconds);
+            ++reported;
         }
-        if (seconds <= 0) {
-            state.SkipWithError("the host driver reported no timing");
+        if (reported != 1 + kWarmWalks) {
+            state.SkipWithError("the host driver did not report every walk");
             return;
         }
-        state.SetIterationTime(seconds);
-        total += seconds;
-        hostTotal += hostSeconds;
+        state.SetIterationTime(Walks::median(runWarm.seconds));
+        warm.seconds.insert(warm.seconds.end(), runWarm.seconds.begin(), runWarm.seconds.end());
+        warm.hostSeconds.insert(warm.hostSeconds.end(), runWarm.hostSeconds.begin(),
+                                runWarm.hostSeconds.end());
     }
-    noteMean(Figure::EndToEnd, triangles, total, state.iterations());
-    noteMean(Figure::EndToEndHost, triangles, hostTotal, state.iterations());
-    state.counters["host_ms"] =
-        benchmark::Counter(hostTotal * 1e3 / std::max<double>(1, double(state.iterations())));
+    const auto note = [&](Figure figure, const std::vector<double>& values) {
+        noteMean(figure, triangles, Walks::median(values), 1);
+    };
+    note(Figure::EndToEnd, warm.seconds);
+    note(Figure::EndToEndHost, warm.hostSeconds);
+    note(Figure::ColdEndToEnd, cold.seconds);
+    note(Figure::ColdEndToEndHost, cold.hostSeconds);
+    state.counters["host_ms"] = benchmark::Counter(Walks::median(warm.hostSeconds) * 1e3);
+    state.counters["cold_ms"] = benchmark::Counter(Walks::median(cold.seconds) * 1e3);
+    state.counters["cold_host_ms"] = benchmark::Counter(Walks::median(cold.hostSeconds) * 1e3);
     const double iterations = double(state.iterations());
     state.counters["triangles"] =
         benchmark::Counter(iterations * double(sent), benchmark::Counter::kIsRate);
@@ -906,18 +959,23 @@ void printTarget(const char* what, double value, double bound, bool atMost) {
 void printSummary() {
     std::printf(
         "\nmesh_export_bench summary: milliseconds per mesh or model, and times the raw "
-        "channel's time for the same bytes\n");
-    std::printf("%10s %9s %9s %9s %9s %6s %9s %6s %9s %6s %9s %6s\n", "triangles", "MB", "memcpy",
-                "raw", "export", "x raw", "host", "x raw", "e2e", "x raw", "e2e host", "x raw");
+        "channel's time for the same bytes. export: one mesh to a render window, and the "
+        "host's share of it; e2e: the host driver's model to the real render window, the "
+        "median walk warm (a model sent again) and cold (the first, into fresh processes), "
+        "and the host's share of each.\n");
+    std::printf("%10s %8s %8s %8s %8s %5s %8s %5s %8s %5s %8s %5s %8s %5s %8s %5s\n", "triangles",
+                "MB", "memcpy", "raw", "export", "x raw", "host", "x raw", "e2e", "x raw",
+                "e2e host", "x raw", "cold", "x raw", "coldhost", "x raw");
+    const Figure shown[] = {Figure::Export,       Figure::ExportHost,   Figure::EndToEnd,
+                            Figure::EndToEndHost, Figure::ColdEndToEnd, Figure::ColdEndToEndHost};
     for (int triangles : kTriangleCounts) {
-        std::printf(
-            "%10d %9.2f %9s %9s %9s %6.2f %9s %6.2f %9s %6.2f %9s %6.2f\n", triangles,
-            double(meshBytes(triangles)) / 1e6, millis(Figure::Memcpy, triangles).c_str(),
-            millis(Figure::Raw, triangles).c_str(), millis(Figure::Export, triangles).c_str(),
-            timesRaw(Figure::Export, triangles), millis(Figure::ExportHost, triangles).c_str(),
-            timesRaw(Figure::ExportHost, triangles), millis(Figure::EndToEnd, triangles).c_str(),
-            timesRaw(Figure::EndToEnd, triangles), millis(Figure::EndToEndHost, triangles).c_str(),
-            timesRaw(Figure::EndToEndHost, triangles));
+        std::printf("%10d %8.2f %8s %8s", triangles, double(meshBytes(triangles)) / 1e6,
+                    millis(Figure::Memcpy, triangles).c_str(),
+                    millis(Figure::Raw, triangles).c_str());
+        for (Figure figure : shown)
+            std::printf(" %8s %5.2f", millis(figure, triangles).c_str(),
+                        timesRaw(figure, triangles));
+        std::printf("\n");
     }
     std::printf("targets:\n");
     const auto rate = [](int triangles) {
@@ -926,16 +984,16 @@ void printSummary() {
     };
     printTarget("mesh export rate / raw channel rate, 100k triangles", rate(100000), 0.5, false);
     printTarget("mesh export rate / raw channel rate, 1M triangles", rate(1000000), 0.5, false);
-    printTarget("host's export calls / raw channel, 2M-triangle model",
+    printTarget("host's export calls / raw channel, 2M-triangle model, warm",
                 timesRaw(Figure::EndToEndHost, 2000000), 3, true);
-    printTarget("end to end / raw channel, 2M-triangle model", timesRaw(Figure::EndToEnd, 2000000),
-                5, true);
-    printTarget("end to end / raw channel, 10M-triangle model",
+    printTarget("end to end / raw channel, 2M-triangle model, warm",
+                timesRaw(Figure::EndToEnd, 2000000), 5, true);
+    printTarget("end to end / raw channel, 10M-triangle model, warm",
                 timesRaw(Figure::EndToEnd, 10000000), 5, true);
     const auto& e2e = g_meanSeconds[Figure::EndToEnd];
     const double perTriangle1M = e2e.count(1000000) ? e2e.at(1000000) / 1e6 : 0;
     const double perTriangle10M = e2e.count(10000000) ? e2e.at(10000000) / 1e7 : 0;
-    printTarget("end-to-end cost per triangle, 10M / 1M",
+    printTarget("end-to-end cost per triangle, 10M / 1M, warm",
                 perTriangle1M > 0 ? perTriangle10M / perTriangle1M : 0, 1.5, true);
     std::fflush(stdout);
 }
@@ -993,7 +1051,7 @@ int main(int argc, char** argv) {
                                          modelExportEndToEndBenchmark, triangles)
                 ->Unit(benchmark::kMillisecond)
                 ->UseManualTime()
-                ->Iterations(3);
+                ->Iterations(1);
     }
 
     // Positive, apart from the ids the tests and channel_bench use, and distinct for concurrent

@@ -528,34 +528,37 @@ bool MessageChannel::takeBatch(Segment& segment, PartialMessage& partial, Failur
             if (!locked(lock))
                 return false;
             count = load64(base);
-            if (count == kChunkAbandoned ||
-                (count < listing.records && !retracted(listing, count))) {
-                // A chunked message given up after the reader saw it, or records taken back (the
-                // writer gave up on this reader): nothing listed stands.
-                if (count == kChunkAbandoned || count == 0) {
-                    store64(base, 0);
-                    m_deliveries.clear();
-                    partial = {};
-                    return true;
-                }
+            // Records taken back: a chunked message given up after the reader saw it, or the
+            // writer gave up on this reader and cleared the count.
+            const bool takenBack =
+                count == kChunkAbandoned || (count < listing.records && !retracted(listing, count));
+            bool startOver = takenBack;
+            if (takenBack && (count == kChunkAbandoned || count == 0)) {
+                store64(base, 0);
                 m_deliveries.clear();
                 partial = {};
-                listing = {};
-            } else if (count < listing.records) {
+                return true;
+            }
+            if (!takenBack && count < listing.records) {
                 // The writer took back the record it gave up, the last, continued in chunks,
                 // before the reader took its first part; the records before it stand.
                 store64(base, 0);
                 partial = {};
                 return true;
-            } else if (count == listing.records || listing.ended) {
-                if (listing.partialOffset && !takeFirstPart(base, listing, partial))
-                    listing = {}, m_deliveries.clear(), partial = {};
-                else {
+            }
+            if (!takenBack && (count == listing.records || listing.ended)) {
+                if (!listing.partialOffset || takeFirstPart(base, listing, partial)) {
                     // Consumed before any is delivered: a reader killed inside a handler leaves
                     // no batch for the next reader to deliver again.
                     store64(base, 0);
                     return true;
                 }
+                startOver = true;  // the writer replaced the record continued in chunks
+            }
+            if (startOver) {
+                m_deliveries.clear();
+                partial = {};
+                listing = {};
             }
         }
         if (count > listing.records)

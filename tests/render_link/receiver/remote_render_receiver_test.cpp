@@ -459,9 +459,12 @@ protected:
     }
 
     void send(const char* typeName, std::initializer_list<FieldValue> values) {
+        send(typeName, std::vector<FieldValue>(values));
+    }
+    void send(const char* typeName, const std::vector<FieldValue>& values) {
         const messages::MessageLayout* layout = messages::findLayout(typeName, true);
         ASSERT_NE(layout, nullptr) << typeName;
-        const std::string_view payload = builder.build(*layout, values);
+        const std::string_view payload = builder.build(*layout, values.data(), values.size());
         ASSERT_TRUE(builder.ok()) << typeName;
         plugin->sendMessage(typeName, payload.data(), static_cast<long>(payload.size()));
     }
@@ -668,6 +671,22 @@ struct PatternMesh {
         add(indices.data(), 4 * indices.size());
         return out;
     }
+    // Its "addMesh" fields; `meshId` must live until they are encoded.
+    std::vector<FieldValue> fields(const std::string& meshId) const {
+        const auto v = static_cast<std::uint64_t>(vertices);
+        return {FieldValue::str(meshId),
+                FieldValue::str("e"),
+                FieldValue::str(""),
+                FieldValue::f32Array(positions.data(), 3 * v),
+                FieldValue::f32Array(normals.data(), 3 * v),
+                FieldValue::f32Array(front.data(), 2 * v),
+                FieldValue::f32Array(back.data(), 2 * v),
+                FieldValue::u8Array(flags.get(), v),
+                FieldValue::i32Array(indices.data(), indices.size()),
+                FieldValue::i32(static_cast<std::int32_t>(indices.size())),
+                FieldValue::str(""),
+                FieldValue::str("")};
+    }
     int vertices;
     std::vector<float> positions, normals, front, back;
     std::unique_ptr<bool[]> flags;
@@ -683,19 +702,9 @@ TEST_F(ReceiverTest, MeshArraysAreHandedOverInPlaceWhereverTheTextsPutThem) {
     std::vector<std::string> sent;
     std::vector<bool> indicesInPlace;
     for (int vertices : {8, 7}) {
-        for (const char* meshId : {"a", "ab", "abc", "abcd"}) {
+        for (const std::string meshId : {"a", "ab", "abc", "abcd"}) {
             const PatternMesh mesh(vertices, static_cast<std::uint32_t>(sent.size() + 1));
-            const auto v = static_cast<std::uint64_t>(vertices);
-            send(type::kAddMesh,
-                 {FieldValue::str(meshId), FieldValue::str("e"), FieldValue::str(""),
-                  FieldValue::f32Array(mesh.positions.data(), 3 * v),
-                  FieldValue::f32Array(mesh.normals.data(), 3 * v),
-                  FieldValue::f32Array(mesh.front.data(), 2 * v),
-                  FieldValue::f32Array(mesh.back.data(), 2 * v),
-                  FieldValue::u8Array(mesh.flags.get(), v),
-                  FieldValue::i32Array(mesh.indices.data(), mesh.indices.size()),
-                  FieldValue::i32(static_cast<std::int32_t>(mesh.indices.size())),
-                  FieldValue::str(""), FieldValue::str("")});
+            send(type::kAddMesh, mesh.fields(meshId));
             sent.push_back(mesh.bytes());
             indicesInPlace.push_back(vertices % 4 == 0);
         }
@@ -816,17 +825,8 @@ TEST_F(ReceiverTest, ATransactionReplaysThousandsOfMessagesFromTheBytesTheChanne
             continue;
         }
         const PatternMesh mesh(3 + i % 5, static_cast<std::uint32_t>(i));
-        const auto v = static_cast<std::uint64_t>(mesh.vertices);
         const std::string meshId = "m" + std::to_string(i);
-        send(type::kAddMesh, {FieldValue::str(meshId), FieldValue::str("e"), FieldValue::str(""),
-                              FieldValue::f32Array(mesh.positions.data(), 3 * v),
-                              FieldValue::f32Array(mesh.normals.data(), 3 * v),
-                              FieldValue::f32Array(mesh.front.data(), 2 * v),
-                              FieldValue::f32Array(mesh.back.data(), 2 * v),
-                              FieldValue::u8Array(mesh.flags.get(), v),
-                              FieldValue::i32Array(mesh.indices.data(), mesh.indices.size()),
-                              FieldValue::i32(static_cast<std::int32_t>(mesh.indices.size())),
-                              FieldValue::str(""), FieldValue::str("")});
+        send(type::kAddMesh, mesh.fields(meshId));
         meshes.push_back(mesh.bytes());
         expected.push_back("mesh(" + meshId);
     }

@@ -26,6 +26,14 @@ public:
     bool waitForEnd();
     // Ends the wait in progress, and every later one, at once. Any thread.
     void cancel();
+    // Ends the watched process at once, without giving it a say; nothing if it has ended. The
+    // process itself is addressed where the system allows, never a later one with its id. Any
+    // thread.
+    void terminate();
+    // Stops every thread of the watched process until resume(), as a debugger would; nothing if
+    // it has ended. For tools and tests that play a hung process. Any thread.
+    void suspend();
+    void resume();
 
 private:
     std::int64_t m_pid;

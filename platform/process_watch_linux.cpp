@@ -16,6 +16,9 @@
 #ifndef SYS_pidfd_open
 #define SYS_pidfd_open 434
 #endif
+#ifndef SYS_pidfd_send_signal
+#define SYS_pidfd_send_signal 424
+#endif
 
 namespace xel::platform {
 
@@ -66,6 +69,32 @@ bool ProcessWatch::waitForEnd() {
         if (ready < 0 && errno != EINTR)
             return hasEnded();
     }
+}
+
+namespace {
+
+void signalProcess(const NativeProcessWatch& native, std::int64_t pid, int signal) {
+    if (native.pidfd >= 0)
+        ::syscall(SYS_pidfd_send_signal, native.pidfd, signal, nullptr, 0);
+    else
+        ::kill(static_cast<pid_t>(pid), signal);
+}
+
+}  // namespace
+
+void ProcessWatch::terminate() {
+    if (!hasEnded())
+        signalProcess(*m_native, m_pid, SIGKILL);
+}
+
+void ProcessWatch::suspend() {
+    if (!hasEnded())
+        signalProcess(*m_native, m_pid, SIGSTOP);
+}
+
+void ProcessWatch::resume() {
+    if (!hasEnded())
+        signalProcess(*m_native, m_pid, SIGCONT);
 }
 
 void ProcessWatch::cancel() {

@@ -15,6 +15,10 @@ ProcessWatch::ProcessWatch(std::int64_t pid)
     : m_pid(pid), m_native(std::make_unique<NativeProcessWatch>()) {
     m_native->cancel.handle = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (pid > 0 && pid <= 0xFFFFFFFFll)
+        m_native->process.handle =
+            ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+    // A process this one may not end can still be watched.
+    if (pid > 0 && pid <= 0xFFFFFFFFll && !m_native->process.handle)
         m_native->process.handle = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
 }
 
@@ -31,6 +35,21 @@ bool ProcessWatch::waitForEnd() {
         return true;
     HANDLE handles[2] = {m_native->cancel.handle, m_native->process.handle};
     return ::WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+}
+
+void ProcessWatch::terminate() {
+    if (!hasEnded())
+        ::TerminateProcess(m_native->process.handle, 1);
+}
+
+void ProcessWatch::suspend() {
+    if (!hasEnded() && ::DebugActiveProcess(static_cast<DWORD>(m_pid)))
+        ::DebugSetProcessKillOnExit(FALSE);
+}
+
+void ProcessWatch::resume() {
+    if (!hasEnded())
+        ::DebugActiveProcessStop(static_cast<DWORD>(m_pid));
 }
 
 void ProcessWatch::cancel() {

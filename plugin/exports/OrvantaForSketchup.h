@@ -54,9 +54,18 @@ ORVANTA_EXPORT void obrInitialize(const char* pluginFolder, int64_t mainWindowHa
                                   ObrHostDestroyPointer destroyPointer);
 /* Whether obrInitialize has run; stays true after obrUninitialize. */
 ORVANTA_EXPORT bool obrInitialized(void);
-/* Asks the render window to end. The plug-in keeps running; the host unloads it afterwards. */
+/* Asks the render window to end. The plug-in keeps running; the host unloads it afterwards. When
+ * the library is unloaded, or the host process exits, the render link's shared memory and named
+ * objects are released, whether or not a render window ever took them. */
 ORVANTA_EXPORT void obrUninitialize(void);
-/* Asks the render window to render its view again. */
+/* Asks a running render window to render its view again. When the render window is gone (it
+ * exited, crashed, stopped taking messages for the stall limit, or has not announced itself within
+ * 30 s of its start), ends it if it lingers and starts a new one on a fresh channel; a render
+ * window still starting is left alone. Once a new render window announces itself, and likewise
+ * when a render window counted as stalled answers again, the next obrCheckMessages clears the
+ * render session (as obrClearSession(true, false, false) does) and asks the host for the model's
+ * content through the enumerate-content callback with "Model", so that the render window gets the
+ * whole scene again; the host needs to do nothing else. */
 ORVANTA_EXPORT void obrRestartRender(void);
 /* Records whether the host application is paused. */
 ORVANTA_EXPORT void obrSetApplicationPaused(bool paused);
@@ -244,7 +253,8 @@ ORVANTA_EXPORT void obrSkpExecuteCustomAction(const char* action, const char* su
                                               const char* parameter);
 
 /* Runs the pending requests, oldest first, on the calling thread (the host thread), requests
- * posted meanwhile included. An attribute request whose owner is neither "ExecuteAction" nor
+ * posted meanwhile included; first, a resync that a render window's return made due (see
+ * obrRestartRender). An attribute request whose owner is neither "ExecuteAction" nor
  * begins with "%" waits, in order, for a later call while the session is being reset or the
  * render window is loading a model. Returns at once when nothing is pending. */
 ORVANTA_EXPORT void obrCheckMessages(void);

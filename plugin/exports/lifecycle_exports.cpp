@@ -1,5 +1,6 @@
 #include "OrvantaForSketchup.h"
 #include "plugin/exports/export_text.h"
+#include "plugin/lifecycle/render_restart.h"
 #include "plugin/lifecycle/startup.h"
 
 extern "C" {

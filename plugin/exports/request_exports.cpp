@@ -1,6 +1,7 @@
 // Exports of the host request path: thin entries to the host request queue.
 #include "OrvantaForSketchup.h"
 
+#include "plugin/lifecycle/render_restart.h"
 #include "plugin/requests/host_request_queue.h"
 
 extern "C" {
@@ -31,7 +32,7 @@ void obrSkpExecuteCustomAction(const char* action, const char* subject, const ch
 }
 
 void obrCheckMessages(void) {
-    orvanta::checkMessages();
+    orvanta::pollHost();
 }
 
 int obrPendingMessagesCount(void) {

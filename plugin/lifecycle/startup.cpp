@@ -9,7 +9,7 @@
 #include "XelRemoteRenderSender.h"
 #include "plugin/lifecycle/app_settings.h"
 #include "plugin/lifecycle/plugin_folders.h"
-#include "plugin/requests/request_trampolines.h"
+#include "plugin/lifecycle/render_restart.h"
 #include "plugin/session/scene_session.h"
 #include "plugin/session/session_reset.h"
 
@@ -40,9 +40,7 @@ void startPlugin(const StartupArguments& arguments) {
 
     // The reader thread starts inside the constructor: everything it reads is set above.
     const std::wstring sessionPath = QString::fromUtf8(state.sessionFolder).toStdWString();
-    auto* sender = new XelRemoteRenderSender(
-        sessionPath.c_str(), &requestSetEntityAttribute, &requestEnumEntityContent,
-        &requestEnumEntityAttributes, &requestExportTexture, &requestDestroyPointer, 0);
+    XelRemoteRenderSender* sender = createRenderSender(sessionPath);
     state.sender.store(sender, std::memory_order_release);
 
     const std::wstring program = renderWindowProgram(state.pluginFolder).toStdWString();
@@ -59,11 +57,6 @@ bool pluginStarted() {
 void requestRenderWindowExit() {
     if (XelRemoteRenderSender* sender = renderSender())
         sender->requestRenderExit();
-}
-
-void restartRender() {
-    if (XelRemoteRenderSender* sender = renderSender())
-        sender->invalidateRender();
 }
 
 void setApplicationPaused(bool paused) {

@@ -28,10 +28,8 @@ void startPlugin(const StartupArguments& arguments);
 // Whether the sender exists (from start-up until the process ends). Any thread.
 bool pluginStarted();
 
-// Ask the render window to end, or to render again; nothing before start-up. The sender stays.
-// Host thread.
+// Ask the render window to end; nothing before start-up. The sender stays. Host thread.
 void requestRenderWindowExit();
-void restartRender();
 
 // Records the host's word; nothing depends on it. Host thread.
 void setApplicationPaused(bool paused);

@@ -224,6 +224,7 @@ void MessageChannel::setUp() {
     }
     m_own = m_isCreator ? m_sender.get() : m_receiver.get();
     m_peer = m_isCreator ? m_receiver.get() : m_sender.get();
+    m_usable.store(m_own->usable());
 }
 
 bool MessageChannel::openSyncObjects(bool fresh) {
@@ -258,9 +259,8 @@ MessageChannel::~MessageChannel() {
 }
 
 void MessageChannel::close() {
-    if (m_closed)
+    if (m_closed.exchange(true))
         return;
-    m_closed = true;
     m_closing.store(true);
     wakeWaiters();
     {
@@ -274,19 +274,20 @@ void MessageChannel::close() {
         m_reader.join();
     m_running.store(false);
 
-    for (Segment* segment : {m_receiver.get(), m_sender.get()}) {
-        segment->base = nullptr;
-        if (segment->memory)
-            segment->memory->detach();
-        if (segment->created)
-            setCreatedHere(segment->key, false);
-    }
-    if (m_isCreator) {
-        // The peer keeps the objects it has open; a later session makes new ones.
-        for (const std::string& name : m_names.events)
-            NamedEvent::remove(name);
-        InterProcessMutex::remove(m_names.senderLock);
-        InterProcessMutex::remove(m_names.receiverLock);
+    // The peer keeps the objects it has open, and the system frees them when it lets go of them;
+    // a later session makes new ones.
+    releaseNames();
+    {
+        // A send on another thread finishes its write before the segments go.
+        std::lock_guard<std::mutex> guard(m_writeMutex);
+        m_usable.store(false);
+        for (Segment* segment : {m_receiver.get(), m_sender.get()}) {
+            segment->base = nullptr;
+            if (segment->memory)
+                segment->memory->detach();
+            if (segment->created)
+                setCreatedHere(segment->key, false);
+        }
     }
     if (m_observer)
         m_observer->onChannelDisconnected();
@@ -785,7 +786,7 @@ MessageChannel::WriteResult MessageChannel::tryWrite(const TypeField& type, cons
                                                      bool allowChunks, int lockTimeoutMs) {
     Segment& segment = *m_own;
     auto gone = [&] { return m_closing.load() || m_peerGeneration.load() != generation; };
-    if (gone())
+    if (gone() || !segment.usable())
         return WriteResult::Gone;
     const std::uint64_t segmentBytes = m_options.segmentBytes;
     std::uint64_t count = 0;
@@ -975,7 +976,7 @@ void MessageChannel::flushQueue(bool wait, Failures& failures) {
 }
 
 void MessageChannel::sendMessage(const char* type, const void* data, long size) {
-    if (size < 0 || (size > 0 && !data) || !m_own->usable())
+    if (size < 0 || (size > 0 && !data) || !m_usable.load())
         return;
     sendWaiting(typeField(type), Payload{static_cast<const char*>(data)},
                 static_cast<std::uint64_t>(size));
@@ -983,7 +984,7 @@ void MessageChannel::sendMessage(const char* type, const void* data, long size) 
 
 void MessageChannel::sendMessageInPlace(const char* type, std::uint64_t size,
                                         const PayloadFill& fill) {
-    if (size <= LONG_MAX && m_own->usable())
+    if (size <= LONG_MAX && m_usable.load())
         sendWaiting(typeField(type), Payload{nullptr, &fill}, size);
 }
 
@@ -1006,7 +1007,7 @@ void MessageChannel::sendWaiting(const TypeField& type, const Payload& payload,
 }
 
 void MessageChannel::sendMessageAsync(const char* type, const char* data, std::uint64_t size) {
-    if ((size > 0 && !data) || size > LONG_MAX || !m_own->usable())
+    if ((size > 0 && !data) || size > LONG_MAX || !m_usable.load())
         return;
     const TypeField field = typeField(type);
     Failures failures;

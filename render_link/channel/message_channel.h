@@ -129,10 +129,13 @@ public:
     MessageChannel& operator=(const MessageChannel&) = delete;
 
     void run();
-    // Ends the channel: stops and joins the reader and the asynchronous sender, detaches the
-    // segments and calls onChannelDisconnected(). Afterwards nothing is sent or delivered. Called
-    // once by the owner (later calls do nothing), not from the observer's callbacks. An owner whose
-    // observer reaches the channel through a pointer calls it before it lets go of the pointer.
+    // Ends the channel: stops and joins the reader and the asynchronous sender, removes the names
+    // of what this side created (the peer keeps what it has open), detaches the segments and calls
+    // onChannelDisconnected(). Afterwards nothing is sent or delivered: a send on another thread
+    // meanwhile either finishes before the segments go or gives its message up. Called once, by
+    // one thread at a time (later calls do nothing), not from the observer's callbacks. An owner
+    // whose observer reaches the channel through a pointer calls it before it lets go of the
+    // pointer.
     void close();
     qint32 queueId() const { return m_queueId; }
     bool isCreator() const { return m_isCreator; }
@@ -326,7 +329,10 @@ private:
 
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_closing{false};
-    bool m_closed = false;                           // owner's thread only
+    // Whether this side's segment can be written: set up, and not closed. Written under
+    // m_writeMutex once set up; a writer checks the segment itself again under that mutex.
+    std::atomic<bool> m_usable{false};
+    std::atomic<bool> m_closed{false};
     std::atomic<std::uint64_t> m_peerGeneration{0};  // advanced by abandonPeer()
     std::atomic<bool> m_peerStalled{false};
     std::thread m_reader;

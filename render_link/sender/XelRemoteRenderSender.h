@@ -57,6 +57,20 @@ public:
     // saying "EXIT", the sender acts as if it had.
     long long startRender(const wchar_t* program, long long mainWindowHandle,
                           long long parentWindowHandle);
+    // Whether the render window last started is gone for good: none was started (or it did not
+    // start), its process ended, it said "EXIT", it took nothing for the channel's stall limit
+    // (until it is heard from again), or it has not announced itself within 30 s of its start.
+    // Its channel is closed, and nothing of it is left behind, once its process is known to have
+    // ended. Any thread.
+    bool renderWindowGone() const;
+    // When the render window is gone (renderWindowGone()): ends its process if it lingers, closes
+    // its channel and starts `program` as startRender() does, on a fresh channel of the same
+    // queue id; returns true. Otherwise does nothing and returns false. The new render window
+    // starts empty: whatever should show in it must be sent again once it announces itself
+    // (onRenderInit()). A render window counted as stalled that answers again (the sender probes
+    // it with an "echo") counts as announced anew in the same way. Owner's thread.
+    bool restartRender(const wchar_t* program, long long mainWindowHandle,
+                       long long parentWindowHandle);
     const wchar_t* sessionPath() const;
     bool isRenderRunning() const;
     // The channel's queue id (this process's id for 0).
@@ -150,10 +164,10 @@ public:
     void onError(int code, const char* text) override;
 
 protected:
-    // The render window announced itself ("INIT", after a 100 ms pause) or ended ("EXIT", its
-    // process ended, or it took nothing for the channel's stall limit while a send waited for it).
-    // Called on the reader thread, on the process watch's thread, or on the thread whose send
-    // found the render window stalled.
+    // The render window announced itself ("INIT", after a 100 ms pause, or a stalled render window
+    // answered again) or ended ("EXIT", its process ended, or it took nothing for the channel's
+    // stall limit while a send waited for it). Called on the reader thread, on the process watch's
+    // thread, or on the thread whose send found the render window stalled.
     virtual void onRenderInit();
     virtual void onRenderExit();
     virtual void onRenderDataSaved();
@@ -163,6 +177,11 @@ protected:
     // in its destructor, so that no thread calls into a half-destroyed object. Afterwards the
     // sender sends and receives nothing. Not from the sender's own callbacks.
     void stopSending();
+    // Removes the names of the channel's segments, events and locks at once, so that the system
+    // frees them when the processes using them end, however they end; no render window can
+    // attach afterwards. For a plug-in that is being unloaded, or whose process is exiting: joins
+    // nothing. Any thread.
+    void releaseChannelNames();
 
 private:
     friend class SenderRelay;

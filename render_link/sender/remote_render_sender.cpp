@@ -49,6 +49,10 @@ struct RenderState {
 };
 
 constexpr std::size_t kStateBytes = 16;
+// How long a started render window may take to announce itself before a restart replaces it.
+constexpr int kAnnounceLimitMs = 30000;
+// The echo sent to a render window counted as stalled: its answer tells that it runs again.
+constexpr char kStallProbe[] = "stalled?";
 // A large scene payload keeps its buffer for the next one up to this size.
 constexpr std::size_t kRetainedPayloadBytes = 64u << 20;
 
@@ -96,6 +100,10 @@ struct XelRemoteRenderSender::Private {
     std::atomic<bool> renderRunning{false};
     // The render-window process last started has ended: a late "INIT" of it must not count.
     std::atomic<bool> renderGone{false};
+    // It said "EXIT".
+    std::atomic<bool> renderExited{false};
+    // It took nothing for the stall limit: counted as ended until it is heard from again.
+    std::atomic<bool> renderStalled{false};
     std::atomic<int> transactionDepth{0};
     mutable std::mutex stateMutex;
     RenderState state;  // under stateMutex
@@ -118,16 +126,26 @@ struct XelRemoteRenderSender::Private {
     bool stateThreadStop = false;
     std::thread stateThread;
 
-    // The render-window process last started, watched for its end.
+    // The render-window process last started, watched for its end, and when it was started.
     std::mutex watchMutex;
     std::unique_ptr<xel::platform::ProcessWatch> watch;
     std::thread watchThread;
+    std::chrono::steady_clock::time_point startedAt;
 
-    // Closed by stopSending(), kept until the sender's end: a closed channel drops what it gets.
-    std::unique_ptr<xel::MessageChannel> channel;
+    // The channel of the render window last started. Replaced by restartRender(), closed when
+    // its render window ends and by stopSending(); a closed channel drops what it gets. Every
+    // thread takes its own reference for each use, so a replaced channel lives until its last
+    // use is over.
+    xel::ChannelOptions channelOptions;
+    mutable std::mutex channelMutex;
+    std::shared_ptr<xel::MessageChannel> channel;  // under channelMutex
     bool stopped = false;  // the owner's thread only
 
-    bool canSend() const { return renderRunning.load() && channel->isRunning(); }
+    std::shared_ptr<xel::MessageChannel> link() const {
+        std::lock_guard<std::mutex> guard(channelMutex);
+        return channel;
+    }
+    bool canSend() const { return renderRunning.load() && link()->isRunning(); }
     bool flag(RenderState::Flag which) const {
         std::lock_guard<std::mutex> guard(stateMutex);
         return state.flags[which];
@@ -138,7 +156,7 @@ struct XelRemoteRenderSender::Private {
     void send(const char* name, std::initializer_list<FieldValue> values);
     void sendPlaceholder(const char* name) {
         const char* bytes = layoutOf(name).placeholder;
-        channel->sendMessageAsync(name, bytes, std::strlen(bytes));
+        link()->sendMessageAsync(name, bytes, std::strlen(bytes));
     }
     void requestState() {
         {
@@ -172,14 +190,14 @@ void XelRemoteRenderSender::Private::send(const char* name,
                                                   static_cast<std::size_t>(count));
             },
             &encoding};
-        channel->sendMessageInPlace(name, *size, fill);
+        link()->sendMessageInPlace(name, *size, fill);
         return;
     }
     // Asynchronous messages are small; one the channel cannot write at once is queued as a copy.
     std::lock_guard<std::mutex> guard(builderMutex);
     const std::string_view payload = builder.build(layout, values);
     if (builder.ok())
-        channel->sendMessageAsync(name, payload.data(), payload.size());
+        link()->sendMessageAsync(name, payload.data(), payload.size());
     builder.trim(kRetainedPayloadBytes);
 }
 
@@ -200,7 +218,7 @@ void XelRemoteRenderSender::Private::stateLoop() {
         for (int i = 0; i < 8; ++i)
             payload[8 + i] = static_cast<unsigned char>(
                 static_cast<unsigned long long>(state.parent) >> (8 * i));
-        channel->sendMessage(type::kSetState, payload.data(), kStateBytes);
+        link()->sendMessage(type::kSetState, payload.data(), kStateBytes);
         if (canSend()) {
             sendPlaceholder(type::kState);  // counted when the change was queued
         } else {
@@ -235,9 +253,8 @@ XelRemoteRenderSender::XelRemoteRenderSender(const wchar_t* sessionPath,
     d->enumEntityAttributes = enumEntityAttributes;
     d->exportTexture = exportTexture;
     d->destroyPointer = destroyPointer;
-    xel::ChannelOptions options;
-    options.segmentBytes = xel::segmentBytesFromEnvironment(xel::kSegmentBytesVariable);
-    d->channel = std::make_unique<xel::MessageChannel>(&d->relay, queueId, options);
+    d->channelOptions.segmentBytes = xel::segmentBytesFromEnvironment(xel::kSegmentBytesVariable);
+    d->channel = std::make_shared<xel::MessageChannel>(&d->relay, queueId, d->channelOptions);
     d->stateThread = std::thread(&Private::stateLoop, d.get());
     d->channel->run();
 }
@@ -258,7 +275,7 @@ void XelRemoteRenderSender::stopSending() {
     }
     d->stateQueueChanged.notify_all();
     d->stateThread.join();
-    d->channel->close();  // joins the reader: no call reaches this object afterwards
+    d->link()->close();  // joins the reader: no call reaches this object afterwards
 }
 
 long long XelRemoteRenderSender::startRender(const wchar_t* program, long long mainWindowHandle,
@@ -266,31 +283,78 @@ long long XelRemoteRenderSender::startRender(const wchar_t* program, long long m
     const QString session = QString::fromStdWString(d->sessionPath);
     QProcess process;
     process.setProgram(QString::fromWCharArray(program ? program : L""));
-    process.setArguments({QString::number(d->channel->queueId()), QString::number(mainWindowHandle),
+    process.setArguments({QString::number(d->link()->queueId()), QString::number(mainWindowHandle),
                           QString::number(parentWindowHandle), session});
     process.setWorkingDirectory(session);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(xel::kStarterPidVariable),
                        QString::number(xel::platform::currentProcessId()));
     process.setProcessEnvironment(environment);
+    d->stopWatch();
+    d->renderExited.store(false);
+    d->renderStalled.store(false);
     qint64 pid = 0;
-    if (!process.startDetached(&pid) || pid <= 0)
+    if (!process.startDetached(&pid) || pid <= 0) {
+        // No render window will take the channel: nothing of it is left behind.
+        qWarning("Render window %s did not start", qUtf8Printable(process.program()));
+        d->renderGone.store(true);
+        d->link()->close();
         return 0;
+    }
 
     // A render window that ends without "EXIT" (a crash) must not leave the host writing into a
-    // segment that nobody drains: its end counts as its "EXIT".
-    d->stopWatch();
+    // segment that nobody drains: its end counts as its "EXIT", and its channel goes with it.
     std::lock_guard<std::mutex> guard(d->watchMutex);
     d->renderGone.store(false);
+    d->startedAt = std::chrono::steady_clock::now();
     d->watch = std::make_unique<xel::platform::ProcessWatch>(pid);
     d->watchThread = std::thread([this, watch = d->watch.get()] {
         if (!watch->waitForEnd())
             return;  // cancelled
         d->renderGone.store(true);
         onRenderExit();
-        d->channel->abandonPeer();
+        d->link()->close();
     });
     return 0;  // the detached process is not tracked by the process object
+}
+
+bool XelRemoteRenderSender::renderWindowGone() const {
+    if (d->renderRunning.load())
+        return false;
+    if (d->renderGone.load() || d->renderExited.load() || d->renderStalled.load())
+        return true;
+    std::lock_guard<std::mutex> guard(d->watchMutex);
+    return !d->watch || d->watch->hasEnded() ||
+           std::chrono::steady_clock::now() - d->startedAt >
+               std::chrono::milliseconds(kAnnounceLimitMs);
+}
+
+bool XelRemoteRenderSender::restartRender(const wchar_t* program, long long mainWindowHandle,
+                                          long long parentWindowHandle) {
+    if (d->stopped || !renderWindowGone())
+        return false;
+    {
+        // One that lingers (stopped, or silent) goes for good: it is replaced.
+        std::lock_guard<std::mutex> guard(d->watchMutex);
+        if (d->watch)
+            d->watch->terminate();
+    }
+    d->stopWatch();
+    d->renderRunning.store(false);
+    std::shared_ptr<xel::MessageChannel> old = d->link();
+    old->close();  // before the new one: it frees the names the new one takes
+    auto fresh = std::make_shared<xel::MessageChannel>(&d->relay, old->queueId(), d->channelOptions);
+    {
+        std::lock_guard<std::mutex> guard(d->stateMutex);
+        d->stateRepliesDue = 0;
+    }
+    {
+        std::lock_guard<std::mutex> guard(d->channelMutex);
+        d->channel = fresh;
+    }
+    fresh->run();
+    startRender(program, mainWindowHandle, parentWindowHandle);
+    return true;
 }
 
 const wchar_t* XelRemoteRenderSender::sessionPath() const {
@@ -302,7 +366,7 @@ bool XelRemoteRenderSender::isRenderRunning() const {
 }
 
 long XelRemoteRenderSender::queueId() const {
-    return d->channel->queueId();
+    return d->link()->queueId();
 }
 
 void XelRemoteRenderSender::getCurrentState(bool& reserved, bool& loadingModel, bool& closing,
@@ -644,6 +708,14 @@ void XelRemoteRenderSender::onMessage(const char* type, const void* data, long s
 }
 
 void XelRemoteRenderSender::dispatch(const char* typeName, const void* data, long size) {
+    // A render window counted as stalled that is heard from again runs again, as if it had just
+    // announced itself.
+    if (d->renderStalled.exchange(false) && !d->renderGone.load() && !d->renderExited.load()) {
+        qWarning("Render window on queue %d answers again: counted as running",
+                 d->link()->queueId());
+        onRenderInit();
+        d->requestState();
+    }
     const MessageLayout* layout = xel::messages::findLayout(typeName);
     if (!layout || !d->decoded.decode(*layout, data, static_cast<std::size_t>(size)))
         return;  // unknown, or its fields do not fit the payload
@@ -659,11 +731,12 @@ void XelRemoteRenderSender::dispatch(const char* typeName, const void* data, lon
         }
         // The render window holds the channel now: without names, the system frees the channel's
         // memory when both processes have ended, even if neither could clean up.
-        d->channel->releaseNames();
+        d->link()->releaseNames();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (!d->renderGone.load())
             onRenderInit();
     } else if (name == type::kExit) {
+        d->renderExited.store(true);
         onRenderExit();
     } else if (name == type::kSaved) {
         onRenderDataSaved();
@@ -678,7 +751,7 @@ void XelRemoteRenderSender::dispatch(const char* typeName, const void* data, lon
         const std::string_view payload =
             d->replyBuilder.build(layoutOf(type::kEchoResult), {FieldValue::str(m.str(0))});
         if (d->replyBuilder.ok())
-            d->channel->sendMessageAsync(type::kEchoResult, payload.data(), payload.size());
+            d->link()->sendMessageAsync(type::kEchoResult, payload.data(), payload.size());
     } else if (name == type::kMaterialMaps) {
         if (MaterialMapsCallback done = d->materialMaps.load())
             done(m.str(0), true, m.wstr(1), m.wstr(2), m.wstr(3), m.wstr(4), m.wstr(5), m.wstr(6),
@@ -714,11 +787,19 @@ void XelRemoteRenderSender::onRenderExit() {
 }
 
 void XelRemoteRenderSender::renderStalled() {
+    const std::shared_ptr<xel::MessageChannel> channel = d->link();
     qWarning("Render window on queue %d took nothing for %d ms: counted as ended",
-             d->channel->queueId(), static_cast<int>(xel::kStallLimitMs));
+             channel->queueId(), static_cast<int>(xel::kStallLimitMs));
+    d->renderStalled.store(true);
     if (d->renderRunning.load())
         onRenderExit();
-    d->channel->abandonPeer();
+    channel->abandonPeer();
+    // Whatever it answers when it runs again tells that it is back.
+    d->send(type::kEcho, {FieldValue::str(kStallProbe)});
+}
+
+void XelRemoteRenderSender::releaseChannelNames() {
+    d->link()->releaseNames();
 }
 
 void XelRemoteRenderSender::onRenderDataSaved() {}

@@ -29,6 +29,24 @@ TEST(ProcessWatch, AProcessThatEndsIsSeenToEnd) {
     EXPECT_TRUE(watch.hasEnded());
 }
 
+TEST(ProcessWatch, TerminateEndsAStoppedProcess) {
+    const QString eventName = "pt" + QString::number(xel::platform::currentProcessId());
+    struct Cleanup {
+        std::string name;
+        ~Cleanup() { xel::platform::NamedEvent::remove(name); }
+    } cleanup{eventName.toStdString()};
+    xel::test::PeerProcess peer({"wait-event", eventName});
+    ASSERT_TRUE(peer.started());
+    ASSERT_EQ(peer.readLine(), "waiting");
+    ProcessWatch watch(peer.pid());
+    ASSERT_FALSE(watch.hasEnded());
+    peer.stop();  // not even a stopped process has a say
+    watch.terminate();
+    EXPECT_TRUE(watch.waitForEnd());
+    watch.terminate();  // ended: nothing happens
+    EXPECT_TRUE(watch.hasEnded());
+}
+
 TEST(ProcessWatch, ThisProcessHasNotEndedAndAWaitCanBeCancelled) {
     ProcessWatch watch(xel::platform::currentProcessId());
     EXPECT_FALSE(watch.hasEnded());

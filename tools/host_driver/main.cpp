@@ -7,7 +7,8 @@
 // received.
 //
 //   orvanta_host_driver [--model FILE | --generate TRIANGLES] [--png PATH | --no-png] [--edits]
-//                       [--hold] [--exports COUNT] [--work-dir DIR] [PLUGIN_LIBRARY]
+//                       [--hold] [--exports COUNT] [--interrupt kill|stop] [--work-dir DIR]
+//                       [PLUGIN_LIBRARY]
 //
 // PLUGIN_LIBRARY defaults to the plug-in built with this program. A model file that cannot be read
 // ends the driver before the plug-in is loaded: one line "orvanta_host_driver: cannot read <path>:
@@ -47,6 +48,7 @@
 #include "tools/host_driver/edit_session.h"
 #include "tools/host_driver/host_model.h"
 #include "tools/host_driver/host_side.h"
+#include "tools/host_driver/interruption.h"
 #include "tools/host_driver/log_follower.h"
 #include "tools/host_driver/model_attributes.h"
 #include "tools/host_driver/model_exporter.h"
@@ -78,6 +80,7 @@ struct Options {
     QString modelPath;                    // empty: the built-in model
     std::int64_t generatedTriangles = 0;  // above 0: a generated model of about that size
     int exports = 1;                      // how many times the model is walked
+    Interruption::Kind interrupt = Interruption::Kind::None;
     QString pngPath;                      // absolute; empty with --no-png
 };
 
@@ -254,8 +257,30 @@ bool exportView(const PluginLibrary& plugin, const LogFollower& log, const QStri
 }
 
 // The session after obrInitialize, up to the point where the render window may close.
+// The export after the render window was killed or stopped in its middle: the view comes back
+// (a new render window for a killed one, the stopped one running again) and gets the whole scene.
+bool recoverFromInterruption(const PluginLibrary& plugin, Interruption& interruption,
+                             const ModelExporter& exporter, WindowDigests& digests,
+                             const SceneDigest& exported) {
+    say("host: the export returned after %.3f s", exporter.lastWalk().seconds);
+    if (!interruption.recover(plugin, kStepDeadlineMs))
+        return false;
+    const QString host = exported.text();
+    say("digest resync host: %s", qUtf8Printable(host));
+    const std::optional<QString> seen = digests.awaitMatching(host, kStepDeadlineMs);
+    say("digest resync window: %s", seen ? qUtf8Printable(*seen) : "(none)");
+    if (!seen || *seen != host) {
+        say("host: FAILED: the render window did not get the whole scene again within %d s",
+            kStepDeadlineMs / 1000);
+        return false;
+    }
+    say("host: the scene digests after the resync agree");
+    return true;
+}
+
 bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
-                ModelExporter& exporter, const LogFollower& renderLog, const Options& options) {
+                ModelExporter& exporter, const LogFollower& renderLog, const Options& options,
+                Interruption& interruption) {
     if (!checkSettings(plugin))
         return false;
     plugin.appendLog("host driver: session running");
@@ -271,6 +296,8 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
         return false;
     }
     WindowDigests digests(renderLog);
+    if (interruption.active())
+        return recoverFromInterruption(plugin, interruption, exporter, digests, exported);
     std::chrono::steady_clock::time_point applied;
     if (!compareDigests(digests, exported.text(), "export", 1, &applied))
         return false;
@@ -340,12 +367,18 @@ Options parseOptions(const QCoreApplication& application) {
         QStringLiteral("Walk the model <count> times (default 1), each walk in its own "
                        "enumeration bracket, comparing digests and reporting the timing of each."),
         QStringLiteral("count"), QStringLiteral("1"));
+    const QCommandLineOption interruptOption(
+        QStringLiteral("interrupt"),
+        QStringLiteral("At half of the export, kill the render window (kill: then have the "
+                       "plug-in start a new one) or stop it (stop: resumed after the export), and "
+                       "check that the view gets the whole scene again."),
+        QStringLiteral("kill|stop"));
     const QCommandLineOption workOption(
         QStringLiteral("work-dir"),
         QStringLiteral("Keep the session's files in <dir> (default: a temporary folder)."),
         QStringLiteral("dir"));
     parser.addOptions({modelOption, generateOption, pngOption, noPngOption, editsOption, holdOption,
-                       exportsOption, workOption});
+                       exportsOption, interruptOption, workOption});
     parser.addPositionalArgument(QStringLiteral("plugin"),
                                  QStringLiteral("The plug-in library (default: the one built with "
                                                 "this program)."));
@@ -365,6 +398,12 @@ Options parseOptions(const QCoreApplication& application) {
                          "and no --model\n");
             std::exit(kUsageExitCode);
         }
+    }
+    bool interruptKnown = false;
+    options.interrupt = Interruption::kindOf(parser.value(interruptOption), &interruptKnown);
+    if (!interruptKnown) {
+        std::fprintf(stderr, "orvanta_host_driver: --interrupt takes kill or stop\n");
+        std::exit(kUsageExitCode);
     }
     bool exportsNumber = false;
     options.exports = parser.value(exportsOption).toInt(&exportsNumber);
@@ -455,14 +494,18 @@ int main(int argc, char* argv[]) {
 
     ModelExporter exporter(plugin, model);
     ProgressBar bar(standardErrorIsTerminal() && summary.triangles > kProgressBarTriangles);
-    exporter.setProgressListener([&bar](int percent) { bar.show(percent); });
+    Interruption interruption(options.interrupt, renderLog);
+    exporter.setProgressListener([&bar, &interruption](int percent) {
+        bar.show(percent);
+        interruption.onProgress(percent);
+    });
     HostSide host(plugin, model, exporter);
     host.initialize(plugin.folder().toUtf8());
     say("host: obrInitialized() = %s", plugin.initialized() ? "true" : "false");
     // Base64 attributes (the model's preview) go to the render window too.
     plugin.receiveBase64Attributes(true);
 
-    const bool ok = runSession(plugin, host, model, exporter, renderLog, options);
+    const bool ok = runSession(plugin, host, model, exporter, renderLog, options, interruption);
     bar.finish();
     if (ok && options.hold) {
         say("host: holding: the plug-in and the render window stay up until this process is "

@@ -20,6 +20,25 @@ int WindowDigests::logged() const {
     return digestsIn(m_log.lines()).size();
 }
 
+std::optional<QString> WindowDigests::awaitMatching(const QString& expected, int timeoutMs) {
+    const auto matchAt = [&](const QStringList& digests) {
+        const int at = digests.indexOf(expected, m_taken);
+        return at;
+    };
+    m_log.waitUntil([&](const QStringList& lines) { return matchAt(digestsIn(lines)) >= 0; },
+                    timeoutMs);
+    const QStringList digests = digestsIn(m_log.lines());
+    const int at = matchAt(digests);
+    if (at >= 0) {
+        m_taken = at + 1;
+        return digests[at];
+    }
+    if (digests.size() <= m_taken)
+        return std::nullopt;
+    m_taken = digests.size();
+    return digests.last();
+}
+
 std::optional<QString> WindowDigests::awaitNext(int count, int timeoutMs) {
     const int wanted = m_taken + count;
     m_log.waitUntil(

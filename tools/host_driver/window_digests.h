@@ -20,6 +20,10 @@ public:
     // digest text of the last (the line without its "scene digest " start); nothing otherwise.
     // Runs the calling thread's event loop meanwhile (see LogFollower::waitUntil).
     std::optional<QString> awaitNext(int count, int timeoutMs);
+    // Waits for a digest equal to `expected` among those not taken yet, up to `timeoutMs`, and
+    // takes every digest up to it. Returns the last digest seen (equal or not), nothing if none
+    // came. For a render window that passes through other scenes first (a resync clears it).
+    std::optional<QString> awaitMatching(const QString& expected, int timeoutMs);
     // How many digest lines have been taken, and how many the log holds now.
     int taken() const { return m_taken; }
     int logged() const;

@@ -29,7 +29,9 @@ public:
                                 &requestExportTexture, &requestDestroyPointer, 0) {}
     ~PluginSender() override { stopSending(); }
 
-    using XelRemoteRenderSender::releaseChannelNames;
+    // Ends the sender's threads and its channel, whose names go: the library may be unloaded
+    // afterwards. Any thread but the sender's own.
+    void shutDown() { stopSending(); }
 
 protected:
     void onRenderInit() override {
@@ -49,14 +51,15 @@ private:
     std::atomic<bool> m_ended{false};
 };
 
-// At unload (the host unloads the library, or its process exits): the channel's names go, so that
-// nothing is left behind even if no render window ever took the channel.
-struct ReleaseOnUnload {
-    ~ReleaseOnUnload() {
+// At unload (the host unloads the library, or its process exits): the sender's threads end, so
+// that none runs code that is gone, and the channel's names go, so that nothing is left behind
+// even if no render window ever took the channel. The sender object itself stays.
+struct ShutDownOnUnload {
+    ~ShutDownOnUnload() {
         if (XelRemoteRenderSender* sender = renderSender())
-            static_cast<PluginSender*>(sender)->releaseChannelNames();
+            static_cast<PluginSender*>(sender)->shutDown();
     }
-} g_releaseOnUnload;
+} g_shutDownOnUnload;
 
 }  // namespace
 

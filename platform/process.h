@@ -20,4 +20,10 @@ bool processExists(std::int64_t pid);
 // -1 when the system does not say.
 std::int64_t privateMemoryBytes();
 
+// Caps the memory the calling process may take (its address space where the system limits that)
+// at `bytes`: an allocation past it fails. For a process that runs code it does not trust to stay
+// within bounds. Returns false, changing nothing, where the system offers no such cap or where a
+// sanitizer's runtime needs the address space for itself.
+bool limitOwnMemory(std::uint64_t bytes);
+
 }  // namespace xel::platform

@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,16 @@ bool processExists(std::int64_t pid) {
     if (pid <= 0)
         return false;
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+bool limitOwnMemory(std::uint64_t bytes) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    (void)bytes;
+    return false;  // their shadow memory is reserved address space
+#else
+    const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+    return ::setrlimit(RLIMIT_AS, &limit) == 0;
+#endif
 }
 
 std::int64_t privateMemoryBytes() {

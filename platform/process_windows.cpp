@@ -45,6 +45,22 @@ bool processExists(std::int64_t pid) {
     return running;
 }
 
+bool limitOwnMemory(std::uint64_t bytes) {
+    // A job object with a process memory limit, holding this process.
+    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+    if (!job)
+        return false;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limits.ProcessMemoryLimit = static_cast<SIZE_T>(bytes);
+    const bool limited =
+        ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
+        ::AssignProcessToJobObject(job, ::GetCurrentProcess());
+    // The job stays as long as a process is in it.
+    ::CloseHandle(job);
+    return limited;
+}
+
 std::int64_t privateMemoryBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     if (!::GetProcessMemoryInfo(::GetCurrentProcess(),

@@ -635,8 +635,8 @@ void MessageChannel::listRecords(const unsigned char* base, std::uint64_t count,
         partial.length = delivery.size;
         partial.have = available;
         partial.phase = placeInBatch(delivery, base + delivery.offset, 0);
-        partial.keep = reservePartial(
-            partial.phase + std::min(delivery.size, available + segmentBytes - 8), 0);
+        // Only what is there: a claimed length is no reason to allocate.
+        partial.keep = reservePartial(partial.phase + available, 0);
         listing.partialOffset = offset;
         break;
     }

@@ -171,6 +171,8 @@ public:
 
     // Waits until the asynchronous sender holds no message. Test and shutdown aid.
     void waitForAsyncIdle();
+    // Whether the asynchronous sender holds no message now. Any thread.
+    bool asyncIdle() const { return m_pending.load() == 0; }
     // Messages not delivered: dropped by the asynchronous bound, given up for a stalled or gone
     // peer, or not held by the reader for want of memory. Each was reported through onError().
     std::uint64_t droppedMessages() const { return m_dropped.load(); }

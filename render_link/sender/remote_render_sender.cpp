@@ -53,6 +53,7 @@ constexpr std::size_t kStateBytes = 16;
 constexpr int kAnnounceLimitMs = 30000;
 // The echo sent to a render window counted as stalled: its answer tells that it runs again.
 constexpr char kStallProbe[] = "stalled?";
+constexpr auto kStallProbePeriod = std::chrono::milliseconds(500);
 // A large scene payload keeps its buffer for the next one up to this size.
 constexpr std::size_t kRetainedPayloadBytes = 64u << 20;
 
@@ -139,7 +140,7 @@ struct XelRemoteRenderSender::Private {
     xel::ChannelOptions channelOptions;
     mutable std::mutex channelMutex;
     std::shared_ptr<xel::MessageChannel> channel;  // under channelMutex
-    bool stopped = false;  // the owner's thread only
+    bool stopped = false;                          // the owner's thread only
 
     std::shared_ptr<xel::MessageChannel> link() const {
         std::lock_guard<std::mutex> guard(channelMutex);
@@ -167,6 +168,9 @@ struct XelRemoteRenderSender::Private {
     }
 
     void stateLoop();
+    // Sends the echo that a render window counted as stalled answers once it runs again, unless
+    // one is still on its way. Any thread.
+    void probeStalledRender();
     void stopWatch();
 };
 
@@ -206,7 +210,18 @@ void XelRemoteRenderSender::Private::stateLoop() {
         RenderState state;
         {
             std::unique_lock<std::mutex> lock(stateQueueMutex);
-            stateQueueChanged.wait(lock, [this] { return stateThreadStop || !stateQueue.empty(); });
+            const auto due = [this] { return stateThreadStop || !stateQueue.empty(); };
+            // While the render window counts as stalled, it is probed now and then: a probe
+            // written while it held the segment lock never reached it.
+            while (!due()) {
+                if (!renderStalled.load()) {
+                    stateQueueChanged.wait(lock, due);
+                } else if (!stateQueueChanged.wait_for(lock, kStallProbePeriod, due)) {
+                    lock.unlock();
+                    probeStalledRender();
+                    lock.lock();
+                }
+            }
             if (stateThreadStop)
                 return;
             state = stateQueue.front();
@@ -226,6 +241,12 @@ void XelRemoteRenderSender::Private::stateLoop() {
             stateRepliesDue = std::max(stateRepliesDue - 1, 0);
         }
     }
+}
+
+void XelRemoteRenderSender::Private::probeStalledRender() {
+    const std::shared_ptr<xel::MessageChannel> channel = link();
+    if (renderStalled.load() && channel->asyncIdle())
+        send(type::kEcho, {FieldValue::str(kStallProbe)});
 }
 
 void XelRemoteRenderSender::Private::stopWatch() {
@@ -343,7 +364,8 @@ bool XelRemoteRenderSender::restartRender(const wchar_t* program, long long main
     d->renderRunning.store(false);
     std::shared_ptr<xel::MessageChannel> old = d->link();
     old->close();  // before the new one: it frees the names the new one takes
-    auto fresh = std::make_shared<xel::MessageChannel>(&d->relay, old->queueId(), d->channelOptions);
+    auto fresh =
+        std::make_shared<xel::MessageChannel>(&d->relay, old->queueId(), d->channelOptions);
     {
         std::lock_guard<std::mutex> guard(d->stateMutex);
         d->stateRepliesDue = 0;
@@ -794,8 +816,14 @@ void XelRemoteRenderSender::renderStalled() {
     if (d->renderRunning.load())
         onRenderExit();
     channel->abandonPeer();
-    // Whatever it answers when it runs again tells that it is back.
-    d->send(type::kEcho, {FieldValue::str(kStallProbe)});
+    // Whatever it answers when it runs again tells that it is back; the state thread asks again
+    // while it stays silent.
+    d->probeStalledRender();
+    {
+        // Under the lock, so that the state thread cannot miss it between its look and its wait.
+        std::lock_guard<std::mutex> guard(d->stateQueueMutex);
+    }
+    d->stateQueueChanged.notify_one();
 }
 
 void XelRemoteRenderSender::releaseChannelNames() {

@@ -4,6 +4,7 @@
 // way the host's export returns, the view gets the whole scene again with digests equal, and the
 // session leaves no process and no shared memory behind.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLibrary>
 #include <QRegularExpression>
@@ -118,6 +119,35 @@ INSTANTIATE_TEST_SUITE_P(KilledOrStopped, RenderWindowTrouble,
                          [](const ::testing::TestParamInfo<Trouble>& info) {
                              return std::string(info.param.interrupt);
                          });
+
+// A render window whose window system is missing ends before it takes the channel: the host notices
+// it at once, not after a step's deadline, and nothing of the session is left.
+TEST(RenderWindowWithoutItsWindowSystem, TheHostNoticesItsEndAtOnceAndNothingIsLeftBehind) {
+    ensureApplication();
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    ScopedVariable temporary("TMPDIR", QFile::encodeName(work.path() + QStringLiteral("/tmp")));
+    ScopedVariable platform("QT_QPA_PLATFORM", "xcb");
+    ScopedVariable display("DISPLAY", "");
+    ScopedVariable wayland("WAYLAND_DISPLAY", "");
+    DriverRun run(work.path());
+    const LogFollower log(work.path() + QStringLiteral("/render_window.log"));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(run.start({QStringLiteral("--no-png")}));
+    if (log.waitForLine(QStringLiteral("started "), kStepDeadlineMs) && renderWindowPid(log) > 0)
+        run.watchRenderWindow(renderWindowPid(log));
+    ASSERT_TRUE(run.finish()) << "the driver did not end";
+    EXPECT_LT(clock.elapsed(), kStepDeadlineMs / 2) << "the render window's end went unnoticed";
+    EXPECT_EQ(run.exitCode(), 1);
+    EXPECT_TRUE(run.output().contains(
+        QStringLiteral("host: FAILED: the render window ended before \"plug-in ready\"")))
+        << run.output().join(QLatin1Char('\n')).toStdString();
+    ASSERT_NE(run.renderWindow(), nullptr);
+    EXPECT_TRUE(run.renderWindow()->waitForEnd());
+    EXPECT_EQ(channelLeftovers(run.driverPid(), run.renderWindow()->pid()),
+              std::set<std::string>());
+}
 
 // A render-window program that starts and never takes the channel: it writes its process id to
 // a file in its working folder (the session folder) and waits.

@@ -6,10 +6,8 @@
 #include "tools/host_driver/console.h"
 
 namespace orvanta::tools {
-namespace {
 
-// The render windows the log says were started, as "started <arguments> pid=<pid>" lines.
-QList<qint64> startedPids(const QStringList& lines) {
+QList<qint64> startedRenderWindows(const QStringList& lines) {
     static const QRegularExpression startLine(QStringLiteral("^started .* pid=(\\d+)$"));
     QList<qint64> pids;
     for (const QString& line : lines) {
@@ -20,7 +18,13 @@ QList<qint64> startedPids(const QStringList& lines) {
     return pids;
 }
 
-}  // namespace
+bool followRenderWindow(const LogFollower& log) {
+    const QList<qint64> pids = startedRenderWindows(log.lines());
+    if (pids.isEmpty())
+        return false;
+    log.endWaitsWith(std::make_shared<const xel::platform::ProcessWatch>(pids.last()));
+    return true;
+}
 
 Interruption::Kind Interruption::kindOf(const QString& text, bool* known) {
     *known = true;
@@ -44,9 +48,10 @@ Interruption::~Interruption() {
 void Interruption::onProgress(int percent) {
     if (m_kind == Kind::None || m_watch || percent < 50)
         return;
-    const QList<qint64> pids = startedPids(m_log.lines());
+    const QList<qint64> pids = startedRenderWindows(m_log.lines());
     if (pids.isEmpty())
         return;
+    m_log.endWaitsWith(nullptr);  // its end is no news now
     m_watch = std::make_unique<xel::platform::ProcessWatch>(pids.last());
     if (m_kind == Kind::Kill) {
         say("host: killing the render window (pid %lld) at %d%% of the walk",
@@ -70,9 +75,9 @@ bool Interruption::recover(const PluginLibrary& plugin, int deadlineMs) {
         return true;
     }
     m_watch->waitForEnd();
-    const int before = startedPids(m_log.lines()).size();
+    const int before = startedRenderWindows(m_log.lines()).size();
     const auto restarted = [&](const QStringList& lines) {
-        return startedPids(lines).size() > before;
+        return startedRenderWindows(lines).size() > before;
     };
     // The plug-in notices the end on a thread of its own; until it has, a restart is a redraw:
     // asked again in slices until a new render window is started.
@@ -81,7 +86,7 @@ bool Interruption::recover(const PluginLibrary& plugin, int deadlineMs) {
     for (int waited = 0; waited < deadlineMs; waited += kSliceMs) {
         plugin.restartRender();
         if (m_log.waitUntil(restarted, kSliceMs))
-            return true;
+            return followRenderWindow(m_log);
     }
     say("host: FAILED: no new render window within %d s", deadlineMs / 1000);
     return false;

@@ -15,6 +15,12 @@ class ProcessWatch;
 
 namespace orvanta::tools {
 
+// The render windows the log says were started ("started <arguments> pid=<pid>"), in order.
+QList<qint64> startedRenderWindows(const QStringList& lines);
+
+// Has the log's waits end when the render window last started ends. False when none started yet.
+bool followRenderWindow(const LogFollower& log);
+
 class Interruption {
 public:
     enum class Kind { None, Kill, Stop };

@@ -6,6 +6,8 @@
 #include <QFileSystemWatcher>
 #include <QTimer>
 
+#include "platform/process_watch.h"
+
 namespace orvanta::tools {
 namespace {
 
@@ -74,8 +76,27 @@ bool LogFollower::waitUntil(const std::function<bool(const QStringList&)>& done,
     QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &loop, check);
     QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, check);
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    // The writer's end is looked for a few times a second: what it wrote last is read once more.
+    QTimer writerCheck;
+    constexpr int kWriterCheckMs = 100;
+    QObject::connect(&writerCheck, &QTimer::timeout, &loop, [&] {
+        if (!writerEnded())
+            return;
+        check();
+        loop.quit();
+    });
+    if (m_writer)
+        writerCheck.start(kWriterCheckMs);
     loop.exec();
     return met;
+}
+
+void LogFollower::endWaitsWith(std::shared_ptr<const xel::platform::ProcessWatch> writer) const {
+    m_writer = std::move(writer);
+}
+
+bool LogFollower::writerEnded() const {
+    return m_writer && m_writer->hasEnded();
 }
 
 bool LogFollower::waitForLine(const QString& prefix, int timeoutMs) const {

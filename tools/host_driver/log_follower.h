@@ -5,6 +5,11 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+
+namespace xel::platform {
+class ProcessWatch;
+}
 
 namespace orvanta::tools {
 
@@ -29,11 +34,18 @@ public:
     // Waits for a line that starts with `prefix`.
     bool waitForLine(const QString& prefix, int timeoutMs) const;
 
+    // The process that writes the log: once it has ended, a wait looks at the lines once more and
+    // ends, instead of waiting for lines that will not come. Null: none. Not during a wait.
+    void endWaitsWith(std::shared_ptr<const xel::platform::ProcessWatch> writer) const;
+    // Whether that process has ended.
+    bool writerEnded() const;
+
 private:
     QString m_path;
     // What lines() has read: the complete lines, and the bytes of the file they came from.
     mutable QStringList m_lines;
     mutable qint64 m_consumed = 0;
+    mutable std::shared_ptr<const xel::platform::ProcessWatch> m_writer;
 };
 
 }  // namespace orvanta::tools

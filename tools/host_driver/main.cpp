@@ -34,6 +34,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -44,6 +45,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/process.h"
 #include "tools/host_driver/console.h"
 #include "tools/host_driver/edit_session.h"
 #include "tools/host_driver/host_model.h"
@@ -70,6 +72,12 @@ constexpr int kRoundTripGraceMs = 2000;
 constexpr std::int64_t kProgressBarTriangles = 100000;
 // The exit code for a command line or a model file the driver cannot use.
 constexpr int kUsageExitCode = 2;
+// A model file is read first by a copy of the driver of its own, within these bounds: whatever the
+// model library does with a hostile file, the driver reports it and goes on.
+constexpr std::uint64_t kModelReadMemoryBytes = std::uint64_t(4) << 30;
+constexpr int kModelReadDeadlineMs = 120000;
+// The hidden option of that copy.
+constexpr char kCheckModelOption[] = "check-model";
 
 // What the command line asks for.
 struct Options {
@@ -78,10 +86,11 @@ struct Options {
     QString workFolder;
     QString pluginPath;
     QString modelPath;                    // empty: the built-in model
+    QString checkModelPath;               // the copy that only tries to read a model file
     std::int64_t generatedTriangles = 0;  // above 0: a generated model of about that size
     int exports = 1;                      // how many times the model is walked
     Interruption::Kind interrupt = Interruption::Kind::None;
-    QString pngPath;                      // absolute; empty with --no-png
+    QString pngPath;  // absolute; empty with --no-png
 };
 
 // The plug-in logs through the Qt message stream of the process (obrAppendLog): shown as it comes.
@@ -109,8 +118,11 @@ bool awaitRenderWindow(const LogFollower& log, const QString& prefix, const char
     };
     if (log.waitUntil(reached, kStepDeadlineMs) && !log.findLine(prefix).isNull())
         return true;
-    say("host: FAILED: no \"%s\" from the render window within %d s", qUtf8Printable(prefix),
-        kStepDeadlineMs / 1000);
+    if (log.writerEnded())
+        say("host: FAILED: the render window ended before \"%s\"", qUtf8Printable(prefix));
+    else
+        say("host: FAILED: no \"%s\" from the render window within %d s", qUtf8Printable(prefix),
+            kStepDeadlineMs / 1000);
     return false;
 }
 
@@ -284,6 +296,14 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
     if (!checkSettings(plugin))
         return false;
     plugin.appendLog("host driver: session running");
+    // From its start on, the render window's end ends every wait for it.
+    if (!renderLog.waitUntil(
+            [](const QStringList& lines) { return !startedRenderWindows(lines).isEmpty(); },
+            kStepDeadlineMs) ||
+        !followRenderWindow(renderLog)) {
+        say("host: FAILED: the render window did not start within %d s", kStepDeadlineMs / 1000);
+        return false;
+    }
     if (!awaitRenderWindow(renderLog, QStringLiteral("plug-in ready"),
                            "it is up and the plug-in counts it as running"))
         return false;
@@ -373,12 +393,16 @@ Options parseOptions(const QCoreApplication& application) {
                        "plug-in start a new one) or stop it (stop: resumed after the export), and "
                        "check that the view gets the whole scene again."),
         QStringLiteral("kill|stop"));
+    QCommandLineOption checkModelOption(QString::fromLatin1(kCheckModelOption),
+                                        QStringLiteral("Only try to read <file>."),
+                                        QStringLiteral("file"));
+    checkModelOption.setFlags(QCommandLineOption::HiddenFromHelp);
     const QCommandLineOption workOption(
         QStringLiteral("work-dir"),
         QStringLiteral("Keep the session's files in <dir> (default: a temporary folder)."),
         QStringLiteral("dir"));
     parser.addOptions({modelOption, generateOption, pngOption, noPngOption, editsOption, holdOption,
-                       exportsOption, interruptOption, workOption});
+                       exportsOption, interruptOption, checkModelOption, workOption});
     parser.addPositionalArgument(QStringLiteral("plugin"),
                                  QStringLiteral("The plug-in library (default: the one built with "
                                                 "this program)."));
@@ -389,6 +413,7 @@ Options parseOptions(const QCoreApplication& application) {
     options.hold = parser.isSet(holdOption);
     options.workFolder = parser.value(workOption);
     options.modelPath = parser.value(modelOption);
+    options.checkModelPath = parser.value(checkModelOption);
     if (parser.isSet(generateOption)) {
         bool number = false;
         options.generatedTriangles = parser.value(generateOption).toLongLong(&number);
@@ -425,6 +450,51 @@ Options parseOptions(const QCoreApplication& application) {
     return options;
 }
 
+// The copy of the driver that only tries to read `path`, within the memory ceiling: exit code 0
+// when it can, else kUsageExitCode with the reason on standard output.
+int checkModel(const QString& path) {
+    xel::platform::limitOwnMemory(kModelReadMemoryBytes);
+    QString reason;
+    if (loadModel(path, &reason))
+        return 0;
+    std::printf("%s\n", qUtf8Printable(reason));
+    return kUsageExitCode;
+}
+
+// Whether `path` reads, tried by a copy of this program within the memory ceiling and the
+// deadline; when not, `reason` says why.
+bool tryReadingApart(const QString& path, QString* reason) {
+    QProcess copy;
+    copy.setProcessChannelMode(QProcess::SeparateChannels);
+    copy.start(QCoreApplication::applicationFilePath(),
+               {QStringLiteral("--") + QLatin1String(kCheckModelOption), path});
+    if (!copy.waitForStarted()) {
+        *reason = QStringLiteral("could not start a reader: %1").arg(copy.errorString());
+        return false;
+    }
+    if (!copy.waitForFinished(kModelReadDeadlineMs)) {
+        copy.kill();
+        copy.waitForFinished();
+        *reason =
+            QStringLiteral("reading it took longer than %1 s").arg(kModelReadDeadlineMs / 1000);
+        return false;
+    }
+    if (copy.exitStatus() != QProcess::NormalExit) {
+        *reason = QStringLiteral(
+                      "the model library failed reading it (it crashed, or went past "
+                      "the %1 MiB memory ceiling)")
+                      .arg(kModelReadMemoryBytes >> 20);
+        return false;
+    }
+    if (copy.exitCode() == 0)
+        return true;
+    *reason = QString::fromUtf8(copy.readAllStandardOutput()).trimmed();
+    if (reason->isEmpty())
+        *reason = QStringLiteral("the model library failed reading it (exit code %1)")
+                      .arg(copy.exitCode());
+    return false;
+}
+
 // The model to export: the file's, or the built-in one with its attributes.
 std::optional<HostModel> prepareModel(const Options& options) {
     if (options.generatedTriangles > 0) {
@@ -440,7 +510,9 @@ std::optional<HostModel> prepareModel(const Options& options) {
     QElapsedTimer clock;
     clock.start();
     QString reason;
-    std::optional<HostModel> model = loadModel(options.modelPath, &reason);
+    std::optional<HostModel> model;
+    if (tryReadingApart(options.modelPath, &reason))
+        model = loadModel(options.modelPath, &reason);
     if (!model) {
         std::fprintf(stderr, "orvanta_host_driver: cannot read %s: %s\n",
                      qUtf8Printable(options.modelPath), qUtf8Printable(reason));
@@ -456,6 +528,8 @@ std::optional<HostModel> prepareModel(const Options& options) {
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     const Options options = parseOptions(application);
+    if (!options.checkModelPath.isEmpty())
+        return checkModel(options.checkModelPath);
 
     // Before anything of the session exists: a model that cannot be read leaves nothing behind.
     std::optional<HostModel> loaded = prepareModel(options);

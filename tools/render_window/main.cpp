@@ -61,10 +61,18 @@ int main(int argc, char* argv[]) {
     // Scenes come again and again: their buffers and arrays reuse the memory of the last.
     xel::platform::keepFreedHeapMemory();
     runHeadlessWithoutDisplay();
+    // Before the application object, which ends the program when its window system is missing:
+    // whoever started it learns its process id at once, and with it its end.
+    orvanta::render_window::RenderLog log;
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    log.line(QStringLiteral("started %1 pid=%2")
+                 .arg(arguments.join(QLatin1Char(' ')))
+                 .arg(QCoreApplication::applicationPid()));
     QGuiApplication application(argc, argv);
     // The view window closes the program through the plug-in's exit path, never on its own.
     QGuiApplication::setQuitOnLastWindowClosed(false);
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
     LaunchArguments launch;
     if (!parseArguments(arguments, launch)) {
         std::fprintf(stderr,
@@ -72,11 +80,6 @@ int main(int argc, char* argv[]) {
                      "SESSION_FOLDER\n");
         return 2;
     }
-
-    orvanta::render_window::RenderLog log;
-    log.line(QStringLiteral("started %1 pid=%2")
-                 .arg(arguments.join(QLatin1Char(' ')))
-                 .arg(QCoreApplication::applicationPid()));
     log.line(QStringLiteral("working folder %1").arg(QDir::currentPath()));
     const QString platform = QGuiApplication::platformName();
     const bool showView = platformHasDisplay(platform);

@@ -30,9 +30,15 @@ TEST(DriverCommandLine, AModelItCannotReadEndsItBeforeTheSessionWithOneLine) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const QString work = folder.filePath(QStringLiteral("work"));
-    for (const QString& model : {QStringLiteral("/usr/share/assimp/models/invalid/empty.obj"),
-                                 QStringLiteral("/usr/share/assimp/models/OBJ/testpoints.obj"),
-                                 folder.filePath(QStringLiteral("missing.glb"))}) {
+    QStringList models = {QStringLiteral("/usr/share/assimp/models/invalid/empty.obj"),
+                          QStringLiteral("/usr/share/assimp/models/OBJ/testpoints.obj"),
+                          folder.filePath(QStringLiteral("missing.glb"))};
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // The model library asks for memory without end on this one: the reader's memory ceiling
+    // (which a sanitizer's runtime does not allow) ends it.
+    models << QStringLiteral("/usr/share/assimp/models/invalid/OutOfMemory.off");
+#endif
+    for (const QString& model : models) {
         SCOPED_TRACE(model.toStdString());
         const DriverRun run =
             runDriver({QStringLiteral("--model"), model, QStringLiteral("--work-dir"), work,

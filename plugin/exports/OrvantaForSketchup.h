@@ -169,8 +169,10 @@ ORVANTA_EXPORT void obrSetSelectedGalleryMaterial(const char* materialFile);
 ORVANTA_EXPORT const char* obrGetSelectedGalleryMaterial(void);
 /* Copies the picture of gallery material `material` (else the session folder's "selected.jpg",
  * when there is no such material picture) into the session folder as `textureName` + ".jpg",
- * replacing an older file, and answers its path; "" when there is no picture or textureName is
- * empty. The text stays valid until the next call. */
+ * replacing an older file, and answers its path; "" when there is no picture. Both names must be
+ * plain file names (the material may also be empty): not empty, neither "." nor "..", without "/",
+ * "\", ":" or control characters; otherwise the answer is "" and no file is read, written or
+ * removed. The text stays valid until the next call. */
 ORVANTA_EXPORT const char* obrGetGalleryMaterialTexture(const char* material,
                                                         const char* textureName);
 /* Asks the render window to export its scene to `file`. */
@@ -406,7 +408,8 @@ ORVANTA_EXPORT void obrOnEnumAttributeDictionariesCallback(const char* owner,
 /* One attribute: forwarded to the render window; sets the model values it names; the first
  * attribute of each "Camera" dictionary is remembered as a per-scene render setting. A Base64
  * attribute is cached (per scene for "Camera") and, unless empty, written decoded into the session
- * folder under its key when that is a plain file name and the file's size differs. */
+ * folder under its key when that is a plain file name (as for obrGetGalleryMaterialTexture) and the
+ * file's size differs. */
 ORVANTA_EXPORT void obrOnEnumAttributesCallback(const char* owner, const char* dictionary,
                                                 const char* key, const char* value);
 /* The cached Base64 text of an attribute ("" when none; valid until the attribute changes or the

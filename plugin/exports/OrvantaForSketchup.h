@@ -83,7 +83,9 @@ ORVANTA_EXPORT void obrEnumModelInfo(void);
 ORVANTA_EXPORT uint32_t obrSkpStringHash(const char* text);
 ORVANTA_EXPORT uint32_t obrComputeStringHash(const char* text);
 /* The text hash of the file's bytes in standard Base64; 0 for a missing, empty or unreadable
- * file. Reads the whole file. Any thread. */
+ * file, and for anything but a regular file (a folder, FIFO, device or socket), which is never
+ * opened. A symbolic link to a regular file hashes as that file. Reads the file in fixed-size
+ * blocks, in constant memory whatever its size. Any thread. */
 ORVANTA_EXPORT uint32_t obrSkpFileHash(const char* path);
 /* Inches to the unit "in", "ft", "mm", "cm" or "m" (names compared exactly, not trimmed; "" and
  * null mean inches; any other name leaves the value). */

@@ -163,7 +163,8 @@ ORVANTA_EXPORT void obrSetContentLibraryFolder(const char* folder);
 ORVANTA_EXPORT void obrSetContentLibraryFolderW(const wchar_t* folder);
 /* The plug-in folder. */
 ORVANTA_EXPORT const wchar_t* obrGetLibraryPath(void);
-/* The session folder, where texture files go. */
+/* The session folder, where texture files go: "<pid>" in $XDG_RUNTIME_DIR, else in the temporary
+ * folder, private to the user (see README.md). */
 ORVANTA_EXPORT const char* obrGetTexturesPath(void);
 /* Records the gallery material whose ".xml" file is `materialFile`, as its path relative to the
  * library's Materials folder without ".xml", and tells the render window the file. */

@@ -23,7 +23,7 @@ void obrSetContentLibraryFolder(const char* folder) {
 }
 
 void obrSetContentLibraryFolderW(const wchar_t* folder) {
-    orvanta::contentLibrary().moveTo(folder ? QString::fromWCharArray(folder) : QString(), nullptr);
+    orvanta::contentLibrary().moveTo(orvanta::fromHostWideText(folder), nullptr);
 }
 
 const wchar_t* obrGetLibraryPath(void) {
@@ -36,8 +36,7 @@ const char* obrGetTexturesPath(void) {
 
 void obrSetSelectedGalleryMaterial(const char* materialFile) {
     orvanta::PluginLibraryOutput output;
-    orvanta::contentLibrary().selectGalleryMaterial(QByteArray(materialFile ? materialFile : ""),
-                                                    output.get());
+    orvanta::contentLibrary().selectGalleryMaterial(orvanta::hostBytes(materialFile), output.get());
 }
 
 const char* obrGetSelectedGalleryMaterial(void) {
@@ -51,6 +50,6 @@ const char* obrGetGalleryMaterialTexture(const char* material, const char* textu
 
 void obrExportMI(const char* file) {
     orvanta::PluginLibraryOutput output;
-    orvanta::contentLibrary().exportScene(file ? file : "", output.get());
+    orvanta::contentLibrary().exportScene(orvanta::boundedHostText(file ? file : ""), output.get());
 }
 }

@@ -1,25 +1,28 @@
 // Exports of the host request path: thin entries to the host request queue.
 #include "OrvantaForSketchup.h"
-
+#include "plugin/exports/export_text.h"
 #include "plugin/requests/host_request_queue.h"
+
+using orvanta::boundedHostText;
 
 extern "C" {
 
 void obrSkpEnumEntityContent(const char* entityId, bool, int mode) {
-    orvanta::enumEntityContent(entityId, mode);
+    orvanta::enumEntityContent(boundedHostText(entityId), mode);
 }
 
 void obrSkpEnumEntityAttributes(const char* owner, const char* dictionary, int mode) {
-    orvanta::enumEntityAttributes(owner, dictionary, mode);
+    orvanta::enumEntityAttributes(boundedHostText(owner), boundedHostText(dictionary), mode);
 }
 
 void obrSkpExportTexture(const char* first, const char* second, int mode) {
-    orvanta::exportTexture(first, second, mode);
+    orvanta::exportTexture(boundedHostText(first), boundedHostText(second), mode);
 }
 
 void obrSkpSetEntityAttribute(const char* owner, const char* dictionary, const char* key,
                               const char* value, int mode) {
-    orvanta::setEntityAttribute(owner, dictionary, key, value, mode);
+    orvanta::setEntityAttribute(boundedHostText(owner), boundedHostText(dictionary),
+                                boundedHostText(key), boundedHostText(value), mode);
 }
 
 void obrSkpDestroyPointer(int64_t pointer, int mode) {
@@ -27,7 +30,8 @@ void obrSkpDestroyPointer(int64_t pointer, int mode) {
 }
 
 void obrSkpExecuteCustomAction(const char* action, const char* subject, const char* parameter) {
-    orvanta::executeCustomAction(action, subject, parameter);
+    orvanta::executeCustomAction(boundedHostText(action), boundedHostText(subject),
+                                 boundedHostText(parameter));
 }
 
 void obrCheckMessages(void) {

@@ -23,7 +23,8 @@ double obrConvertLengthFromInches(double inches, const char* unit) {
 }
 
 double obrConvertLengthToInches(double value, const char* unit) {
-    return orvanta::lengthToInches(value, unit, orvanta::sceneSession().model.lengthUnit);
+    return orvanta::lengthToInches(value, orvanta::boundedHostText(unit),
+                                   orvanta::sceneSession().model.lengthUnit);
 }
 
 const char* obrGetSkpLenghtUnit(void) {

@@ -4,15 +4,10 @@
 #include "plugin/export/attribute_export.h"
 #include "plugin/export/camera_export.h"
 #include "plugin/export/render_output.h"
+#include "plugin/exports/export_text.h"
 #include "plugin/session/scene_session.h"
 
-namespace {
-
-QByteArray hostText(const char* text) {
-    return QByteArray(text ? text : "");
-}
-
-}  // namespace
+using orvanta::hostBytes;
 
 extern "C" {
 
@@ -25,7 +20,7 @@ void obrSetCamera(float v1, float v2, float v3, float v4, float v5, float v6, fl
                            flag1,
                            flag2,
                            {v10, v11, v12, v13},
-                           hostText(sceneName)},
+                           hostBytes(sceneName)},
                           output.get());
 }
 
@@ -55,7 +50,7 @@ bool obrIsProductionPreviewEnabled(void) {
 
 void obrOnEnumAttributeDictionariesCallback(const char*, const char* dictionary, bool* answer) {
     if (answer)
-        *answer = orvanta::wantsDictionary(orvanta::sceneSession(), hostText(dictionary));
+        *answer = orvanta::wantsDictionary(orvanta::sceneSession(), hostBytes(dictionary));
 }
 
 void obrOnEnumAttributesCallback(const char* owner, const char* dictionary, const char* key,
@@ -63,19 +58,19 @@ void obrOnEnumAttributesCallback(const char* owner, const char* dictionary, cons
     orvanta::PluginOutput output;
     orvanta::receiveAttribute(
         orvanta::sceneSession(),
-        {hostText(owner), hostText(dictionary), hostText(key), hostText(value)}, output.get());
+        {hostBytes(owner), hostBytes(dictionary), hostBytes(key), hostBytes(value)}, output.get());
 }
 
 const char* obrGetBase64DictionaryValueContent(const char* owner, const char* dictionary,
                                                const char* key) {
     return orvanta::base64Content(orvanta::sceneSession(),
-                                  {hostText(owner), hostText(dictionary), hostText(key), {}});
+                                  {hostBytes(owner), hostBytes(dictionary), hostBytes(key), {}});
 }
 
 uint32_t obrGetBase64DictionaryValueHash(const char* owner, const char* dictionary,
                                          const char* key) {
     return orvanta::base64Hash(orvanta::sceneSession(),
-                               {hostText(owner), hostText(dictionary), hostText(key), {}});
+                               {hostBytes(owner), hostBytes(dictionary), hostBytes(key), {}});
 }
 
 void obrReceiveBase64Attributes(bool enabled) {

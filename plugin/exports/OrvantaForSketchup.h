@@ -1,8 +1,8 @@
 /* The exports of the plug-in library, as the host extension script calls them: undecorated C
- * names, UTF-8 texts (a null text reads as the empty text). A text of more than 256 MiB (wide texts:
- * that many bytes) is refused: it reads as the empty text, and the plug-in's log says so in one
- * line; only the two string hashes take texts of any length. Every export may be called from the
- * host thread only, the thread that called obrInitialize, unless noted. No export reports a
+ * names, UTF-8 texts (a null text reads as the empty text). A text of more than 256 MiB (wide
+ * texts: that many bytes) is refused: it reads as the empty text, and the plug-in's log says so in
+ * one line; only the two string hashes take texts of any length. Every export may be called from
+ * the host thread only, the thread that called obrInitialize, unless noted. No export reports a
  * failure: one that cannot act does nothing, and a query then answers false or 0. No exception
  * leaves an export either: one that fails inside (memory running out, a host callback that throws)
  * logs one line with its name and the reason and answers its failure value: false, 0, "" for a

@@ -11,6 +11,7 @@
 #include "plugin/export/render_output.h"
 #include "plugin/requests/host_request_queue.h"
 #include "plugin/session/scene_session.h"
+#include "plugin/util/file_names.h"
 #include "plugin/util/text_hash.h"
 
 namespace orvanta {
@@ -78,13 +79,15 @@ void setModelValues(ModelValues& model, const Attribute& attribute, RenderOutput
 }
 
 // Writes the decoded content as the file `key` of the session folder, unless a file of that size
-// is there already. Errors are ignored.
+// is there already. Keys come from model files, which may come from anywhere: one that is not a
+// plain file name writes nothing. Errors are ignored.
 void writeBase64File(const QString& sessionFolder, const QByteArray& key,
                      const QByteArray& base64) {
-    if (sessionFolder.isEmpty() || !isPlainFileName(key))
+    const QString name = utf8(key);
+    if (sessionFolder.isEmpty() || !isPlainFileName(name))
         return;
     const QByteArray decoded = QByteArray::fromBase64(base64);
-    const QString path = sessionFolder + QLatin1Char('/') + utf8(key);
+    const QString path = sessionFolder + QLatin1Char('/') + name;
     const QFileInfo existing(path);
     if (existing.exists() && existing.size() == decoded.size())
         return;
@@ -106,10 +109,6 @@ HostRequest setRequest(const Attribute& attribute) {
 
 bool isBase64Dictionary(const QByteArray& dictionary) {
     return dictionary.toLower().endsWith("base64");
-}
-
-bool isPlainFileName(const QByteArray& key) {
-    return !key.isEmpty() && key != "." && key != ".." && !key.contains('/') && !key.contains('\\');
 }
 
 void Base64Cache::store(const QByteArray& owner, const QByteArray& dictionary,

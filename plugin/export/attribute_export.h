@@ -17,10 +17,6 @@ struct SceneSession;
 // Whether `dictionary` carries Base64 content: its name ends in "Base64", in any letter case.
 bool isBase64Dictionary(const QByteArray& dictionary);
 
-// Whether an attribute key may name a file of the session folder: not empty, no path separator,
-// neither "." nor "..". Keys come from model files, which may come from anywhere.
-bool isPlainFileName(const QByteArray& key);
-
 // The cached Base64 attributes: owner, dictionary and key to the Base64 text and its text hash.
 // The owner given is the mapped owner (see SceneSession::mappedOwner()). Guarded by the registry
 // lock: the caller holds it around every call and every use of a returned pointer.

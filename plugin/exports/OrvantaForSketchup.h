@@ -1,7 +1,12 @@
 /* The exports of the plug-in library, as the host extension script calls them: undecorated C
- * names, UTF-8 texts (a null text reads as the empty text). Every export may be called from the
- * host thread only, the thread that called obrInitialize, unless noted. No export reports a
- * failure: one that cannot act does nothing, and a query then answers false or 0. */
+ * names, UTF-8 texts (a null text reads as the empty text). A text of more than 256 MiB (wide
+ * texts: that many bytes) is refused: it reads as the empty text, and the plug-in's log says so in
+ * one line; only the two string hashes take texts of any length. Every export may be called from
+ * the host thread only, the thread that called obrInitialize, unless noted. No export reports a
+ * failure: one that cannot act does nothing, and a query then answers false or 0. No exception
+ * leaves an export either: one that fails inside (memory running out, a host callback that throws)
+ * logs one line with its name and the reason and answers its failure value: false, 0, "" for a
+ * text (L"" for a wide one), null for obrCreateIntRef; one without an answer just returns. */
 #ifndef ORVANTA_FOR_SKETCHUP_H
 #define ORVANTA_FOR_SKETCHUP_H
 
@@ -92,7 +97,9 @@ ORVANTA_EXPORT void obrEnumModelInfo(void);
 ORVANTA_EXPORT uint32_t obrSkpStringHash(const char* text);
 ORVANTA_EXPORT uint32_t obrComputeStringHash(const char* text);
 /* The text hash of the file's bytes in standard Base64; 0 for a missing, empty or unreadable
- * file. Reads the whole file. Any thread. */
+ * file, and for anything but a regular file (a folder, FIFO, device or socket), which is never
+ * opened. A symbolic link to a regular file hashes as that file. Reads the file in fixed-size
+ * blocks, in constant memory whatever its size. Any thread. */
 ORVANTA_EXPORT uint32_t obrSkpFileHash(const char* path);
 /* Inches to the unit "in", "ft", "mm", "cm" or "m" (names compared exactly, not trimmed; "" and
  * null mean inches; any other name leaves the value). */
@@ -170,7 +177,8 @@ ORVANTA_EXPORT void obrSetContentLibraryFolder(const char* folder);
 ORVANTA_EXPORT void obrSetContentLibraryFolderW(const wchar_t* folder);
 /* The plug-in folder. */
 ORVANTA_EXPORT const wchar_t* obrGetLibraryPath(void);
-/* The session folder, where texture files go. */
+/* The session folder, where texture files go: "<pid>" in $XDG_RUNTIME_DIR, else in the temporary
+ * folder, private to the user (see README.md). */
 ORVANTA_EXPORT const char* obrGetTexturesPath(void);
 /* Records the gallery material whose ".xml" file is `materialFile`, as its path relative to the
  * library's Materials folder without ".xml", and tells the render window the file. */
@@ -178,8 +186,10 @@ ORVANTA_EXPORT void obrSetSelectedGalleryMaterial(const char* materialFile);
 ORVANTA_EXPORT const char* obrGetSelectedGalleryMaterial(void);
 /* Copies the picture of gallery material `material` (else the session folder's "selected.jpg",
  * when there is no such material picture) into the session folder as `textureName` + ".jpg",
- * replacing an older file, and answers its path; "" when there is no picture or textureName is
- * empty. The text stays valid until the next call. */
+ * replacing an older file, and answers its path; "" when there is no picture. Both names must be
+ * plain file names (the material may also be empty): not empty, neither "." nor "..", without "/",
+ * "\", ":" or control characters; otherwise the answer is "" and no file is read, written or
+ * removed. The text stays valid until the next call. */
 ORVANTA_EXPORT const char* obrGetGalleryMaterialTexture(const char* material,
                                                         const char* textureName);
 /* Asks the render window to export its scene to `file`. */
@@ -416,7 +426,8 @@ ORVANTA_EXPORT void obrOnEnumAttributeDictionariesCallback(const char* owner,
 /* One attribute: forwarded to the render window; sets the model values it names; the first
  * attribute of each "Camera" dictionary is remembered as a per-scene render setting. A Base64
  * attribute is cached (per scene for "Camera") and, unless empty, written decoded into the session
- * folder under its key when that is a plain file name and the file's size differs. */
+ * folder under its key when that is a plain file name (as for obrGetGalleryMaterialTexture) and the
+ * file's size differs. */
 ORVANTA_EXPORT void obrOnEnumAttributesCallback(const char* owner, const char* dictionary,
                                                 const char* key, const char* value);
 /* The cached Base64 text of an attribute ("" when none; valid until the attribute changes or the

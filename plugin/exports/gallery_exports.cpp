@@ -4,53 +4,68 @@
 #include <QString>
 
 #include "OrvantaForSketchup.h"
+#include "plugin/exports/export_guard.h"
 #include "plugin/exports/export_text.h"
 #include "plugin/lifecycle/content_library.h"
 
 extern "C" {
 
 const char* obrContentLibraryFolder(void) {
-    return orvanta::contentLibrary().folder();
+    return orvanta::guarded(__func__, "", [&] { return orvanta::contentLibrary().folder(); });
 }
 
 const wchar_t* obrContentLibraryFolderW(void) {
-    return orvanta::contentLibrary().folderWide();
+    return orvanta::guarded(__func__, L"", [&] { return orvanta::contentLibrary().folderWide(); });
 }
 
 void obrSetContentLibraryFolder(const char* folder) {
-    orvanta::PluginLibraryOutput output;
-    orvanta::contentLibrary().moveTo(orvanta::fromHostText(folder), output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginLibraryOutput output;
+        orvanta::contentLibrary().moveTo(orvanta::fromHostText(folder), output.get());
+    });
 }
 
 void obrSetContentLibraryFolderW(const wchar_t* folder) {
-    orvanta::contentLibrary().moveTo(folder ? QString::fromWCharArray(folder) : QString(), nullptr);
+    orvanta::guarded(__func__, [&] {
+        orvanta::contentLibrary().moveTo(orvanta::fromHostWideText(folder), nullptr);
+    });
 }
 
 const wchar_t* obrGetLibraryPath(void) {
-    return orvanta::contentLibrary().pluginFolderWide();
+    return orvanta::guarded(__func__, L"",
+                            [&] { return orvanta::contentLibrary().pluginFolderWide(); });
 }
 
 const char* obrGetTexturesPath(void) {
-    return orvanta::contentLibrary().texturesFolder();
+    return orvanta::guarded(__func__, "",
+                            [&] { return orvanta::contentLibrary().texturesFolder(); });
 }
 
 void obrSetSelectedGalleryMaterial(const char* materialFile) {
-    orvanta::PluginLibraryOutput output;
-    orvanta::contentLibrary().selectGalleryMaterial(QByteArray(materialFile ? materialFile : ""),
-                                                    output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginLibraryOutput output;
+        orvanta::contentLibrary().selectGalleryMaterial(orvanta::hostBytes(materialFile),
+                                                        output.get());
+    });
 }
 
 const char* obrGetSelectedGalleryMaterial(void) {
-    return orvanta::contentLibrary().selectedGalleryMaterial();
+    return orvanta::guarded(__func__, "",
+                            [&] { return orvanta::contentLibrary().selectedGalleryMaterial(); });
 }
 
 const char* obrGetGalleryMaterialTexture(const char* material, const char* textureName) {
-    return orvanta::contentLibrary().galleryMaterialTexture(orvanta::fromHostText(material),
-                                                            orvanta::fromHostText(textureName));
+    return orvanta::guarded(__func__, "", [&] {
+        return orvanta::contentLibrary().galleryMaterialTexture(orvanta::fromHostText(material),
+                                                                orvanta::fromHostText(textureName));
+    });
 }
 
 void obrExportMI(const char* file) {
-    orvanta::PluginLibraryOutput output;
-    orvanta::contentLibrary().exportScene(file ? file : "", output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginLibraryOutput output;
+        orvanta::contentLibrary().exportScene(orvanta::boundedHostText(file ? file : ""),
+                                              output.get());
+    });
 }
 }

@@ -1,4 +1,5 @@
 #include "OrvantaForSketchup.h"
+#include "plugin/exports/export_guard.h"
 #include "plugin/exports/export_text.h"
 #include "plugin/lifecycle/render_restart.h"
 #include "plugin/lifecycle/startup.h"
@@ -10,28 +11,30 @@ void obrInitialize(const char* pluginFolder, int64_t mainWindowHandle, int64_t p
                    ObrHostEnumEntityContent enumEntityContent,
                    ObrHostEnumEntityAttributes enumEntityAttributes,
                    ObrHostExportTexture exportTexture, ObrHostDestroyPointer destroyPointer) {
-    orvanta::StartupArguments arguments;
-    arguments.pluginFolder = orvanta::fromHostText(pluginFolder);
-    arguments.mainWindowHandle = mainWindowHandle;
-    arguments.parentWindowHandle = parentWindowHandle;
-    arguments.host = {setEntityAttribute, enumEntityContent, enumEntityAttributes, exportTexture,
-                      destroyPointer};
-    orvanta::startPlugin(arguments);
+    orvanta::guarded(__func__, [&] {
+        orvanta::StartupArguments arguments;
+        arguments.pluginFolder = orvanta::fromHostText(pluginFolder);
+        arguments.mainWindowHandle = mainWindowHandle;
+        arguments.parentWindowHandle = parentWindowHandle;
+        arguments.host = {setEntityAttribute, enumEntityContent, enumEntityAttributes,
+                          exportTexture, destroyPointer};
+        orvanta::startPlugin(arguments);
+    });
 }
 
 bool obrInitialized(void) {
-    return orvanta::pluginStarted();
+    return orvanta::guarded(__func__, false, [&] { return orvanta::pluginStarted(); });
 }
 
 void obrUninitialize(void) {
-    orvanta::requestRenderWindowExit();
+    orvanta::guarded(__func__, [&] { orvanta::requestRenderWindowExit(); });
 }
 
 void obrRestartRender(void) {
-    orvanta::restartRender();
+    orvanta::guarded(__func__, [&] { orvanta::restartRender(); });
 }
 
 void obrSetApplicationPaused(bool paused) {
-    orvanta::setApplicationPaused(paused);
+    orvanta::guarded(__func__, [&] { orvanta::setApplicationPaused(paused); });
 }
 }

@@ -2,120 +2,161 @@
 // which acts through the plug-in's sender when there is one.
 #include "OrvantaForSketchup.h"
 #include "platform/window.h"
+#include "plugin/exports/export_guard.h"
 #include "plugin/lifecycle/window_control.h"
 
 extern "C" {
 
 void obrShowWindow(void) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().showSettingsWindow(true, output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().showSettingsWindow(true, output.get());
+    });
 }
 
 void obrHideWindow(void) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().showSettingsWindow(false, output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().showSettingsWindow(false, output.get());
+    });
 }
 
 bool obrIsWindowVisible(void) {
-    orvanta::PluginWindowOutput output;
-    return orvanta::windowControl().settingsWindowVisible(output.get());
+    return orvanta::guarded(__func__, false, [&] {
+        orvanta::PluginWindowOutput output;
+        return orvanta::windowControl().settingsWindowVisible(output.get());
+    });
 }
 
 void obrShowRenderWindow(void) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().showRenderWindow(true, output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().showRenderWindow(true, output.get());
+    });
 }
 
 void obrHideRenderWindow(void) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().showRenderWindow(false, output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().showRenderWindow(false, output.get());
+    });
 }
 
 bool obrIsRenderWindowVisible(void) {
-    orvanta::PluginWindowOutput output;
-    return orvanta::windowControl().renderWindowVisible(output.get());
+    return orvanta::guarded(__func__, false, [&] {
+        orvanta::PluginWindowOutput output;
+        return orvanta::windowControl().renderWindowVisible(output.get());
+    });
 }
 
 void obrShowMaterialsDialog(void) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().showMaterialsDialog(true, output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().showMaterialsDialog(true, output.get());
+    });
 }
 
 void obrHideMaterialsDialog(void) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().showMaterialsDialog(false, output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().showMaterialsDialog(false, output.get());
+    });
 }
 
 bool obrIsMaterialsDialogVisible(void) {
-    orvanta::PluginWindowOutput output;
-    return orvanta::windowControl().materialsDialogVisible(output.get());
+    return orvanta::guarded(__func__, false, [&] {
+        orvanta::PluginWindowOutput output;
+        return orvanta::windowControl().materialsDialogVisible(output.get());
+    });
 }
 
 void obrShowImagesDialog(void) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().showImagesDialog(true, output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().showImagesDialog(true, output.get());
+    });
 }
 
 void obrHideImagesDialog(void) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().showImagesDialog(false, output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().showImagesDialog(false, output.get());
+    });
 }
 
 void obrShowProdutionDialog(void) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().showProductionDialog(output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().showProductionDialog(output.get());
+    });
 }
 
 bool obrIsProductionWindowVisible(void) {
-    return orvanta::windowControl().productionWindowVisible();
+    return orvanta::guarded(__func__, false,
+                            [&] { return orvanta::windowControl().productionWindowVisible(); });
 }
 
 void obrActivateWindows(void) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().activateWindows(output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().activateWindows(output.get());
+    });
 }
 
 void obrHideAllWindows(void) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().hideAllWindows(output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().hideAllWindows(output.get());
+    });
 }
 
 void obrSetRenderWindowMode(int32_t mode) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().setRenderWindowMode(mode, output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().setRenderWindowMode(mode, output.get());
+    });
 }
 
 int32_t obrRenderWindowMode(void) {
-    return orvanta::windowControl().renderWindowMode();
+    return orvanta::guarded(__func__, 0,
+                            [&] { return orvanta::windowControl().renderWindowMode(); });
 }
 
 void obrSetWindowMode(int32_t mode) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().setWindowMode(mode, output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().setWindowMode(mode, output.get());
+    });
 }
 
 int32_t obrWindowMode(void) {
-    return orvanta::windowControl().windowMode();
+    return orvanta::guarded(__func__, 0, [&] { return orvanta::windowControl().windowMode(); });
 }
 
 void obrSetParentWindowHandle(int64_t handle) {
-    orvanta::PluginWindowOutput output;
-    orvanta::windowControl().setParentWindowHandle(handle, output.get());
+    orvanta::guarded(__func__, [&] {
+        orvanta::PluginWindowOutput output;
+        orvanta::windowControl().setParentWindowHandle(handle, output.get());
+    });
 }
 
 int64_t obrGetWindowHandle(void) {
-    return orvanta::windowControl().parentWindowHandle();
+    return orvanta::guarded(__func__, 0,
+                            [&] { return orvanta::windowControl().parentWindowHandle(); });
 }
 
 int64_t obrParentWindowHandle(void) {
-    return orvanta::windowControl().parentWindowHandle();
+    return orvanta::guarded(__func__, 0,
+                            [&] { return orvanta::windowControl().parentWindowHandle(); });
 }
 
 int64_t obrMainSkpWindowHandle(void) {
-    return orvanta::windowControl().mainWindowHandle();
+    return orvanta::guarded(__func__, 0,
+                            [&] { return orvanta::windowControl().mainWindowHandle(); });
 }
 
 uint64_t obrGetWindowOwnerProcess(intptr_t window) {
-    return xel::platform::windowOwnerProcess(window);
+    return orvanta::guarded(__func__, 0u,
+                            [&] { return xel::platform::windowOwnerProcess(window); });
 }
 }

@@ -7,6 +7,7 @@
 #include "XelRemoteRenderSender.h"
 #include "plugin/lifecycle/app_settings.h"
 #include "plugin/lifecycle/plugin_state.h"
+#include "plugin/util/file_names.h"
 
 namespace orvanta {
 namespace {
@@ -75,18 +76,24 @@ void ContentLibrary::selectGalleryMaterial(const QByteArray& materialFile, Libra
 const char* ContentLibrary::galleryMaterialTexture(const QString& material,
                                                    const QString& textureName) {
     const PluginState& state = pluginState();
-    if (textureName.isEmpty() || state.sessionFolder.isEmpty())
+    // Both names are joined to folders of ours; anything but a plain name could reach outside.
+    if (!isPlainFileName(textureName) || (!material.isEmpty() && !isPlainFileName(material)) ||
+        state.sessionFolder.isEmpty())
         return "";
     const QString sessionFolder = QString::fromUtf8(state.sessionFolder);
-    const QString materialPicture = state.contentLibraryFolder + QStringLiteral("/Materials/") +
-                                    material + QStringLiteral("_skp.jpg");
     const QString selection = sessionFolder + QStringLiteral("/selected.jpg");
+    // Without a library folder the picture's path would start at the root of the file system.
+    const bool hasMaterialPicture = !material.isEmpty() && !state.contentLibraryFolder.isEmpty();
+    const QString materialPicture = hasMaterialPicture ? state.contentLibraryFolder +
+                                                             QStringLiteral("/Materials/") +
+                                                             material + QStringLiteral("_skp.jpg")
+                                                       : QString();
 
     QString picture;
-    if ((material.isEmpty() || !QFileInfo::exists(materialPicture)) && QFileInfo::exists(selection))
-        picture = selection;
-    else if (QFileInfo::exists(materialPicture))
+    if (hasMaterialPicture && QFileInfo::exists(materialPicture))
         picture = materialPicture;
+    else if (QFileInfo::exists(selection))
+        picture = selection;
     else
         return "";
 

@@ -79,8 +79,11 @@ public:
     // UTF-8, valid until the next call that copies. The picture is the session folder's
     // "selected.jpg" when `material` is empty or has no picture "Materials/<material>_skp.jpg" in
     // the library, else that material picture. An older file of that name is removed first; the
-    // path is answered even when the copy fails. "" (a constant text) when `textureName` is empty,
-    // when there is no picture, or before start-up (no session folder).
+    // path is answered even when the copy fails. "" (a constant text), touching no file, when
+    // `textureName` is not a plain file name (isPlainFileName(); the empty name included), when
+    // `material` is neither empty nor a plain file name, when there is no picture, or before
+    // start-up (no session folder). So nothing outside the session folder is written or removed,
+    // and nothing outside the library's "Materials" folder and the session folder is read.
     const char* galleryMaterialTexture(const QString& material, const QString& textureName);
 
     // Asks the render window to export its scene to `file` (UTF-8).

@@ -1,5 +1,6 @@
 #include "plugin/lifecycle/plugin_folders.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -8,15 +9,47 @@
 #include <string>
 
 #include "platform/known_folders.h"
+#include "platform/private_folder.h"
 #include "platform/process.h"
+#include "plugin/lifecycle/app_settings.h"
 
 namespace orvanta {
 
-QByteArray sessionFolderPath() {
+namespace {
+
+constexpr char kRuntimeFolderVariable[] = "XDG_RUNTIME_DIR";
+
+QByteArray processIdText() {
+    return QByteArray::number(static_cast<qlonglong>(xel::platform::currentProcessId()));
+}
+
+}  // namespace
+
+QString sessionFolderParent() {
+    const QString runtime = qEnvironmentVariable(kRuntimeFolderVariable);
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir())
+        return runtime;
     const QStringList temporary = QStandardPaths::standardLocations(QStandardPaths::TempLocation);
-    const QString base = temporary.isEmpty() ? QString() : temporary.last();
-    return base.toUtf8() + '/' +
-           QByteArray::number(static_cast<qlonglong>(xel::platform::currentProcessId()));
+    return temporary.isEmpty() ? QString() : temporary.last();
+}
+
+QByteArray sessionFolderPath() {
+    return sessionFolderParent().toUtf8() + '/' + processIdText();
+}
+
+QByteArray makeSessionFolder() {
+    const QString parent = sessionFolderParent();
+    QDir().mkpath(parent);
+    const QByteArray path = sessionFolderPath();
+    if (xel::platform::makePrivateFolder(path.toStdString()))
+        return path;
+    const QByteArray fresh = QByteArray::fromStdString(xel::platform::makeUniquePrivateFolder(
+        parent.toUtf8().toStdString(), processIdText().toStdString()));
+    appendLog(QStringLiteral("Session folder %1 is no private folder of this user: using %2")
+                  .arg(QString::fromUtf8(path),
+                       fresh.isEmpty() ? QStringLiteral("none, as no folder could be made")
+                                       : QString::fromUtf8(fresh)));
+    return fresh;
 }
 
 QString resolveContentLibraryFolder(const QSettings& settings) {

@@ -1,6 +1,5 @@
 #include "plugin/lifecycle/startup.h"
 
-#include <QDir>
 #include <QSettings>
 #include <QThread>
 
@@ -27,9 +26,8 @@ void startPlugin(const StartupArguments& arguments) {
     state.hostThreadId = QThread::currentThreadId();
     openAppSettings();
 
-    state.sessionFolder = sessionFolderPath();
-    // The render window is started with the session folder as its working directory.
-    QDir().mkpath(QString::fromUtf8(state.sessionFolder));
+    // Private to this user; the render window is started with it as its working directory.
+    state.sessionFolder = makeSessionFolder();
 
     // The session starts from an empty model: the two model roots and nothing else.
     SceneSession& session = sceneSession();

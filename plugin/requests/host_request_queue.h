@@ -81,6 +81,15 @@ void raiseSessionBusy();
 void lowerSessionBusy();
 int sessionBusyCount();
 
+// Raises the session busy count for its life, so that an exception cannot leave it raised.
+class SessionBusy {
+public:
+    SessionBusy() { raiseSessionBusy(); }
+    ~SessionBusy() { lowerSessionBusy(); }
+    SessionBusy(const SessionBusy&) = delete;
+    SessionBusy& operator=(const SessionBusy&) = delete;
+};
+
 // Whether a set-attribute request whose first text is `owner` may run now: always for actions and
 // for owners that begin with "%", otherwise only while the session is not busy and the render
 // window is not loading a model.

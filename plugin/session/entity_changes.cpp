@@ -183,16 +183,16 @@ void modelMessage(SceneSession& session, int kind, const MessageResults& results
         return;
     switch (kind) {
         case 0:
-        case 1:
+        case 1: {
             resetSession(session);
             output->clearSession();
-            raiseSessionBusy();
+            const SessionBusy busy;
             writeResults(results, true, true, std::nullopt);
             session.colorByLayer = false;
             writeResults(results, std::nullopt, std::nullopt, true);
             session.sessionAttributes.sendMissing(0, output);
-            lowerSessionBusy();
             break;
+        }
         case 2:
             writeResults(results, false, false, false);
             break;

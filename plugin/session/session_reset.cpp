@@ -23,15 +23,6 @@ void seedModelRoot(EntityRegistry& registry, EntityTable table, const char* note
     root.present = true;
 }
 
-// Raises the session busy count for its life.
-class SessionBusy {
-public:
-    SessionBusy() { raiseSessionBusy(); }
-    ~SessionBusy() { lowerSessionBusy(); }
-    SessionBusy(const SessionBusy&) = delete;
-    SessionBusy& operator=(const SessionBusy&) = delete;
-};
-
 }  // namespace
 
 void resetSession(SceneSession& session) {

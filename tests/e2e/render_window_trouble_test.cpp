@@ -83,7 +83,8 @@ TEST_P(RenderWindowTrouble, TheViewGetsTheWholeSceneAgainAndNothingIsLeftBehind)
                            QString::fromLatin1(trouble.interrupt)}));
     if (log.waitForLine(QStringLiteral("started "), kStepDeadlineMs) && renderWindowPid(log) > 0)
         run.watchRenderWindow(renderWindowPid(log));
-    ASSERT_TRUE(run.finish()) << "the driver did not end";
+    ASSERT_TRUE(run.finish()) << "the driver did not end; it said:\n"
+                              << run.output().join(QLatin1Char('\n')).toStdString();
     const QStringList output = run.output();
     EXPECT_EQ(run.exitCode(), 0) << output.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(output.contains(QStringLiteral("host: the scene digests after the resync agree")));

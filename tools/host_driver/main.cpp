@@ -127,13 +127,19 @@ bool awaitRenderWindow(const LogFollower& log, const QString& prefix, const char
 }
 
 // Makes `folder` the home of everything the session writes. Before the plug-in starts: the
-// settings store and the temporary folder are taken from the environment at first use, and the
-// render window inherits it.
+// settings store, the temporary folder and the runtime folder are taken from the environment at
+// first use, and the render window inherits it.
 QString prepareWorkFolder(const QString& folder) {
     QDir().mkpath(folder + QStringLiteral("/tmp"));
     QDir().mkpath(folder + QStringLiteral("/config"));
     qputenv("TMPDIR", QFile::encodeName(folder + QStringLiteral("/tmp")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder + QStringLiteral("/config")));
+    // The plug-in's session folder goes into the runtime folder; one of this folder's own keeps it
+    // here. Private, as the system's is.
+    const QString runtime = folder + QStringLiteral("/run");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     const QString logPath = folder + QStringLiteral("/render_window.log");
     QFile log(logPath);
     log.open(QIODevice::WriteOnly | QIODevice::Truncate);

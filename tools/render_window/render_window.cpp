@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "tools/render_window/handler_text.h"
 #include "tools/render_window/scene_view.h"
 
 namespace orvanta::render_window {
@@ -36,10 +37,6 @@ constexpr char kGeoReferenceDictionary[] = "GeoReference";
 constexpr char kWindowDictionary[] = "RenderWindow";
 constexpr char kShownKey[] = "Shown";
 constexpr char kShownValue[] = "1";
-
-QString text(const char* utf8) {
-    return QString::fromUtf8(utf8 ? utf8 : "");
-}
 
 QString flag(bool value) {
     return value ? QStringLiteral("1") : QStringLiteral("0");
@@ -72,7 +69,7 @@ QString describePlanes(const std::map<int, SceneSectionPlane>& planes) {
 }
 
 // The one string of an "echo" payload: its 64-bit little-endian byte length, then its bytes.
-QString echoText(const void* data, long size) {
+QString echoText(const void* data, long size, RenderLog& log) {
     constexpr long kLengthBytes = 8;
     if (!data || size < kLengthBytes)
         return QString();
@@ -81,21 +78,21 @@ QString echoText(const void* data, long size) {
     for (int i = 0; i < kLengthBytes; ++i)
         length |= std::uint64_t(bytes[i]) << (8 * i);
     const auto available = static_cast<std::uint64_t>(size - kLengthBytes);
-    const auto kept = static_cast<int>(length < available ? length : available);
-    return QString::fromUtf8(reinterpret_cast<const char*>(bytes + kLengthBytes), kept);
+    const auto kept = static_cast<std::size_t>(length < available ? length : available);
+    return handlerText(reinterpret_cast<const char*>(bytes + kLengthBytes), kept, log);
 }
 
-ScenePlacement placementOf(PlacementKind kind, const char* definitionId, const float* transform,
-                           const char* label, const char* passText, const char* note) {
+ScenePlacement placementOf(PlacementKind kind, const QString& definitionId, const float* transform,
+                           const QString& label, const QString& passText, const QString& note) {
     ScenePlacement placement;
     placement.kind = kind;
-    placement.definitionId = text(definitionId);
+    placement.definitionId = definitionId;
     // The receiver hands on no transform of fewer than 16 floats.
     if (transform)
         std::copy(transform, transform + 16, placement.transform.begin());
-    placement.label = text(label);
-    placement.passText = text(passText);
-    placement.note = text(note);
+    placement.label = label;
+    placement.passText = passText;
+    placement.note = note;
     return placement;
 }
 
@@ -145,7 +142,7 @@ void RenderWindow::onMessage(const char* type, const void* data, long size) {
         m_log.line(
             QStringLiteral("held %1 (%2 bytes)").arg(QString::fromStdString(name)).arg(size));
     else if (name == "echo")
-        logEcho(echoText(data, size));
+        logEcho(echoText(data, size, m_log));
     // Only the receiver's call for this very message can reach onSetSectionPlane(); a held
     // message comes back through here when its transaction ends.
     m_removingSectionPlane = name == kRemoveSectionPlaneType;
@@ -157,7 +154,7 @@ void RenderWindow::onMessage(const char* type, const void* data, long size) {
 }
 
 void RenderWindow::logEcho(const QString& echo) {
-    m_log.line(QStringLiteral("echo text=%1 (the receiver answers it)").arg(echo));
+    m_log.line(QStringLiteral("echo text=%1 (the receiver answers it)").arg(logged(echo)));
     if (echo == QLatin1String(kDigestEcho))
         logDigest();
 }
@@ -166,12 +163,16 @@ void RenderWindow::logDigest() {
     m_log.line(QLatin1String(tools::kDigestLinePrefix) + m_store.digest().text());
 }
 
+QString RenderWindow::text(const char* utf8) {
+    return handlerText(utf8, m_log);
+}
+
 void RenderWindow::onChannelConnected() {
     m_log.line(QStringLiteral("channel connected"));
 }
 
 void RenderWindow::onError(int code, const char* message) {
-    m_log.line(QStringLiteral("channel error %1: %2").arg(code).arg(text(message)));
+    m_log.line(QStringLiteral("channel error %1: %2").arg(code).arg(logged(text(message))));
     // A message that did not reach the plug-in is logged; without a channel there is no session.
     if (code == kSetUpFailed)
         quitEventLoop(1);
@@ -188,9 +189,10 @@ void RenderWindow::quitEventLoop(int exitCode) {
 
 void RenderWindow::onGenerateMaterialMaps(const char* materialName, int m1, int m2, int m3, int m4,
                                           float mapValue, int quality, int format) {
+    const QString material = logged(text(materialName));
     m_log.line(QStringLiteral("onGenerateMaterialMaps material=%1 values=%2,%3,%4,%5 mapValue=%6 "
                               "quality=%7 format=%8")
-                   .arg(text(materialName))
+                   .arg(material)
                    .arg(m1)
                    .arg(m2)
                    .arg(m3)
@@ -200,7 +202,7 @@ void RenderWindow::onGenerateMaterialMaps(const char* materialName, int m1, int 
                    .arg(format));
     // This window makes no maps: it answers at once with seven empty paths.
     sendMaterialMaps(materialName, L"", L"", L"", L"", L"", L"", L"");
-    m_log.line(QStringLiteral("sent MATMAPS material=%1 (no maps)").arg(text(materialName)));
+    m_log.line(QStringLiteral("sent MATMAPS material=%1 (no maps)").arg(material));
 }
 
 void RenderWindow::onSetCamera(float v1, float v2, float v3, float v4, float v5, float v6, float v7,
@@ -221,7 +223,7 @@ void RenderWindow::onSetCamera(float v1, float v2, float v3, float v4, float v5,
     // One pass over the placeholders, so that a text holding "%1" stays as it is.
     m_log.line(QStringLiteral("onSetCamera scene=%1 first=%2 target=%3 up=%4 flags=%5%6 fov=%7 "
                               "height=%8 aspect=%9 (cameras %10)")
-                   .arg(camera.sceneName, vectorText(camera.eye), vectorText(camera.target),
+                   .arg(logged(camera.sceneName), vectorText(camera.eye), vectorText(camera.target),
                         vectorText(camera.up), flag(flag1), flag(flag2), number(v10), number(v11),
                         number(v12), QString::number(count)));
     sceneChanged();
@@ -239,21 +241,24 @@ void RenderWindow::onSetSunLight(int p1, float p2, float p3, float p4, float p5,
 
 void RenderWindow::onRemoveEntity(const char* entityId, const char* parentId, bool contentTable,
                                   bool forUpdate) {
-    const SceneRemoval removal = m_store.removeEntity(text(entityId), text(parentId), forUpdate);
+    const QString entity = text(entityId);
+    const QString parent = text(parentId);
+    const SceneRemoval removal = m_store.removeEntity(entity, parent, forUpdate);
     const int count = m_scene.add(SceneTally::EntityRemoval);
     m_log.line(QStringLiteral("onRemoveEntity entity=%1 parent=%2 contentTable=%3 forUpdate=%4 "
                               "dropped placements=%5 meshes=%6 (removals %7)")
-                   .arg(text(entityId), text(parentId), flag(contentTable), flag(forUpdate),
+                   .arg(logged(entity), logged(parent), flag(contentTable), flag(forUpdate),
                         QString::number(removal.placements), QString::number(removal.meshes),
                         QString::number(count)));
     sceneChanged();
 }
 
 void RenderWindow::onRemoveEntityMeshes(const char* entityId) {
-    const int dropped = m_store.removeEntityMeshes(text(entityId));
+    const QString entity = text(entityId);
+    const int dropped = m_store.removeEntityMeshes(entity);
     const int count = m_scene.add(SceneTally::MeshRemoval);
     m_log.line(QStringLiteral("onRemoveEntityMeshes entity=%1 dropped=%2 (mesh removals %3)")
-                   .arg(text(entityId), QString::number(dropped), QString::number(count)));
+                   .arg(logged(entity), QString::number(dropped), QString::number(count)));
     sceneChanged();
 }
 
@@ -269,17 +274,20 @@ void RenderWindow::onAddMesh(const char* meshId, const char* entityId, const cha
                              const float* backUVs, const bool* vertexFlags, const int* indices,
                              int indexCount, int vertexCount, const char* frontMaterial,
                              const char* backMaterial) {
-    SceneMesh mesh =
-        SceneMesh::fromArrays(meshLabel, positions, normals, frontUVs, backUVs, vertexFlags,
-                              indices, indexCount, vertexCount, frontMaterial, backMaterial);
+    const QString id = text(meshId);
+    const QString entity = text(entityId);
+    SceneMesh mesh = SceneMesh::fromArrays(text(meshLabel), positions, normals, frontUVs, backUVs,
+                                           vertexFlags, indices, indexCount, vertexCount,
+                                           text(frontMaterial), text(backMaterial));
     // One pass over the placeholders, so that a text holding "%1" stays as it is.
-    const QString line = QStringLiteral(
-                             "onAddMesh mesh=%1 entity=%2 vertices=%3 indices=%4 front=%5 back=%6 "
-                             "label=%7 xxh3=%8")
-                             .arg(text(meshId), text(entityId), QString::number(mesh.vertexCount),
-                                  QString::number(mesh.indexCount), mesh.frontMaterial,
-                                  mesh.backMaterial, mesh.label, QString::fromLatin1(mesh.digest));
-    m_store.addMesh(text(entityId), text(meshId), std::move(mesh));
+    const QString line =
+        QStringLiteral(
+            "onAddMesh mesh=%1 entity=%2 vertices=%3 indices=%4 front=%5 back=%6 "
+            "label=%7 xxh3=%8")
+            .arg(logged(id), logged(entity), QString::number(mesh.vertexCount),
+                 QString::number(mesh.indexCount), logged(mesh.frontMaterial),
+                 logged(mesh.backMaterial), logged(mesh.label), QString::fromLatin1(mesh.digest));
+    m_store.addMesh(entity, id, std::move(mesh));
     const int count = m_scene.add(SceneTally::Mesh);
     m_log.line(line + QStringLiteral(" (meshes %1)").arg(count));
     sceneChanged();
@@ -288,16 +296,19 @@ void RenderWindow::onAddMesh(const char* meshId, const char* entityId, const cha
 void RenderWindow::onAddGroup(const char* groupId, const char* parentId, const char* recordLabel,
                               const char* passText, const float* transform,
                               const char* recordNote) {
+    const QString group = text(groupId);
+    const QString parent = text(parentId);
     const ScenePlacement placement =
-        placementOf(PlacementKind::Group, nullptr, transform, recordLabel, passText, recordNote);
-    m_store.addPlacement(text(groupId), text(parentId), placement);
+        placementOf(PlacementKind::Group, QString(), transform, text(recordLabel), text(passText),
+                    text(recordNote));
+    m_store.addPlacement(group, parent, placement);
     const int count = m_scene.add(SceneTally::Group);
     // One pass over the placeholders, so that a text holding "%1" stays as it is.
     m_log.line(QStringLiteral("onAddGroup group=%1 parent=%2 label=%3 pass=%4 note=%5 "
                               "transform=%6 (groups %7)")
-                   .arg(text(groupId), text(parentId), placement.label, placement.passText,
-                        placement.note, transformText(placement.transform),
-                        QString::number(count)));
+                   .arg(logged(group), logged(parent), logged(placement.label),
+                        logged(placement.passText), logged(placement.note),
+                        transformText(placement.transform), QString::number(count)));
     sceneChanged();
 }
 
@@ -305,68 +316,76 @@ void RenderWindow::onAddInstance(const char* instanceId, const char* parentId,
                                  const char* recordLabel, const char* definitionId,
                                  const char* passText, const float* transform,
                                  const char* recordNote) {
-    const ScenePlacement placement = placementOf(PlacementKind::Instance, definitionId, transform,
-                                                 recordLabel, passText, recordNote);
-    m_store.addPlacement(text(instanceId), text(parentId), placement);
+    const QString instance = text(instanceId);
+    const QString parent = text(parentId);
+    const ScenePlacement placement =
+        placementOf(PlacementKind::Instance, text(definitionId), transform, text(recordLabel),
+                    text(passText), text(recordNote));
+    m_store.addPlacement(instance, parent, placement);
     const int count = m_scene.add(SceneTally::Instance);
     m_log.line(QStringLiteral("onAddInstance instance=%1 parent=%2 definition=%3 label=%4 pass=%5 "
                               "note=%6 transform=%7 (instances %8)")
-                   .arg(text(instanceId), text(parentId), placement.definitionId, placement.label,
-                        placement.passText, placement.note, transformText(placement.transform),
-                        QString::number(count)));
+                   .arg(logged(instance), logged(parent), logged(placement.definitionId),
+                        logged(placement.label), logged(placement.passText), logged(placement.note),
+                        transformText(placement.transform), QString::number(count)));
     sceneChanged();
 }
 
 void RenderWindow::onAddComponentDef(const char* definitionId, const char* defText, bool defFlag,
                                      const char* defNote) {
+    const QString id = text(definitionId);
     const SceneDefinition definition{text(defText), defFlag, text(defNote)};
-    m_store.addComponentDef(text(definitionId), definition);
+    m_store.addComponentDef(id, definition);
     const int count = m_scene.add(SceneTally::ComponentDefinition);
     m_log.line(QStringLiteral("onAddComponentDef definition=%1 text=%2 flag=%3 note=%4 "
                               "(definitions %5)")
-                   .arg(text(definitionId), definition.defText, flag(defFlag), definition.defNote,
-                        QString::number(count)));
+                   .arg(logged(id), logged(definition.defText), flag(defFlag),
+                        logged(definition.defNote), QString::number(count)));
 }
 
 void RenderWindow::onAddMaterial(const char* materialId, const char* materialName,
                                  const char* detailText, int intValue, float floatValue,
                                  const char* extraText) {
+    const QString id = text(materialId);
     const SceneMaterial material{text(materialName), text(detailText), intValue, floatValue,
                                  text(extraText)};
-    m_store.addMaterial(text(materialId), material);
+    m_store.addMaterial(id, material);
     const int count = m_scene.add(SceneTally::Material);
     m_log.line(QStringLiteral("onAddMaterial material=%1 name=%2 detail=%3 int=%4 float=%5 "
                               "extra=%6 (materials %7)")
-                   .arg(text(materialId), material.name, material.detailText,
-                        QString::number(intValue), number(floatValue), material.extraText,
+                   .arg(logged(id), logged(material.name), logged(material.detailText),
+                        QString::number(intValue), number(floatValue), logged(material.extraText),
                         QString::number(count)));
     sceneChanged();
 }
 
 void RenderWindow::onAddLayer(const char* layerId, bool layerFlag, bool defaultLayer,
                               bool layerValue) {
-    m_store.addLayer(text(layerId), {layerFlag, defaultLayer, layerValue});
+    const QString layer = text(layerId);
+    m_store.addLayer(layer, {layerFlag, defaultLayer, layerValue});
     const int count = m_scene.add(SceneTally::Layer);
     m_log.line(QStringLiteral("onAddLayer layer=%1 flag=%2 default=%3 value=%4 (layers %5)")
-                   .arg(text(layerId), flag(layerFlag), flag(defaultLayer), flag(layerValue))
+                   .arg(logged(layer), flag(layerFlag), flag(defaultLayer), flag(layerValue))
                    .arg(count));
 }
 
 void RenderWindow::onDictionaryMessage(const char* owner, const char* dictionary, const char* key,
                                        const char* value) {
-    m_store.addDictionaryMessage({text(owner), text(dictionary), text(key), text(value)});
+    const DictionaryRecord message{text(owner), text(dictionary), text(key), text(value)};
+    m_store.addDictionaryMessage(message);
     const int count = m_scene.add(SceneTally::Dictionary);
     m_log.line(QStringLiteral("onDictionaryMessage owner=%1 dictionary=%2 key=%3 value=%4 "
                               "(dictionary messages %5)")
-                   .arg(text(owner), text(dictionary), text(key), text(value))
+                   .arg(logged(message.owner), logged(message.dictionary), logged(message.key),
+                        logged(message.value))
                    .arg(count));
 }
 
 void RenderWindow::onBeginTransaction(const char* name) {
-    m_log.line(QStringLiteral("onBeginTransaction name=%1").arg(text(name)));
+    m_transactionName = text(name);
+    m_log.line(QStringLiteral("onBeginTransaction name=%1").arg(logged(m_transactionName)));
     XelRemoteRenderReceiver::onBeginTransaction(name);
     m_transactionOpen = true;
-    m_transactionName = text(name);
 }
 
 void RenderWindow::onEndTransaction(bool abort) {
@@ -497,10 +516,11 @@ void RenderWindow::onSaveRequested() {
 }
 
 void RenderWindow::onSetEntityVisible(const char* entityId, const char* recordLabel, bool visible) {
-    m_store.setEntityVisible(text(entityId), visible);
+    const QString entity = text(entityId);
+    m_store.setEntityVisible(entity, visible);
     const int count = m_scene.add(SceneTally::Visibility);
     m_log.line(QStringLiteral("onSetEntityVisible entity=%1 label=%2 visible=%3 (changes %4)")
-                   .arg(text(entityId), text(recordLabel), flag(visible))
+                   .arg(logged(entity), logged(text(recordLabel)), flag(visible))
                    .arg(count));
     // Visibility travels apart from the scene stream, so it is no part of a transaction's order:
     // one applied on its own gets a digest of its own.
@@ -533,7 +553,7 @@ void RenderWindow::onSetSectionPlane(int planeNumber, float firstX, float firstY
 }
 
 void RenderWindow::onSetLanguage(const char* language) {
-    m_log.line(QStringLiteral("onSetLanguage language=%1").arg(text(language)));
+    m_log.line(QStringLiteral("onSetLanguage language=%1").arg(logged(text(language))));
 }
 
 void RenderWindow::onRedraw() {
@@ -542,10 +562,11 @@ void RenderWindow::onRedraw() {
 }
 
 void RenderWindow::onExportScene(const char* path) {
-    m_log.line(QStringLiteral("onExportScene path=%1").arg(text(path)));
+    const QString file = text(path);
+    m_log.line(QStringLiteral("onExportScene path=%1").arg(logged(file)));
     // Rendered here on the reader thread: a large scene holds the next messages for a fraction of
     // a second, and the file is whole by the time the log says so.
-    m_exporter.exportScene(text(path));
+    m_exporter.exportScene(file);
 }
 
 }  // namespace orvanta::render_window

@@ -125,6 +125,8 @@ protected:
     void onExportScene(const char* path) override;
 
 private:
+    // A handler's text argument as handlerText() takes it, a refusal logged here. Any thread.
+    QString text(const char* utf8);
     // Reader thread, once the plug-in counts this window as running: asks the host, through the
     // plug-in, to enumerate the content of each entity named in the environment variable
     // ORVANTA_RENDER_REQUESTS (ids separated by commas), in that order, logging "sent enumEnt <id>"

@@ -6,10 +6,6 @@
 namespace orvanta::render_window {
 namespace {
 
-QString text(const char* utf8) {
-    return QString::fromUtf8(utf8 ? utf8 : "");
-}
-
 template <typename T>
 std::vector<T> copyArray(const T* values, std::size_t count) {
     return values ? std::vector<T>(values, values + count) : std::vector<T>(count);
@@ -19,16 +15,16 @@ const QString kModel = QStringLiteral("Model");
 
 }  // namespace
 
-SceneMesh SceneMesh::fromArrays(const char* label, const float* positions, const float* normals,
+SceneMesh SceneMesh::fromArrays(const QString& label, const float* positions, const float* normals,
                                 const float* frontUVs, const float* backUVs,
                                 const bool* vertexFlags, const int* indices, int indexCount,
-                                int vertexCount, const char* frontMaterial,
-                                const char* backMaterial) {
+                                int vertexCount, const QString& frontMaterial,
+                                const QString& backMaterial) {
     SceneMesh mesh;
     mesh.vertexCount = vertexCount > 0 ? vertexCount : 0;
     mesh.indexCount = indexCount > 0 ? indexCount : 0;
     const auto vertices = static_cast<std::size_t>(mesh.vertexCount);
-    mesh.label = text(label);
+    mesh.label = label;
     mesh.positions = copyArray(positions, 3 * vertices);
     mesh.normals = copyArray(normals, 3 * vertices);
     mesh.frontUVs = copyArray(frontUVs, 2 * vertices);
@@ -41,8 +37,8 @@ SceneMesh SceneMesh::fromArrays(const char* label, const float* positions, const
     static_assert(sizeof(int) == sizeof(std::int32_t));
     mesh.indices = copyArray(reinterpret_cast<const std::int32_t*>(indices),
                              static_cast<std::size_t>(mesh.indexCount));
-    mesh.frontMaterial = text(frontMaterial);
-    mesh.backMaterial = text(backMaterial);
+    mesh.frontMaterial = frontMaterial;
+    mesh.backMaterial = backMaterial;
     mesh.digest = meshDigest(mesh);
     return mesh;
 }

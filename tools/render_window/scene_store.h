@@ -38,13 +38,14 @@ struct SceneMesh {
     QByteArray digest;  // meshDigest() of the arrays as fromArrays() copied them
 
     // Copies the arrays of a received mesh: `vertexCount` vertices and `indexCount` indices, as
-    // the receiver's onAddMesh() hands them. A pointer may be null only when its count is 0; a
-    // negative count reads as 0. The pointers are read during the call only.
-    static SceneMesh fromArrays(const char* label, const float* positions, const float* normals,
+    // the receiver's onAddMesh() hands them, with its texts as the handler took them. A pointer
+    // may be null only when its count is 0; a negative count reads as 0. The pointers are read
+    // during the call only.
+    static SceneMesh fromArrays(const QString& label, const float* positions, const float* normals,
                                 const float* frontUVs, const float* backUVs,
                                 const bool* vertexFlags, const int* indices, int indexCount,
-                                int vertexCount, const char* frontMaterial,
-                                const char* backMaterial);
+                                int vertexCount, const QString& frontMaterial,
+                                const QString& backMaterial);
 };
 
 // The mesh digest of tools/common/scene_digest.h over the mesh's arrays: 32 lowercase hex digits.

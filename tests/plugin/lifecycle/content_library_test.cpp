@@ -1,9 +1,11 @@
 #include "plugin/lifecycle/content_library.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QSettings>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -111,7 +113,7 @@ TEST_F(ContentLibraryTest, MaterialPictureReplacesAnOlderTexture) {
 
 TEST_F(ContentLibraryTest, SelectionPictureStandsInForAMissingMaterialPicture) {
     ASSERT_TRUE(writeFile(m_session + QStringLiteral("/selected.jpg"), "selection"));
-    for (const QString& material : {QStringLiteral("Wood/Oak"), QString()}) {
+    for (const QString& material : {QStringLiteral("Oak"), QString()}) {
         const char* path = m_library.galleryMaterialTexture(material, QStringLiteral("t"));
         EXPECT_EQ(QString::fromUtf8(path), m_session + QStringLiteral("/t.jpg"));
         EXPECT_EQ(readFile(path), "selection") << material.toStdString();
@@ -127,6 +129,80 @@ TEST_F(ContentLibraryTest, NoTextureNameOrNoPictureAnswersEmptyAndCopiesNothing)
     EXPECT_STREQ(m_library.galleryMaterialTexture(QStringLiteral("other"), QStringLiteral("t")),
                  "");
     EXPECT_TRUE(QDir(m_session).entryList(QDir::Files).isEmpty());
+}
+
+// Every file under `folder`, by its path relative to it, with its content.
+std::map<QString, QByteArray> filesUnder(const QString& folder) {
+    std::map<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        files[QDir(folder).relativeFilePath(path)] =
+            file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(folder)");
+    }
+    return files;
+}
+
+TEST_F(ContentLibraryTest, NamesThatAreNotPlainFileNamesAreRefusedAndTouchNothing) {
+    // A folder beside the library and the session folder, with a picture a material name could
+    // reach and a texture a texture name could replace.
+    const QString outside = m_folders.makeFolder(QStringLiteral("outside"));
+    ASSERT_TRUE(writeFile(outside + QStringLiteral("/secret_skp.jpg"), "outside picture"));
+    ASSERT_TRUE(writeFile(outside + QStringLiteral("/victim.jpg"), "outside texture"));
+    ASSERT_TRUE(writeFile(m_libraryFolder + QStringLiteral("/secret_skp.jpg"), "library picture"));
+    ASSERT_TRUE(writeFile(m_materials + QStringLiteral("/m_skp.jpg"), "material picture"));
+    ASSERT_TRUE(writeFile(m_session + QStringLiteral("/selected.jpg"), "selection"));
+    const QString root = QDir(m_libraryFolder).absoluteFilePath(QStringLiteral(".."));
+    const auto before = filesUnder(root);
+    ASSERT_EQ(before.count(QStringLiteral("outside/victim.jpg")), 1u);
+
+    const QString hostile[] = {
+        QStringLiteral("../x"),
+        QStringLiteral("../secret"),
+        QStringLiteral("../../outside/secret"),
+        QStringLiteral("../outside/victim"),
+        QStringLiteral("a/b"),
+        QStringLiteral("a\\b"),
+        QStringLiteral(".."),
+        QStringLiteral("."),
+        QStringLiteral("C:x"),
+        QStringLiteral("C:"),
+        QStringLiteral("a\tb"),
+        QStringLiteral("a\nb"),
+        QStringLiteral("\x01"),
+        QStringLiteral("a\x7f"),
+        QString(QStringLiteral("a")) + QChar(0x85) + QLatin1Char('b'),  // a C1 control
+        outside + QStringLiteral("/secret"),
+        outside + QStringLiteral("/victim"),
+        QStringLiteral("/"),
+    };
+    struct Call {
+        QString material;
+        QString texture;
+    };
+    std::vector<Call> calls;
+    for (const QString& name : hostile) {
+        calls.push_back({name, QStringLiteral("t")});
+        calls.push_back({QStringLiteral("m"), name});
+        calls.push_back({QString(), name});
+    }
+    calls.push_back({QStringLiteral("m"), QString()});
+    for (const Call& call : calls) {
+        const QByteArray material = call.material.toUtf8();
+        const QByteArray texture = call.texture.toUtf8();
+        EXPECT_STREQ(obrGetGalleryMaterialTexture(material.constData(), texture.constData()), "")
+            << "material \"" << material.constData() << "\" texture \"" << texture.constData()
+            << "\"";
+        EXPECT_EQ(filesUnder(root), before) << "material \"" << material.constData()
+                                            << "\" texture \"" << texture.constData() << "\"";
+    }
+
+    // Plain names still work beside them.
+    const char* path = obrGetGalleryMaterialTexture("m", "t..jpg");
+    EXPECT_EQ(QString::fromUtf8(path), m_session + QStringLiteral("/t..jpg.jpg"));
+    EXPECT_EQ(readFile(path), "material picture");
 }
 
 TEST_F(ContentLibraryTest, OnlyTheNarrowSetterTellsTheRenderWindow) {

@@ -2,15 +2,19 @@
 
 #include <QDir>
 
+#include <iterator>
+
 namespace orvanta::test {
 namespace {
 
-const char* const kVariables[4] = {"HOME", "XDG_CONFIG_HOME", "TMPDIR", "XDG_PUBLICSHARE_DIR"};
+const char* const kVariables[] = {"HOME", "XDG_CONFIG_HOME", "TMPDIR", "XDG_PUBLICSHARE_DIR",
+                                  "XDG_RUNTIME_DIR"};
 
 }  // namespace
 
 IsolatedUserFolders::IsolatedUserFolders() {
-    for (int i = 0; i < 4; ++i) {
+    static_assert(std::size(kVariables) == kVariableCount);
+    for (int i = 0; i < kVariableCount; ++i) {
         m_had[i] = qEnvironmentVariableIsSet(kVariables[i]);
         m_saved[i] = qgetenv(kVariables[i]);
     }
@@ -22,10 +26,11 @@ IsolatedUserFolders::IsolatedUserFolders() {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
     qputenv("TMPDIR", QFile::encodeName(temporary()));
     qunsetenv("XDG_PUBLICSHARE_DIR");
+    qunsetenv("XDG_RUNTIME_DIR");
 }
 
 IsolatedUserFolders::~IsolatedUserFolders() {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kVariableCount; ++i) {
         if (m_had[i])
             qputenv(kVariables[i], m_saved[i]);
         else

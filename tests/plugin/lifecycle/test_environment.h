@@ -8,7 +8,8 @@
 namespace orvanta::test {
 
 // Points HOME, XDG_CONFIG_HOME and TMPDIR into a fresh temporary folder and removes
-// XDG_PUBLICSHARE_DIR, for the life of the object. Set up before anything opens the settings
+// XDG_PUBLICSHARE_DIR and XDG_RUNTIME_DIR (so the session folder goes into TMPDIR), for the life
+// of the object. Set up before anything opens the settings
 // store: the store takes its folder from the environment once per process.
 class IsolatedUserFolders {
 public:
@@ -26,8 +27,9 @@ public:
 
 private:
     QTemporaryDir m_root;
-    QByteArray m_saved[4];
-    bool m_had[4] = {};
+    static constexpr int kVariableCount = 5;
+    QByteArray m_saved[kVariableCount];
+    bool m_had[kVariableCount] = {};
 };
 
 }  // namespace orvanta::test

@@ -1,0 +1,189 @@
+// The export guard: whatever a module or a host callback throws, the export returns its failure
+// value and the log tells which export failed and why, in one line.
+#include <sys/resource.h>
+
+#include <QThread>
+
+#include <fstream>
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "OrvantaForSketchup.h"
+#include "plugin/exports/export_guard.h"
+#include "plugin/lifecycle/plugin_state.h"
+#include "tests/plugin/exports/captured_log.h"
+
+namespace {
+
+using orvanta::guarded;
+using orvanta::test::CapturedLog;
+
+// Something thrown that is no std::exception.
+struct Unrelated {};
+
+struct Thrown {
+    const char* kind;
+    std::function<void()> raise;
+    const char* logged;  // what the log line says of it
+};
+
+const Thrown kThrown[] = {
+    {"std::bad_alloc", [] { throw std::bad_alloc(); }, "std::bad_alloc"},
+    {"std::runtime_error", [] { throw std::runtime_error("disk on fire"); }, "disk on fire"},
+    {"std::length_error", [] { throw std::length_error("too long"); }, "too long"},
+    {"an int", [] { throw 7; }, "an exception of unknown kind"},
+    {"another class", [] { throw Unrelated(); }, "an exception of unknown kind"},
+};
+
+TEST(ExportGuard, EachKindOfExceptionAnswersTheFallbackWithOneLogLine) {
+    for (const Thrown& thrown : kThrown) {
+        const CapturedLog log;
+        EXPECT_EQ(guarded("obrCount", 17,
+                          [&]() -> int {
+                              thrown.raise();
+                              return 1;
+                          }),
+                  17)
+            << thrown.kind;
+        EXPECT_STREQ(guarded("obrText", "",
+                             [&]() -> const char* {
+                                 thrown.raise();
+                                 return "answer";
+                             }),
+                     "")
+            << thrown.kind;
+        EXPECT_EQ(guarded("obrBlock", static_cast<int*>(nullptr),
+                          [&]() -> int* {
+                              thrown.raise();
+                              static int block = 0;
+                              return &block;
+                          }),
+                  nullptr)
+            << thrown.kind;
+        bool finished = false;
+        guarded("obrAction", [&] {
+            thrown.raise();
+            finished = true;
+        });
+        EXPECT_FALSE(finished) << thrown.kind;
+
+        const QStringList lines = log.lines();
+        ASSERT_EQ(lines.size(), 4) << thrown.kind;
+        const char* const names[] = {"obrCount", "obrText", "obrBlock", "obrAction"};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_TRUE(lines[i].contains(QString::fromLatin1(names[i]) + " failed: "))
+                << lines[i].toStdString();
+            EXPECT_TRUE(lines[i].contains(QString::fromLatin1(thrown.logged)))
+                << lines[i].toStdString();
+        }
+    }
+}
+
+TEST(ExportGuard, ACallThatReturnsAnswersItsOwnValueAndLogsNothing) {
+    const CapturedLog log;
+    EXPECT_EQ(guarded("obrCount", 17, [] { return 3; }), 3);
+    EXPECT_STREQ(guarded("obrText", "", [] { return "answer"; }), "answer");
+    bool finished = false;
+    guarded("obrAction", [&] { finished = true; });
+    EXPECT_TRUE(finished);
+    EXPECT_TRUE(log.lines().isEmpty());
+}
+
+// The host callbacks of the tests below: the content callback throws, the others record.
+int g_contentCalls = 0;
+std::vector<std::string> g_attributes;
+
+void throwingContent(const char* entityId) {
+    ++g_contentCalls;
+    if (std::string(entityId) == "throws")
+        throw std::bad_alloc();
+}
+
+void throwingSetAttribute(const char*, const char*, const char* key, const char*) {
+    g_attributes.push_back(key);
+    throw std::runtime_error("host script error");
+}
+
+class ThrowingHost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        orvanta::PluginState& state = orvanta::pluginState();
+        state.hostThreadId = QThread::currentThreadId();
+        state.host.enumEntityContent = &throwingContent;
+        state.host.setEntityAttribute = &throwingSetAttribute;
+        g_contentCalls = 0;
+        g_attributes.clear();
+    }
+    void TearDown() override { orvanta::pluginState().host = {}; }
+};
+
+TEST_F(ThrowingHost, ARequestRunNowReturnsWhenTheHostThrows) {
+    const CapturedLog log;
+    obrSkpEnumEntityContent("throws", false, 0);
+    obrSkpSetEntityAttribute("ExecuteAction", "Act", "key", "value", 0);
+    EXPECT_EQ(g_contentCalls, 1);
+    EXPECT_EQ(g_attributes, std::vector<std::string>{"key"});
+    EXPECT_EQ(
+        log.linesWith(QStringLiteral("obrSkpEnumEntityContent failed: std::bad_alloc")).size(), 1);
+    EXPECT_EQ(
+        log.linesWith(QStringLiteral("obrSkpSetEntityAttribute failed: host script error")).size(),
+        1);
+}
+
+TEST_F(ThrowingHost, PendingRequestsAfterOneThatThrowsStayForTheNextPoll) {
+    obrSkpEnumEntityContent("throws", false, 1);
+    obrSkpEnumEntityContent("7", false, 1);
+    ASSERT_EQ(obrPendingMessagesCount(), 2);
+    const CapturedLog log;
+    obrCheckMessages();  // the oldest throws
+    EXPECT_EQ(g_contentCalls, 1);
+    EXPECT_EQ(obrPendingMessagesCount(), 1);
+    EXPECT_EQ(log.linesWith(QStringLiteral("obrCheckMessages failed")).size(), 1);
+    obrCheckMessages();
+    EXPECT_EQ(g_contentCalls, 2);
+    EXPECT_EQ(obrPendingMessagesCount(), 0);
+}
+
+// The process's address space in bytes, from /proc/self/statm (its first field, in pages).
+rlim_t addressSpaceBytes() {
+    std::ifstream statm("/proc/self/statm");
+    rlim_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;  // their allocators end the process rather than throw
+#else
+constexpr bool kSanitized = false;
+#endif
+
+TEST(ExportGuard, AnAllocationThatFailsInsideAnExportAnswersItsFailureValue) {
+    if (kSanitized)
+        GTEST_SKIP() << "a sanitizer's allocator ends the process when memory runs out";
+    // An id of 64 MiB holding "_", which makes it a mesh id; its conversion needs twice that.
+    std::string id(std::size_t{64} << 20, 'a');
+    id[1] = '_';
+    ASSERT_TRUE(obrIsMesh("a_b"));
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = addressSpaceBytes() + (std::size_t{32} << 20);
+    ASSERT_TRUE(saved.rlim_cur == RLIM_INFINITY || tight.rlim_cur < saved.rlim_cur);
+    const CapturedLog log;
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &tight), 0);
+    const bool answer = obrIsMesh(id.c_str());
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &saved), 0);
+
+    EXPECT_FALSE(answer);
+    EXPECT_EQ(log.linesWith(QStringLiteral("obrIsMesh failed: std::bad_alloc")).size(), 1)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(obrIsMesh(id.c_str())) << "with the memory back, the same call succeeds";
+}
+
+}  // namespace

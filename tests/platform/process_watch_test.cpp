@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 
 #include "platform/named_event.h"
@@ -12,35 +13,35 @@ using xel::platform::ProcessWatch;
 
 namespace {
 
+// A peer process that waits for a named event nobody sets; the event goes with the object.
+struct WaitingPeer {
+    explicit WaitingPeer(const char* prefix)
+        : event(prefix + std::to_string(xel::platform::currentProcessId())),
+          process({"wait-event", QString::fromStdString(event)}) {}
+    ~WaitingPeer() { xel::platform::NamedEvent::remove(event); }
+    bool ready() { return process.started() && process.readLine() == "waiting"; }
+
+    std::string event;
+    xel::test::PeerProcess process;
+};
+
 TEST(ProcessWatch, AProcessThatEndsIsSeenToEnd) {
-    const QString eventName = "pw" + QString::number(xel::platform::currentProcessId());
-    struct Cleanup {
-        std::string name;
-        ~Cleanup() { xel::platform::NamedEvent::remove(name); }
-    } cleanup{eventName.toStdString()};
-    xel::test::PeerProcess peer({"wait-event", eventName});
-    ASSERT_TRUE(peer.started());
-    ASSERT_EQ(peer.readLine(), "waiting");
-    ProcessWatch watch(peer.pid());
+    WaitingPeer peer("pw");
+    ASSERT_TRUE(peer.ready());
+    ProcessWatch watch(peer.process.pid());
     EXPECT_FALSE(watch.hasEnded());
-    std::thread killer([&] { peer.kill(); });
+    std::thread killer([&] { peer.process.kill(); });
     EXPECT_TRUE(watch.waitForEnd());
     killer.join();
     EXPECT_TRUE(watch.hasEnded());
 }
 
 TEST(ProcessWatch, TerminateEndsAStoppedProcess) {
-    const QString eventName = "pt" + QString::number(xel::platform::currentProcessId());
-    struct Cleanup {
-        std::string name;
-        ~Cleanup() { xel::platform::NamedEvent::remove(name); }
-    } cleanup{eventName.toStdString()};
-    xel::test::PeerProcess peer({"wait-event", eventName});
-    ASSERT_TRUE(peer.started());
-    ASSERT_EQ(peer.readLine(), "waiting");
-    ProcessWatch watch(peer.pid());
+    WaitingPeer peer("pt");
+    ASSERT_TRUE(peer.ready());
+    ProcessWatch watch(peer.process.pid());
     ASSERT_FALSE(watch.hasEnded());
-    peer.stop();  // not even a stopped process has a say
+    peer.process.stop();  // not even a stopped process has a say
     watch.terminate();
     EXPECT_TRUE(watch.waitForEnd());
     watch.terminate();  // ended: nothing happens

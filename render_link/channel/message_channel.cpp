@@ -1082,7 +1082,7 @@ void MessageChannel::senderLoop() {
     }
 }
 
-void MessageChannel::abandonPeer() {
+void MessageChannel::abandonPeer(bool ended) {
     Failures failures;
     // The queue goes first: a writer woken below must find nothing more to send to the old peer.
     {
@@ -1100,7 +1100,8 @@ void MessageChannel::abandonPeer() {
     for (NamedEvent* event : {m_own->received, m_own->partialReceived})
         if (event)
             event->set();  // a writer waiting for the peer sees the new generation
-    {
+    if (ended) {
+        // No reader is left to be in the middle of the records: they can go.
         std::lock_guard<std::mutex> guard(m_writeMutex);
         m_peerStalled.store(false);
         if (m_own->usable()) {

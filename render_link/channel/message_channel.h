@@ -16,10 +16,11 @@
 // it (the writer appends behind them), so the reader copies them without the segment lock while
 // the writer goes on appending, and locks only to read the count, to take the first part of a
 // record continued in chunks, and to clear the count once no record came in since its last look.
-// A writer that gives the reader up (abandonPeer()) may clear the count itself: a reader that sees
-// the count fall starts its pass over. The records of a pass are
-// copied into one block; a handler may keep a message's bytes past its call with holdDelivery(),
-// which keeps the block (the reader then takes the next pass into a new one).
+// A writer whose reader ended (abandonPeer()) clears the count itself, and one that gives up a
+// chunked message takes its record back: a reader that sees the count fall starts its pass over.
+// The records of a pass are copied into one block; a handler may keep a message's bytes past its
+// call with holdDelivery(), which keeps the block (the reader then takes the next pass into a new
+// one).
 //
 // A message that fits whole into the segment travels whole: a writer waits for the reader to make
 // room rather than split it. Only a message larger than the segment's room travels in chunks.
@@ -157,12 +158,14 @@ public:
     // delivered.
     std::shared_ptr<const char> holdDelivery(const void* data);
 
-    // The peer is gone for good (its process ended): what waits for it is dropped. Queued
-    // asynchronous messages are discarded, a send waiting for the peer gives up at once, and the
-    // records nobody read are removed from this side's segment, so that a new peer starts clean.
-    // Each message dropped is reported to the observer. Later sends work as usual. Any thread,
-    // also from the observer's onError().
-    void abandonPeer();
+    // The peer is given up: what waits for it is dropped. Queued asynchronous messages are
+    // discarded and a send waiting for the peer gives up at once; each message dropped is reported
+    // to the observer. With `ended` (its process ended), the records nobody read are removed from
+    // this side's segment too, so that a new peer starts clean, and later sends work as usual.
+    // Without (a stalled peer that may run again), the records stay for it to read, and while it
+    // takes none a send that would wait for room goes on giving up at once. Any thread, also from
+    // the observer's onError().
+    void abandonPeer(bool ended = true);
 
     // Creating side, once the peer has attached: removes the names of the segments, events and
     // locks while both sides keep using them, so that the system frees them when the last of the

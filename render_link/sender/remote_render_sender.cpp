@@ -810,15 +810,18 @@ void XelRemoteRenderSender::onRenderExit() {
 
 void XelRemoteRenderSender::renderStalled() {
     const std::shared_ptr<xel::MessageChannel> channel = d->link();
-    qWarning("Render window on queue %d took nothing for %d ms: counted as ended",
-             channel->queueId(), static_cast<int>(xel::kStallLimitMs));
-    d->renderStalled.store(true);
+    const bool first = !d->renderStalled.exchange(true);
+    if (first)
+        qWarning("Render window on queue %d took nothing for %d ms: counted as ended",
+                 channel->queueId(), static_cast<int>(xel::kStallLimitMs));
     if (d->renderRunning.load())
         onRenderExit();
-    channel->abandonPeer();
-    // Whatever it answers when it runs again tells that it is back; the state thread asks again
-    // while it stays silent.
-    d->probeStalledRender();
+    // What it has not read stays for it: it may run again, in the middle of reading it.
+    channel->abandonPeer(false);
+    if (!first)
+        return;  // a probe that did not get through: the state thread sends the next
+    // Whatever it answers when it runs again tells that it is back: the state thread probes it
+    // every half second while it stays silent.
     {
         // Under the lock, so that the state thread cannot miss it between its look and its wait.
         std::lock_guard<std::mutex> guard(d->stateQueueMutex);

@@ -79,6 +79,9 @@ struct LeakCheckPaused {
     ~LeakCheckPaused() {
         __lsan_enable();
     }
+#else
+    LeakCheckPaused() {}
+    ~LeakCheckPaused() {}
 #endif
 };
 

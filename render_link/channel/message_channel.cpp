@@ -633,7 +633,11 @@ void MessageChannel::listRecords(const unsigned char* base, std::uint64_t count,
         std::memcpy(partial.type, delivery.type, sizeof partial.type);
         partial.length = delivery.size;
         partial.have = available;
-        partial.phase = placeInBatch(delivery, base + delivery.offset, 0);
+        // Placed by the bytes the segment holds of it: the placement reads no further than the
+        // size it is given, and the rest of the payload lies beyond the segment's end.
+        Delivery firstPart = delivery;
+        firstPart.size = available;
+        partial.phase = placeInBatch(firstPart, base + delivery.offset, 0);
         partial.keep = reservePartial(
             partial.phase + std::min(delivery.size, available + segmentBytes - 8), 0);
         listing.partialOffset = offset;

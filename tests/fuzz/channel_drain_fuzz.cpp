@@ -6,8 +6,9 @@
 // as the render window's receiver has it do.
 //
 // Input: a 16-bit little-endian length, then that many bytes, which become the segment from its
-// start (the rest of it is zero): the record count, record lengths, types, payloads, whatever the
-// bytes say. What follows are the chunks that a record running past the segment's end continues
+// start, and again a length and bytes, which become the segment's end (the rest of it is zero):
+// the record count, record lengths, types, payloads, whatever the bytes say. What follows are the
+// chunks that a record running past the segment's end continues
 // with, each a 16-bit little-endian length and that many bytes, zeros after them up to the chunk's
 // size. When they run out before the message is complete, or after kMostChunks chunks, the message
 // is given up as a writer gives it up.
@@ -257,8 +258,10 @@ public:
 
     void run(xel::fuzz::InputReader& input) {
         std::vector<unsigned char> segment(kSegmentBytes, 0);
-        const std::string_view image = input.bytes(input.u16());
-        std::memcpy(segment.data(), image.data(), image.size());
+        const std::string_view start = input.bytes(input.u16());
+        std::memcpy(segment.data(), start.data(), start.size());
+        const std::string_view end = input.bytes(input.u16());
+        std::memcpy(segment.data() + kSegmentBytes - end.size(), end.data(), end.size());
         const Pass pass = passOver(segment);
         std::vector<Record> expected = pass.whole;
 

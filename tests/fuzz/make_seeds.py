@@ -128,11 +128,11 @@ def record(type_name, payload, length=None):
 
 
 def channel_drain():
-    # A 16-bit length, the start of the segment (a count word, then records), then the chunks,
-    # each a 16-bit length and its first bytes.
-    def seed(count, records, tail=b""):
+    # A 16-bit length and the start of the segment (a count word, then records), a 16-bit length
+    # and the end of the segment, then the chunks, each a 16-bit length and its first bytes.
+    def seed(count, records, tail=b"", end=b""):
         image = struct.pack("<Q", count) + b"".join(records)
-        return struct.pack("<H", len(image)) + image + tail
+        return struct.pack("<H", len(image)) + image + struct.pack("<H", len(end)) + end + tail
     echo = text("abc")
     # A record at offset 8 that runs 100 bytes past the segment's end: 65508 bytes of its payload
     # are in the segment, the rest comes as one chunk.
@@ -148,6 +148,11 @@ def channel_drain():
                        + 7)],
             struct.pack("<H", 3) + b"abc" + struct.pack("<H", 0) + struct.pack("<H", 7) + b"1234567"),
         "chunked_given_up": seed(1, [chunked]),
+        # A record that fills the segment up to its last 300 bytes, then one whose header and
+        # first 280 payload bytes end the segment; it claims 20 more, which come as a chunk.
+        "record_at_the_end": seed(
+            2, [record("fill", b"", SEGMENT_BYTES - 8 - 300)], struct.pack("<H", 20) + b"z" * 20,
+            record("echo", struct.pack("<Q", 292) + b"e" * 272, 20 + 300)),
         "given_up_mark": seed(0xFFFFFFFFFFFFFFFF, [record("echo", echo)]),
         "short_record_ends_pass": seed(3, [record("echo", echo), struct.pack("<Q", 12)]),
     }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up and runs the whole test suite: plain, then under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the channel and threading tests under ThreadSanitizer.
+# UndefinedBehaviorSanitizer, then the channel and threading tests under ThreadSanitizer, then the
+# fuzz step: the libFuzzer targets replay their seed and regression inputs, and each fuzzes for
+# 15 s.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -28,4 +30,10 @@ for flavour in release asan tsan; do
     LD_LIBRARY_PATH="$root/build/install/lib" "$root/build/consumer/tiny_render_window"
   fi
 done
+echo "=== fuzz: build"
+"$root/scripts/build.sh" fuzz
+echo "=== fuzz: replay the seed and regression inputs"
+(cd "$root/build/fuzz" && ctest -j "$jobs" --output-on-failure -L fuzz)
+echo "=== fuzz: fuzz each target"
+"$root/scripts/fuzz.sh" 15
 echo "=== all test runs passed"

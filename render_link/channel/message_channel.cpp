@@ -634,7 +634,11 @@ void MessageChannel::listRecords(const unsigned char* base, std::uint64_t count,
         std::memcpy(partial.type, delivery.type, sizeof partial.type);
         partial.length = delivery.size;
         partial.have = available;
-        partial.phase = placeInBatch(delivery, base + delivery.offset, 0);
+        // Placed by the bytes the segment holds of it: the placement reads no further than the
+        // size it is given, and the rest of the payload lies beyond the segment's end.
+        Delivery firstPart = delivery;
+        firstPart.size = available;
+        partial.phase = placeInBatch(firstPart, base + delivery.offset, 0);
         // Only what is there: a claimed length is no reason to allocate.
         partial.keep = reservePartial(partial.phase + available, 0);
         listing.partialOffset = offset;
@@ -696,11 +700,15 @@ void MessageChannel::receiveChunks(const PartialMessage& message) {
     bool abandoned = false;
     while (have < length) {
         const std::uint64_t n = std::min(length - have, chunkBytes);
-        // Grown before the lock is taken, geometrically, and only as far as the chunks go.
+        // Grown before the lock is taken, geometrically, and only when the next chunk would not
+        // fit: what the reader holds grows with the chunks that arrive, not with the length the
+        // record claims or with how often the reader wakes.
         const std::uint64_t phase = message.phase;
-        if (keep && !reservePartial(phase + std::min(length, std::max<std::uint64_t>(
-                                                                 have + n, 2 * m_partial.capacity)),
-                                    phase + have))
+        const bool grow = phase + have + n > m_partial.capacity || !m_partial.reusable();
+        if (keep && grow &&
+            !reservePartial(
+                phase + std::min(length, std::max<std::uint64_t>(have + n, 2 * m_partial.capacity)),
+                phase + have))
             keep = false;
         bool took = false;
         {

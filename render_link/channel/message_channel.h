@@ -79,7 +79,8 @@ struct ChannelOptions {
     // within the payload, of the byte that should land 16-byte aligned (the first array of the
     // message, say). Null, or 0 returned: the payload itself is 16-byte aligned. Called on the
     // reader thread under the segment lock, with the payload still in the segment: it must be quick
-    // and read nothing past `size` bytes.
+    // and read nothing past `size` bytes. `size` is what the segment holds of the payload: all of
+    // it, or the first part of a message continued in chunks.
     std::size_t (*placement)(const char* type, const void* payload, std::size_t size) = nullptr;
 };
 

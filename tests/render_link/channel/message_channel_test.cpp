@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/interprocess_mutex.h"
 #include "platform/named_event.h"
@@ -193,6 +194,42 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ChunkEdges,
                                            ChunkCase{"ExactlyOneChunk", 996 + 1016},
                                            ChunkCase{"SeveralChunks", 996 + 3 * 1016 + 5}),
                          [](const auto& info) { return std::string(info.param.what); });
+
+// The sizes the reader hands a placement function, in order.
+std::mutex g_placedMutex;
+std::vector<std::size_t> g_placedSizes;
+
+std::size_t recordPlacement(const char*, const void*, std::size_t size) {
+    std::lock_guard<std::mutex> guard(g_placedMutex);
+    g_placedSizes.push_back(size);
+    return 0;
+}
+
+// A placement reads the payload in the segment: for a message that continues in chunks it is
+// given the first part only (996 bytes), not the length the record claims, which lies past the
+// segment's end.
+TEST_F(ChannelPair, APlacementIsGivenOnlyThePayloadBytesTheSegmentHolds) {
+    g_placedSizes.clear();
+    ChannelOptions options;
+    options.placement = recordPlacement;
+    open(kSmall, options);
+    runBoth();
+    const auto small = pattern(100, 3);
+    const auto large = pattern(996 + 1016 + 10, 4);
+    creator->sendMessage("small", small.data(), static_cast<long>(small.size()));
+    // Delivered once the reader has emptied the segment: the large record starts at offset 8.
+    ASSERT_TRUE(attacherSeen.waitForMessages(1));
+    creator->sendMessage("large", large.data(), static_cast<long>(large.size()));
+    ASSERT_TRUE(attacherSeen.waitForMessages(2));
+    {
+        std::lock_guard<std::mutex> guard(g_placedMutex);
+        EXPECT_EQ(g_placedSizes, (std::vector<std::size_t>{100, 996}));
+    }
+    const auto messages = attacherSeen.messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].type, "large");
+    EXPECT_EQ(messages[1].data, std::vector<char>(large.begin(), large.end()));
+}
 
 TEST_F(ChannelPair, ANearlyFullSegmentIsRetriedOnceTheReaderDrains) {
     open();

@@ -42,6 +42,7 @@
 #include "render_link/messages/message_catalogue.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/guarded_segments.h"
+#include "tests/fuzz/ignoring_observer.h"
 #include "tests/support/channel_test_support.h"
 
 namespace {
@@ -184,14 +185,6 @@ private:
     std::condition_variable m_changed;
     std::vector<Record> m_messages;
     std::vector<std::string> m_errors;
-};
-
-class Ignored : public XelInterProcessMessagesObserver {
-public:
-    void onMessage(const char*, const void*, long) override {}
-    void onChannelConnected() override {}
-    void onChannelDisconnected() override {}
-    void onError(int, const char*) override {}
 };
 
 // Holds the segment lock of a scope.
@@ -366,7 +359,7 @@ private:
     const qint32 m_id = xel::test::uniqueQueueId();
     xel::test::ChannelCleanup m_cleanup{m_id};
     Deliveries m_seen;
-    Ignored m_ignored;
+    xel::fuzz::IgnoringObserver m_ignored;
     std::unique_ptr<xel::MessageChannel> m_writer;  // creates the segments
     std::unique_ptr<xel::MessageChannel> m_reader;  // drains the writer's segment
     std::unique_ptr<QSharedMemory> m_view;

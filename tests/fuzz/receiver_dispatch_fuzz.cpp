@@ -29,6 +29,7 @@
 #include "render_link/launch_environment.h"
 #include "render_link/messages/message_catalogue.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/fuzz/ignoring_observer.h"
 #include "tests/support/channel_test_support.h"
 
 namespace {
@@ -171,14 +172,6 @@ protected:
     void onExportScene(const char* path) override { text(path); }
 };
 
-class Ignored : public XelInterProcessMessagesObserver {
-public:
-    void onMessage(const char*, const void*, long) override {}
-    void onChannelConnected() override {}
-    void onChannelDisconnected() override {}
-    void onError(int, const char*) override {}
-};
-
 class ReceiverHarness {
 public:
     ReceiverHarness() {
@@ -217,7 +210,7 @@ private:
     const qint32 m_id = xel::test::uniqueQueueId();
     xel::test::ChannelCleanup m_cleanup{m_id};
     const std::vector<std::string> m_types = typeNames();
-    Ignored m_ignored;
+    xel::fuzz::IgnoringObserver m_ignored;
     std::unique_ptr<xel::MessageChannel> m_plugin;  // creates the segments
     std::unique_ptr<ReadingReceiver> m_receiver;
 };

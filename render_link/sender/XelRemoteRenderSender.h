@@ -84,7 +84,9 @@ public:
     // Stores the state and, while the render window runs, sends it ("SETSTATE") and then asks for
     // the render window's resulting state ("STATE"), on the sender's state thread. The render
     // window's answer replaces the mirror only when it answers the latest request, so a change
-    // made here is never undone by an answer that predates it.
+    // made here is never undone by an answer that predates it. Requests stop counting when the
+    // render window announces itself again or ends, and once the latest has waited 3 s, so that
+    // one left unanswered does not have every later answer discarded.
     void setCurrentState(bool reserved, bool loadingModel, bool closing, bool renderWindowVisible,
                          bool settingsUIVisible, bool materialsUIVisible,
                          bool productionDialogRequested, bool dockedWindowsMode,

@@ -51,6 +51,8 @@ struct RenderState {
 constexpr std::size_t kStateBytes = 16;
 // How long a started render window may take to announce itself before a restart replaces it.
 constexpr int kAnnounceLimitMs = 30000;
+// How long a state request waits for its answer before it no longer counts.
+constexpr auto kStateReplyLimit = std::chrono::seconds(3);
 // The echo sent to a render window counted as stalled: its answer tells that it runs again.
 constexpr char kStallProbe[] = "stalled?";
 constexpr auto kStallProbePeriod = std::chrono::milliseconds(500);
@@ -112,6 +114,14 @@ struct XelRemoteRenderSender::Private {
     // the order of the requests; only the answer to the latest one may overwrite the mirror, since
     // an earlier one predates a change made here since.
     int stateRepliesDue = 0;
+    // When the last of them was counted, under stateMutex: requests that long unanswered no
+    // longer count (a render window that ignores one would otherwise have its answers discarded
+    // for good).
+    std::chrono::steady_clock::time_point stateRequestedAt;
+    void countStateRequest() {
+        ++stateRepliesDue;
+        stateRequestedAt = std::chrono::steady_clock::now();
+    }
 
     // Payloads built by the API calls, on any thread, one at a time.
     std::mutex builderMutex;
@@ -162,7 +172,7 @@ struct XelRemoteRenderSender::Private {
     void requestState() {
         {
             std::lock_guard<std::mutex> guard(stateMutex);
-            ++stateRepliesDue;
+            countStateRequest();
         }
         sendPlaceholder(type::kState);
     }
@@ -433,7 +443,7 @@ void XelRemoteRenderSender::setCurrentState(bool reserved, bool loadingModel, bo
         // Queued under the state lock, so the render window gets the changes in the order made.
         // The request for the resulting state that follows is counted now: an answer to an
         // earlier request that arrives before it is sent predates this change.
-        ++d->stateRepliesDue;
+        d->countStateRequest();
         std::lock_guard<std::mutex> queueGuard(d->stateQueueMutex);
         d->stateQueue.push_back(state);
     }
@@ -744,13 +754,13 @@ void XelRemoteRenderSender::dispatch(const char* typeName, const void* data, lon
     const DecodedMessage& m = d->decoded;
     const std::string_view name = layout->type;
     if (name == type::kInit) {
-        if (d->canSend()) {
-            d->requestState();
-        } else {
+        {
             // A render window that announces itself anew answers no request sent before.
             std::lock_guard<std::mutex> guard(d->stateMutex);
             d->stateRepliesDue = 0;
         }
+        if (d->canSend())
+            d->requestState();
         // The render window holds the channel now: without names, the system frees the channel's
         // memory when both processes have ended, even if neither could clean up.
         d->link()->releaseNames();
@@ -764,6 +774,8 @@ void XelRemoteRenderSender::dispatch(const char* typeName, const void* data, lon
         onRenderDataSaved();
     } else if (name == type::kState) {
         std::lock_guard<std::mutex> guard(d->stateMutex);
+        if (std::chrono::steady_clock::now() - d->stateRequestedAt > kStateReplyLimit)
+            d->stateRepliesDue = 0;
         if (d->stateRepliesDue > 0 && --d->stateRepliesDue > 0)
             return;                  // a later request is on its way: its answer will tell
         for (int i = 1; i < 8; ++i)  // the reserved flag is ignored
@@ -806,6 +818,9 @@ void XelRemoteRenderSender::onRenderInit() {
 
 void XelRemoteRenderSender::onRenderExit() {
     d->renderRunning.store(false);
+    // Nothing it was asked is answered now.
+    std::lock_guard<std::mutex> guard(d->stateMutex);
+    d->stateRepliesDue = 0;
 }
 
 void XelRemoteRenderSender::renderStalled() {

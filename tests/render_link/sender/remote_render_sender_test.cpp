@@ -276,6 +276,20 @@ TEST_F(SenderTest, OnlyTheAnswerToTheLatestStateRequestOverwritesTheMirror) {
     EXPECT_TRUE(sender->isLoadingModel());
 }
 
+TEST_F(SenderTest, StateRequestsNoLongerCountOnceTheRenderWindowAnnouncesItselfAgain) {
+    announce();
+    sender->setLoadingModel(true);
+    ASSERT_EQ(arrived(2).size(), 2u);  // "SETSTATE" and the request for the resulting state
+    // It does not answer, and announces itself again: only the request that follows counts,
+    // and its answer is taken.
+    window->sendMessage("INIT", nullptr, 0);
+    const Bytes reply{0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    window->sendMessage("STATE", reply.data(), static_cast<long>(reply.size()));
+    roundTrip(3);
+    EXPECT_FALSE(sender->isLoadingModel()) << "the answer was taken for an older request's";
+    EXPECT_TRUE(sender->renderWindowVisible());
+}
+
 TEST_F(SenderTest, RequestsReachTheCallbacksByExactNameOnly) {
     const Bytes one = str("17");
     window->sendMessage("enumEntX", one.data(), static_cast<long>(one.size()));  // not a request

@@ -186,6 +186,9 @@ void modelMessage(SceneSession& session, int kind, const MessageResults& results
         case 1: {
             resetSession(session);
             output->clearSession();
+            // Another model: nothing of the old one's values stays.
+            session.model.rootEntitiesCount = 0;
+            session.model.lengthUnit.clear();
             const SessionBusy busy;
             writeResults(results, true, true, std::nullopt);
             session.colorByLayer = false;

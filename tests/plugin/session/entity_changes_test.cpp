@@ -177,9 +177,15 @@ TEST_F(ChangesTest, ModelMessageRows) {
         fresh.addEntity("9", EntityTable::Placement, {"3"});
         fresh.session.colorByLayer = true;
         fresh.session.sessionAttributes.replace({{"Camera", "DoF", "k", "v"}});
+        fresh.session.model.rootEntitiesCount = 17;
+        fresh.session.model.lengthUnit = "mm";
         std::uint8_t flags[2] = {kUntouched, kUntouched};
         std::uint8_t flag = kUntouched;
         modelMessage(fresh.session, c.kind, {flags, &flag}, &fresh.output);
+        // A new model (kinds 0 and 1) keeps nothing of the old one's count and unit.
+        EXPECT_EQ(fresh.session.model.rootEntitiesCount, c.resets ? 0 : 17) << c.kind;
+        EXPECT_EQ(fresh.session.model.lengthUnit, c.resets ? QByteArray() : QByteArray("mm"))
+            << c.kind;
         std::string results;
         for (std::uint8_t byte : {flags[0], flags[1], flag})
             results += byte == kUntouched ? '-' : char('0' + byte);

@@ -60,9 +60,8 @@ void entityMessage(SceneSession& session, int kind, const QString& id, const QSt
 // A model event of the host. Kinds 0 and 1 (a new or opened model): the session reset, "clear the
 // session" to the render window, the root entities count back to 0 and the length unit emptied
 // (the new model's attributes say them again), the colour-by-layer mode off and every session
-// attribute sent
-// again, with the session busy count raised meanwhile. Nothing at all without an output. Host
-// thread.
+// attribute sent again, with the session busy count raised meanwhile. Nothing at all without an
+// output. Host thread.
 void modelMessage(SceneSession& session, int kind, const MessageResults& results,
                   RenderOutput* output);
 

@@ -772,12 +772,10 @@ bool MessageChannel::settleGivenUpChunks(unsigned char* base) {
     store64(base, m_lastWord);
     m_givenUp.pending = false;
     m_cachedCount = 0;
-    // A reader learns at once that no chunk comes, also when this runs later than the give-up
-    // itself: one waiting for the next chunk, and one waiting for records, which clears the mark.
-    if (!retract) {
+    // A reader waiting for the next chunk learns at once that none comes, also when this runs
+    // later than the give-up itself.
+    if (!retract)
         m_own->partial->set();
-        m_own->data->set();
-    }
     return retract;
 }
 

@@ -772,10 +772,6 @@ bool MessageChannel::settleGivenUpChunks(unsigned char* base) {
     store64(base, m_lastWord);
     m_givenUp.pending = false;
     m_cachedCount = 0;
-    // A reader waiting for the next chunk learns at once that none comes, also when this runs
-    // later than the give-up itself.
-    if (!retract)
-        m_own->partial->set();
     return retract;
 }
 
@@ -987,17 +983,8 @@ void MessageChannel::flushQueue(bool wait, Failures& failures) {
     }
 }
 
-bool MessageChannel::writable(const char* type, std::uint64_t size) {
-    if (m_usable.load())
-        return true;
-    // A channel that never was set up has said so once; one that closed tells of each message.
-    if (m_closed.load())
-        report({{typeField(type), size, XelInterProcessMessagesObserver::kPeerGone}});
-    return false;
-}
-
 void MessageChannel::sendMessage(const char* type, const void* data, long size) {
-    if (size < 0 || (size > 0 && !data) || !writable(type, static_cast<std::uint64_t>(size)))
+    if (size < 0 || (size > 0 && !data) || !m_usable.load())
         return;
     sendWaiting(typeField(type), Payload{static_cast<const char*>(data)},
                 static_cast<std::uint64_t>(size));
@@ -1005,7 +992,7 @@ void MessageChannel::sendMessage(const char* type, const void* data, long size) 
 
 void MessageChannel::sendMessageInPlace(const char* type, std::uint64_t size,
                                         const PayloadFill& fill) {
-    if (size <= LONG_MAX && writable(type, size))
+    if (size <= LONG_MAX && m_usable.load())
         sendWaiting(typeField(type), Payload{nullptr, &fill}, size);
 }
 
@@ -1028,7 +1015,7 @@ void MessageChannel::sendWaiting(const TypeField& type, const Payload& payload,
 }
 
 void MessageChannel::sendMessageAsync(const char* type, const char* data, std::uint64_t size) {
-    if ((size > 0 && !data) || size > LONG_MAX || !writable(type, size))
+    if ((size > 0 && !data) || size > LONG_MAX || !m_usable.load())
         return;
     const TypeField field = typeField(type);
     Failures failures;

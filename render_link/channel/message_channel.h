@@ -318,9 +318,6 @@ private:
     void senderLoop();
 
     void report(const Failures& failures);
-    // Whether a message can be written now; one that cannot because the channel closed is
-    // reported as not delivered.
-    bool writable(const char* type, std::uint64_t size);
     void notDelivered(Failures& failures, const TypeField& type, std::uint64_t size,
                       WriteResult why);
     void wakeWaiters();

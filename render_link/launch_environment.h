@@ -13,4 +13,9 @@ inline constexpr char kStarterPidVariable[] = "XEL_RENDER_STARTER_PID";
 // tests send messages larger than a segment quickly.
 inline constexpr char kSegmentBytesVariable[] = "XEL_RENDER_SEGMENT_BYTES";
 
+// Environment variable holding, in milliseconds, how long a send waits for a peer that takes
+// nothing before it counts the peer as stalled, for both sides. Unset or out of range: the
+// standard limit. A short limit lets tests stall a peer quickly.
+inline constexpr char kStallLimitVariable[] = "XEL_RENDER_STALL_LIMIT_MS";
+
 }  // namespace xel

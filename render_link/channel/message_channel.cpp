@@ -146,6 +146,12 @@ std::size_t segmentBytesFromEnvironment(const char* variable) {
                : kSegmentBytes;
 }
 
+int stallLimitFromEnvironment(const char* variable) {
+    bool ok = false;
+    const int ms = qEnvironmentVariable(variable).trimmed().toInt(&ok);
+    return ok && ms >= kMinStallLimitMs && ms <= kMaxStallLimitMs ? ms : kStallLimitMs;
+}
+
 ChannelNames ChannelNames::forQueue(qint32 queueId) {
     const std::string id = std::to_string(queueId);
     ChannelNames names;
@@ -772,6 +778,12 @@ bool MessageChannel::settleGivenUpChunks(unsigned char* base) {
     store64(base, m_lastWord);
     m_givenUp.pending = false;
     m_cachedCount = 0;
+    // A reader learns at once that no chunk comes, also when this runs later than the give-up
+    // itself: one waiting for the next chunk, and one waiting for records, which clears the mark.
+    if (!retract) {
+        m_own->partial->set();
+        m_own->data->set();
+    }
     return retract;
 }
 

@@ -98,6 +98,12 @@ struct PayloadFill {
 constexpr std::size_t kMinSegmentBytes = 64u << 10;
 std::size_t segmentBytesFromEnvironment(const char* variable);
 
+// The stall limit named by the environment variable `variable`, when it holds a decimal number of
+// milliseconds from kMinStallLimitMs to kMaxStallLimitMs; kStallLimitMs otherwise.
+constexpr int kMinStallLimitMs = 100;
+constexpr int kMaxStallLimitMs = 600000;
+int stallLimitFromEnvironment(const char* variable);
+
 // The names of the channel's objects for one queue id.
 struct ChannelNames {
     enum Event {

@@ -162,6 +162,7 @@ XelRemoteRenderReceiver::XelRemoteRenderReceiver(const wchar_t* sessionPath, lon
     : d(std::make_unique<Private>(this)) {
     xel::ChannelOptions options;
     options.segmentBytes = xel::segmentBytesFromEnvironment(xel::kSegmentBytesVariable);
+    options.stallLimitMs = xel::stallLimitFromEnvironment(xel::kStallLimitVariable);
     options.placement = placeArrays;
     d->channel = std::make_unique<xel::MessageChannel>(&d->relay, queueId, options);
     d->sessionPath = sessionPath ? sessionPath : L"";

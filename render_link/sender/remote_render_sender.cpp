@@ -178,8 +178,8 @@ struct XelRemoteRenderSender::Private {
     }
 
     void stateLoop();
-    // Sends the echo that a render window counted as stalled answers once it runs again, unless
-    // one is still on its way. Any thread.
+    // Sends what a render window counted as stalled answers once it runs again (the end of any
+    // transaction it holds, aborted, then an echo), unless a probe is still on its way. Any thread.
     void probeStalledRender();
     void stopWatch();
 };
@@ -225,7 +225,8 @@ void XelRemoteRenderSender::Private::stateLoop() {
             // written while it held the segment lock never reached it.
             while (!due()) {
                 if (!renderStalled.load()) {
-                    stateQueueChanged.wait(lock, due);
+                    // Also woken when the render window comes to count as stalled.
+                    stateQueueChanged.wait(lock, [&] { return due() || renderStalled.load(); });
                 } else if (!stateQueueChanged.wait_for(lock, kStallProbePeriod, due)) {
                     lock.unlock();
                     probeStalledRender();
@@ -255,8 +256,13 @@ void XelRemoteRenderSender::Private::stateLoop() {
 
 void XelRemoteRenderSender::Private::probeStalledRender() {
     const std::shared_ptr<xel::MessageChannel> channel = link();
-    if (renderStalled.load() && channel->asyncIdle())
-        send(type::kEcho, {FieldValue::str(kStallProbe)});
+    if (!renderStalled.load() || !channel->asyncIdle())
+        return;
+    // It was given up in the middle of what it was sent, perhaps inside a transaction, which would
+    // hold the probe unanswered: that part-transaction is aborted. The scene goes whole again
+    // once it answers.
+    send(type::kEndTransaction, {FieldValue::rawText(xel::messages::kAbortText)});
+    send(type::kEcho, {FieldValue::str(kStallProbe)});
 }
 
 void XelRemoteRenderSender::Private::stopWatch() {
@@ -285,6 +291,7 @@ XelRemoteRenderSender::XelRemoteRenderSender(const wchar_t* sessionPath,
     d->exportTexture = exportTexture;
     d->destroyPointer = destroyPointer;
     d->channelOptions.segmentBytes = xel::segmentBytesFromEnvironment(xel::kSegmentBytesVariable);
+    d->channelOptions.stallLimitMs = xel::stallLimitFromEnvironment(xel::kStallLimitVariable);
     d->channel = std::make_shared<xel::MessageChannel>(&d->relay, queueId, d->channelOptions);
     d->stateThread = std::thread(&Private::stateLoop, d.get());
     d->channel->run();
@@ -828,7 +835,7 @@ void XelRemoteRenderSender::renderStalled() {
     const bool first = !d->renderStalled.exchange(true);
     if (first)
         qWarning("Render window on queue %d took nothing for %d ms: counted as ended",
-                 channel->queueId(), static_cast<int>(xel::kStallLimitMs));
+                 channel->queueId(), d->channelOptions.stallLimitMs);
     if (d->renderRunning.load())
         onRenderExit();
     // What it has not read stays for it: it may run again, in the middle of reading it.

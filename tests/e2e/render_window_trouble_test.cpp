@@ -36,9 +36,11 @@ using namespace orvanta::e2e;
 struct Trouble {
     const char* interrupt;  // the driver's --interrupt
     // A segment small enough for the export to fill it, so that a stopped render window makes
-    // the host's send wait until the stall limit ends the wait.
+    // the host's send wait until the stall limit (shortened) ends the wait.
     bool smallSegments;
 };
+
+constexpr int kShortStallLimitMs = 3000;
 
 void PrintTo(const Trouble& trouble, std::ostream* out) {
     *out << trouble.interrupt;
@@ -93,6 +95,9 @@ TEST_P(RenderWindowTrouble, TheViewGetsTheWholeSceneAgainAndNothingIsLeftBehind)
     ScopedVariable temporary("TMPDIR", QFile::encodeName(work.path() + QStringLiteral("/tmp")));
     ScopedVariable segments(xel::kSegmentBytesVariable,
                             trouble.smallSegments ? QByteArray::number(256 << 10) : QByteArray());
+    ScopedVariable stallLimit(xel::kStallLimitVariable, trouble.smallSegments
+                                                            ? QByteArray::number(kShortStallLimitMs)
+                                                            : QByteArray());
     DriverRun run(work.path());
     const LogFollower log(work.path() + QStringLiteral("/render_window.log"));
     const LogOnFailure printer{log};
@@ -112,7 +117,8 @@ TEST_P(RenderWindowTrouble, TheViewGetsTheWholeSceneAgainAndNothingIsLeftBehind)
     // some slack for a loaded machine) past a stopped one.
     const std::optional<double> seconds = exportSeconds(output);
     ASSERT_TRUE(seconds.has_value());
-    EXPECT_LT(*seconds, xel::kStallLimitMs / 1000.0 + 20);
+    EXPECT_LT(*seconds,
+              (trouble.smallSegments ? kShortStallLimitMs : xel::kStallLimitMs) / 1000.0 + 20);
 
     const std::vector<std::int64_t> pids = startedPids(log.lines());
     ASSERT_FALSE(pids.empty());

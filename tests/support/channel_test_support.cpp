@@ -54,6 +54,10 @@ ChannelCleanup::~ChannelCleanup() {
 void RecordingObserver::onMessage(const char* type, const void* data, long size) {
     if (m_delayUs > 0)
         std::this_thread::sleep_for(std::chrono::microseconds(m_delayUs));
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_paused; });
+    }
     ReceivedMessage message{type, std::vector<char>(static_cast<const char*>(data),
                                                     static_cast<const char*>(data) + size)};
     if (m_echoChannel && message.type == "echo") {
@@ -65,6 +69,17 @@ void RecordingObserver::onMessage(const char* type, const void* data, long size)
     }
     std::lock_guard<std::mutex> guard(m_mutex);
     m_messages.push_back(std::move(message));
+    m_changed.notify_all();
+}
+
+void RecordingObserver::pauseDelivery() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_paused = true;
+}
+
+void RecordingObserver::resumeDelivery() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_paused = false;
     m_changed.notify_all();
 }
 

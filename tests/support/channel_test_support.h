@@ -57,6 +57,10 @@ public:
     }
     // A slow reader: each message is held this long in the handler. Set before the channel runs.
     void delayEachMessage(int microseconds) { m_delayUs = microseconds; }
+    // A reader that takes nothing: from the next message on, the handler waits, before it records
+    // the message, until delivery resumes. Any thread.
+    void pauseDelivery();
+    void resumeDelivery();
     // Waits until `count` messages have arrived in all, up to `timeoutMs`; returns whether they
     // did.
     bool waitForMessages(std::size_t count, int timeoutMs = 120000);
@@ -79,6 +83,7 @@ private:
     MessageChannel* m_echoChannel = nullptr;
     bool m_echoSynchronously = false;
     int m_delayUs = 0;
+    bool m_paused = false;  // under m_mutex
 };
 
 // Deterministic payload bytes for (size, seed), and a fast 64-bit digest of bytes.

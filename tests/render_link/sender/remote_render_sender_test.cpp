@@ -8,6 +8,7 @@
 #include <QSharedMemory>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "platform/process.h"
 #include "render_link/channel/message_channel.h"
 #include "render_link/channel/payload_codec.h"
+#include "render_link/launch_environment.h"
 #include "tests/support/channel_test_support.h"
 
 using namespace xel;
@@ -392,6 +394,48 @@ TEST(SenderLaunch, StartsTheProgramAndNoticesItsEnd) {
     sender.echo("crash now");  // the stand-in ends at once, without "EXIT"
     ASSERT_TRUE(sender.waitForRunning(false));
     sender.addLayer("l", true, 1, false);  // nothing waits for a render window that is gone
+}
+
+// A render window that takes nothing while a send waits for it counts as ended. Probed every half
+// second, it gets the end of the transaction it was given up in, aborted (a transaction it holds
+// would hold the probe too), then an echo; whatever it answers makes it count as running again.
+TEST(SenderStall, AStalledRenderWindowIsProbedOutOfItsTransactionAndRevivedByItsAnswer) {
+    qputenv(kSegmentBytesVariable, QByteArray::number(static_cast<qulonglong>(kMinSegmentBytes)));
+    qputenv(kStallLimitVariable, QByteArray::number(kMinStallLimitMs));
+    const qint32 id = test::uniqueQueueId(7);
+    ChannelCleanup cleanup(id);
+    Sender sender(id);
+    RecordingObserver seen;
+    ChannelOptions options;
+    options.segmentBytes = kMinSegmentBytes;
+    MessageChannel window(&seen, id, options);
+    window.run();
+    ASSERT_TRUE(seen.waitForConnected());
+    window.sendMessage("INIT", nullptr, 0);
+    ASSERT_TRUE(sender.waitForRunning(true));
+
+    seen.pauseDelivery();
+    sender.beginTransaction("EnumeratingScene");
+    // Many times what the segment holds, unless the render window is given up first.
+    for (int i = 0; i < 100000 && sender.isRenderRunning(); ++i)
+        sender.addLayer("1", true, i, false);
+    ASSERT_FALSE(sender.isRenderRunning());
+
+    seen.resumeDelivery();
+    ASSERT_TRUE(seen.waitForType("echo", 1));
+    const std::vector<test::ReceivedMessage> messages = seen.messages();
+    const auto probe = std::find_if(messages.begin(), messages.end(),
+                                    [](const auto& m) { return m.type == "echo"; });
+    ASSERT_NE(probe, messages.begin());
+    const test::ReceivedMessage& end = *(probe - 1);
+    EXPECT_EQ(end.type, "ENDTRAN");
+    EXPECT_EQ(std::string(end.data.begin(), end.data.end()), "ABORT");
+
+    const Bytes answer = str("back");
+    window.sendMessageAsync("echores", answer.data(), answer.size());
+    EXPECT_TRUE(sender.waitForRunning(true));
+    qunsetenv(kSegmentBytesVariable);
+    qunsetenv(kStallLimitVariable);
 }
 
 }  // namespace

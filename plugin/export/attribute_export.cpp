@@ -140,14 +140,18 @@ bool wantsDictionary(const SceneSession& session, const QByteArray& dictionary) 
     return !isBase64Dictionary(dictionary) || session.receiveBase64Attributes.load();
 }
 
+void rememberSceneAttribute(SceneSession& session, const Attribute& attribute) {
+    session.sessionAttributes.rememberFirst({utf8(attribute.owner), utf8(attribute.dictionary),
+                                             utf8(attribute.key), utf8(attribute.value)});
+}
+
 void receiveAttribute(SceneSession& session, const Attribute& attribute, RenderOutput* output) {
     if (attribute.owner == kCamera) {
         {
             RegistryGuard guard(session.registry.lock());
             session.attributeSceneName = session.currentSceneName;
         }
-        session.sessionAttributes.rememberFirst({utf8(attribute.owner), utf8(attribute.dictionary),
-                                                 utf8(attribute.key), utf8(attribute.value)});
+        rememberSceneAttribute(session, attribute);
     }
     if (output)
         output->sendDictionaryMessage(attribute.owner.constData(), attribute.dictionary.constData(),
@@ -221,9 +225,15 @@ void requestSetEntityAttribute(SceneSession& session, const Attribute& attribute
                                             utf8(attribute.value)});
         return;
     }
-    if (attribute.owner == kCamera && hostThread)
-        session.sessionAttributes.rememberFirst({utf8(attribute.owner), utf8(attribute.dictionary),
-                                                 utf8(attribute.key), utf8(attribute.value)});
+    // Remembered whatever becomes of the request itself; off the host thread by the host thread.
+    if (attribute.owner == kCamera) {
+        if (hostThread)
+            rememberSceneAttribute(session, attribute);
+        else
+            session.requests.post({QLatin1String(request_kind::kRememberSceneAttribute),
+                                   utf8(attribute.owner), utf8(attribute.dictionary),
+                                   utf8(attribute.key), utf8(attribute.value)});
+    }
     if (attribute.owner != kExecuteAction &&
         (sessionBusyCount() > 0 || (output && output->isLoadingModel())))
         return;

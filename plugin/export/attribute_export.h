@@ -75,14 +75,17 @@ std::uint32_t base64Hash(SceneSession& session, const Attribute& address);
 void requestEntityAttributes(SceneSession& session, const QByteArray& owner,
                              const QByteArray& dictionary, int mode, RenderOutput* output);
 
+// Remembers `attribute` as a session attribute unless its dictionary has one already. Host thread.
+void rememberSceneAttribute(SceneSession& session, const Attribute& attribute);
+
 // The render window's, or the host's, request to set an attribute. An owner beginning with "%"
 // edits the session attribute list only (owner without the "%"); a "Camera" attribute is
-// remembered as a session attribute (the first of its dictionary). Except for "ExecuteAction", the
-// request is dropped while the session is busy or a model is loading, and a Base64 value whose
-// hash equals the cached one (0 when none) is dropped as unchanged. Then it is posted, or run: the
-// cache takes the Base64 value and the host's callback runs. Called off the host thread, the
-// session attribute list is left to the posted request, which runs these steps again on the host
-// thread. Any thread.
+// remembered as a session attribute (the first of its dictionary) whatever becomes of the request.
+// Except for "ExecuteAction", the request is dropped while the session is busy or a model is
+// loading, and a Base64 value whose hash equals the cached one (0 when none) is dropped as
+// unchanged. Then it is posted, or run: the cache takes the Base64 value and the host's callback
+// runs. Off the host thread, the session attribute list is edited by posted requests that the host
+// thread runs (a "%" edit, a remembered "Camera" attribute). Any thread.
 void requestSetEntityAttribute(SceneSession& session, const Attribute& attribute, int mode,
                                RenderOutput* output);
 

@@ -32,6 +32,14 @@ private:
     std::array<float, 16> m_values{};
 };
 
+// A parent id from the host: null means no parent in particular (any parent when asked, none
+// added), as the registry reads it.
+std::optional<QString> hostParent(const char* parentId) {
+    if (!parentId)
+        return std::nullopt;
+    return QString::fromUtf8(parentId);
+}
+
 bool definitionKnown(SceneSession& session, const QString& definitionId) {
     RegistryGuard guard(session.registry.lock());
     return session.registry.entityExists(definitionId, EntityTable::Content);
@@ -51,7 +59,7 @@ void exportGroup(SceneSession& session, const GroupReport& group, std::uint8_t* 
     if (!output)
         return;
     const QString id = hostText(group.groupId);
-    const QString parent = hostText(group.parentId);
+    const std::optional<QString> parent = hostParent(group.parentId);
     EntityRegistry& registry = session.registry;
     {
         RegistryGuard guard(registry.lock());
@@ -75,7 +83,7 @@ void exportInstance(SceneSession& session, const InstanceReport& instance, Rende
     if (!output)
         return;
     const QString id = hostText(instance.instanceId);
-    const QString parent = hostText(instance.parentId);
+    const std::optional<QString> parent = hostParent(instance.parentId);
     const QString definition = hostText(instance.definitionId);
     const QByteArray definitionText = definition.toUtf8();
     EntityRegistry& registry = session.registry;
@@ -88,10 +96,13 @@ void exportInstance(SceneSession& session, const InstanceReport& instance, Rende
         placed = registry.isEntityParented(id, parent, EntityTable::Placement);
     }
     if (placed) {
+        // Re-exported from scratch. The removal leaves the parents recorded, and a parent is
+        // listed once: adding it again would make every later removal send it twice.
         if (!output->isProxyEntity(id.toUtf8().constData())) {
-            removeEntity(session, id, parent, 2, 1, true, output);
+            removeEntity(session, id, parent.value_or(QString()), 2, 1, true, output);
             RegistryGuard guard(registry.lock());
-            registry.addEntityToParent(id, parent, EntityTable::Placement);
+            if (!registry.isEntityParented(id, parent, EntityTable::Placement))
+                registry.addEntityToParent(id, parent, EntityTable::Placement);
         }
     } else {
         RegistryGuard guard(registry.lock());

@@ -9,8 +9,10 @@ namespace orvanta {
 class RenderOutput;
 struct SceneSession;
 
-// Texts are UTF-8 and may be null (read as empty); `transform` is 16 floats, sent in the order
-// given, or null, in which case the render link drops the node's message.
+// Texts are UTF-8 and may be null (read as empty), except a null `parentId`: no parent in
+// particular, recorded without adding a parent, and already placed when the entity has any parent.
+// `transform` is 16 floats, sent in the order given, or null, in which case the render link drops
+// the node's message.
 struct GroupReport {
     const char* groupId = nullptr;
     const char* parentId = nullptr;
@@ -48,10 +50,10 @@ void exportGroup(SceneSession& session, const GroupReport& group, std::uint8_t* 
                  RenderOutput* output);
 
 // Has the host enumerate an unknown definition first. An instance already recorded under the same
-// parent is removed from the render window and recorded again, unless the render window keeps it
-// as a proxy; the definition gains the instance as a parent in the content table. Stores the note
-// and label, sends the instance, and has the host enumerate the definition once more if it is
-// still unknown.
+// parent is removed from the render window (from all its parents for a null `parentId`) and sent
+// again, unless the render window keeps it as a proxy; its parent stays listed once. The definition
+// gains the instance as a parent in the content table. Stores the note and label, sends the
+// instance, and has the host enumerate the definition once more if it is still unknown.
 void exportInstance(SceneSession& session, const InstanceReport& instance, RenderOutput* output);
 
 // Writes 1, 1 to `enumResult` (unless null). Records and sends a definition not yet recorded in

@@ -74,6 +74,10 @@ void runRequest(const HostRequest& request, QVector<HostRequest>& deferred) {
                       RunNow);
     } else if (kind == QLatin1String(request_kind::kSetEntityAttribute)) {
         runSetAttribute(request, deferred);
+    } else if (kind == QLatin1String(request_kind::kRememberSceneAttribute)) {
+        rememberSceneAttribute(sceneSession(),
+                               {request.value(1).toUtf8(), request.value(2).toUtf8(),
+                                request.value(3).toUtf8(), request.value(4).toUtf8()});
     }
 }
 

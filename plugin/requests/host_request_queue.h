@@ -28,6 +28,9 @@ inline constexpr char kEnumEntityAttributes[] = "obrSkpEnumEntityAttributes";
 inline constexpr char kExportTexture[] = "obrSkpExportTexture";
 inline constexpr char kDestroyPointer[] = "obrSkpDestroyPointer";
 inline constexpr char kSetEntityAttribute[] = "obrSkpSetEntityAttribute";
+// The plug-in's own: a "Camera" attribute asked for off the host thread, remembered as a session
+// attribute by the host thread. Calls no host callback.
+inline constexpr char kRememberSceneAttribute[] = "rememberSceneAttribute";
 }  // namespace request_kind
 
 // The last argument of every request operation. Any other value behaves like RunNow.

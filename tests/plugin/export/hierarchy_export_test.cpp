@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "plugin/export/hierarchy_export.h"
+#include "plugin/session/entity_changes.h"
 #include "plugin/session/session_reset.h"
 #include "tests/plugin/export/recording_output.h"
 
@@ -95,10 +96,41 @@ TEST_F(HierarchyTest, AnInstanceReportedAgainUnderTheSameParentIsReplacedUnlessA
         "addInstance 9 Model 50 label pass note " + std::string(kTransformText);
     EXPECT_EQ(events,
               (Events{"enumerate 50 mode 0", added, "removeEntity 9 Model 0 1", added, added}));
+    {
+        RegistryGuard guard(registry.lock());
+        EXPECT_EQ(registry.findRecord(9, EntityTable::Placement)->parents,
+                  (std::vector<QString>{"Model"}));
+        EXPECT_EQ(registry.findRecord(50, EntityTable::Content)->parents,
+                  (std::vector<QString>{"9"}));
+    }
+    // Listed once, it is removed once.
+    output.proxies = {};
+    events.clear();
+    removeEntity(session, QStringLiteral("9"), QString(), 2, 1, false, &output);
+    EXPECT_EQ(events, Events{"removeEntity 9 Model 0 0"});
+}
+
+// A null parent is no parent in particular: nothing is added as a parent, and an entity with any
+// parent counts as placed, so a re-reported instance is removed from all of its parents.
+TEST_F(HierarchyTest, ANullParentAddsNoParentAndMatchesAnyParent) {
+    EXPECT_EQ(group("20", nullptr), "11");
+    EXPECT_EQ(group("20", nullptr), "10");
+    EXPECT_EQ(events.back(), "addGroup 20 (null) label pass note " + std::string(kTransformText));
+    instance("9", "Model", "50");
+    instance("9", "30", "50");
+    events.clear();
+    instance("9", nullptr, "50");
+    EXPECT_EQ(events,
+              (Events{"removeEntity 9 Model 0 1", "removeEntity 9 30 0 1",
+                      "addInstance 9 (null) 50 label pass note " + std::string(kTransformText)}));
+
     RegistryGuard guard(registry.lock());
+    const EntityRecord* group = registry.findRecord(20, EntityTable::Placement);
+    ASSERT_TRUE(group);
+    EXPECT_TRUE(group->present);
+    EXPECT_TRUE(group->parents.empty());
     EXPECT_EQ(registry.findRecord(9, EntityTable::Placement)->parents,
-              (std::vector<QString>{"Model", "Model"}));
-    EXPECT_EQ(registry.findRecord(50, EntityTable::Content)->parents, (std::vector<QString>{"9"}));
+              (std::vector<QString>{"Model", "30"}));
 }
 
 TEST_F(HierarchyTest, ADefinitionIsSentOncePerSessionWhicheverWayItBecameKnown) {

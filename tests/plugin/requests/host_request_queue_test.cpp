@@ -180,6 +180,36 @@ TEST_F(HostRequestQueueTest, AttributeWorkWaitsWhileTheSessionIsBusyButActionsRu
                                         "set 13/Dict/Key=v"}));
 }
 
+// A "Camera" attribute the render window sets is remembered as a session attribute whatever
+// becomes of the request, and only by the host thread.
+TEST_F(HostRequestQueueTest, ACameraAttributeIsRememberedOnEveryPathByTheHostThread) {
+    const auto dictionaries = [] {
+        std::vector<std::string> names;
+        for (const auto& record : orvanta::sceneSession().sessionAttributes.records())
+            names.push_back(record.dictionary.toStdString());
+        return names;
+    };
+    orvanta::raiseSessionBusy();
+    obrSkpSetEntityAttribute("Camera", "Busy", "k", "v", orvanta::AlwaysPost);
+    std::thread([] {
+        obrSkpSetEntityAttribute("Camera", "BusyElsewhere", "k", "v", orvanta::PostOffHostThread);
+    }).join();
+    orvanta::lowerSessionBusy();
+    // An empty Base64 value counts as unchanged: nothing is set.
+    obrSkpSetEntityAttribute("Camera", "MapsBase64", "k", "", orvanta::AlwaysPost);
+    std::thread([] {
+        obrSkpSetEntityAttribute("Camera", "RunElsewhere", "k", "v", orvanta::RunNow);
+    }).join();
+    EXPECT_EQ(dictionaries(), (std::vector<std::string>{"Busy", "MapsBase64"}));
+    EXPECT_EQ(recordedTexts(), std::vector<std::string>{"set Camera/RunElsewhere/k=v"});
+
+    obrCheckMessages();
+    EXPECT_EQ(dictionaries(),
+              (std::vector<std::string>{"Busy", "MapsBase64", "BusyElsewhere", "RunElsewhere"}));
+    EXPECT_EQ(recordedTexts(), std::vector<std::string>{"set Camera/RunElsewhere/k=v"});
+    EXPECT_EQ(obrPendingMessagesCount(), 0);
+}
+
 TEST_F(HostRequestQueueTest, AttributeWorkWaitsWhileTheModelLoadsAndAnActionBehindItRuns) {
     // A sender of this process's own that no render window attaches to; it mirrors the loading
     // flag without sending.

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "plugin/export/render_output.h"
+#include "plugin/lifecycle/app_settings.h"
 #include "plugin/requests/host_request_queue.h"
 #include "plugin/session/entity_changes.h"
 #include "plugin/session/scene_session.h"
@@ -45,6 +46,14 @@ bool definitionKnown(SceneSession& session, const QString& definitionId) {
     return session.registry.entityExists(definitionId, EntityTable::Content);
 }
 
+// Logs a node reported without a transform: the render window cannot place it, so its message is
+// not sent; the session records it all the same.
+void logMissingTransform(xel::RefusalCount& count, const char* exportName, const char* id) {
+    appendRefusal(
+        count, exportName,
+        QStringLiteral("a null transform for %1; it is recorded but not sent").arg(hostText(id)));
+}
+
 void storeNoteAndLabel(EntityRegistry& registry, const QString& id, const char* note,
                        const char* label) {
     RegistryGuard guard(registry.lock());
@@ -74,6 +83,11 @@ void exportGroup(SceneSession& session, const GroupReport& group, std::uint8_t* 
             registry.addEntityToParent(id, parent, EntityTable::Placement);
     }
     storeNoteAndLabel(registry, id, group.recordNote, group.recordLabel);
+    if (!group.transform) {
+        static xel::RefusalCount missing;
+        logMissingTransform(missing, "obrOnEnumGroup", group.groupId);
+        return;
+    }
     const TransformCopy transform(group.transform);
     output->addGroup(group.groupId, group.parentId, group.recordLabel, group.passText,
                      transform.data(), group.recordNote);
@@ -114,10 +128,15 @@ void exportInstance(SceneSession& session, const InstanceReport& instance, Rende
             registry.addEntityToParent(definition, id, EntityTable::Content);
     }
     storeNoteAndLabel(registry, id, instance.recordNote, instance.recordLabel);
-    const TransformCopy transform(instance.transform);
-    output->addInstance(instance.instanceId, instance.parentId, instance.definitionId,
-                        instance.recordLabel, instance.passText, transform.data(),
-                        instance.recordNote);
+    if (instance.transform) {
+        const TransformCopy transform(instance.transform);
+        output->addInstance(instance.instanceId, instance.parentId, instance.definitionId,
+                            instance.recordLabel, instance.passText, transform.data(),
+                            instance.recordNote);
+    } else {
+        static xel::RefusalCount missing;
+        logMissingTransform(missing, "obrOnEnumInstance", instance.instanceId);
+    }
     if (!definitionKnown(session, definition))
         session.enumerateContent(definitionText.constData(), RunNow);
 }

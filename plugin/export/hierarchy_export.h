@@ -11,8 +11,8 @@ struct SceneSession;
 
 // Texts are UTF-8 and may be null (read as empty), except a null `parentId`: no parent in
 // particular, recorded without adding a parent, and already placed when the entity has any parent.
-// `transform` is 16 floats, sent in the order given, or null, in which case the render link drops
-// the node's message.
+// `transform` is 16 floats, sent in the order given, or null: the node is recorded but not sent,
+// and the refusal is logged (rate-limited).
 struct GroupReport {
     const char* groupId = nullptr;
     const char* parentId = nullptr;

@@ -39,7 +39,8 @@ void applyMaterialRule(QByteArray& front, QByteArray& back);
 using EnumerateOwnerContent = std::function<void(const char* entityId)>;
 
 // Sends `mesh` to `output` after the material rule. Nothing at all without an output or when
-// either count is 0 (or negative). Before sending, an owner that is neither empty nor exactly
+// either count is 0. A mesh with a negative count, or a null array for a count above 0, is refused
+// and logged (rate-limited). Before sending, an owner that is neither empty nor exactly
 // "Model" and that the registry does not hold present in its content table is enumerated through
 // `enumerateOwner`; the registry lock is held for the look-up only. Host thread.
 void exportMesh(const MeshReport& mesh, RenderOutput* output, EntityRegistry& registry,

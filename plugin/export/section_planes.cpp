@@ -1,7 +1,5 @@
 #include "plugin/export/section_planes.h"
 
-#include <QString>
-
 #include <algorithm>
 
 #include "plugin/export/render_output.h"
@@ -59,10 +57,11 @@ void SectionPlaneList::setCaps(int capsMode, std::uint32_t capsValue, RenderOutp
         }
         planes = m_planes;
     }
-    for (const SectionPlane& plane : planes) {
-        bool isNumber = false;
-        const int number = QString::fromUtf8(plane.id).toInt(&isNumber);
-        output->setSectionPlane(isNumber ? number : 0, plane.active, plane.first.data(),
+    // Numbered by position, as the enumeration numbers them: a plane's id may equal another
+    // plane's position.
+    for (std::size_t position = 0; position < planes.size(); ++position) {
+        const SectionPlane& plane = planes[position];
+        output->setSectionPlane(static_cast<int>(position), plane.active, plane.first.data(),
                                 plane.second.data(), plane.capsOn, plane.capsValue);
     }
 }

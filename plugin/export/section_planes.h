@@ -45,8 +45,8 @@ public:
     void enumerate(const QByteArray& id, bool active, bool capsOn, const PlaneVector& first,
                    const PlaneVector& second, RenderOutput* output);
     // Sets the caps of every plane (on when `capsMode` is 1, with the packed colour) and re-sends
-    // each; here a plane is numbered by its id read as a decimal integer (0 when it is not one),
-    // not by its position. Nothing at all without an output. Takes the lock.
+    // each, numbered by its position as the enumeration numbers it. Nothing at all without an
+    // output. Takes the lock.
     void setCaps(int capsMode, std::uint32_t capsValue, RenderOutput* output);
 
     // Caller holds the lock.

@@ -1,12 +1,16 @@
 /* The exports of the plug-in library, as the host extension script calls them: undecorated C
- * names, UTF-8 texts (a null text reads as the empty text). A text of more than 256 MiB (wide
- * texts: that many bytes) is refused: it reads as the empty text, and the plug-in's log says so in
- * one line; only the two string hashes take texts of any length. Every export may be called from
- * the host thread only, the thread that called obrInitialize, unless noted. No export reports a
- * failure: one that cannot act does nothing, and a query then answers false or 0. No exception
- * leaves an export either: one that fails inside (memory running out, a host callback that throws)
- * logs one line with its name and the reason and answers its failure value: false, 0, "" for a
- * text (L"" for a wide one), null for obrCreateIntRef; one without an answer just returns. */
+ * names, UTF-8 texts (a null text reads as the empty text). Input that an export refuses to protect
+ * itself is logged: "<export> refused: <why> (<n> refused so far)", for the first refusal of each
+ * kind and every thousandth after it. The refusals: a text of more than 256 MiB (wide texts: that
+ * many bytes), which reads as the empty text (only the two string hashes take texts of any
+ * length); in obrOnEnumMesh a negative count or a null array for a count above 0; a null transform
+ * in obrOnEnumGroup and obrOnEnumInstance; a negative count in obrCreateIntRef. Every export may
+ * be called from the host thread only, the thread that called obrInitialize, unless noted. No
+ * export reports a failure: one that cannot act does nothing, and a query then answers false or 0.
+ * No exception leaves an export either: one that fails inside (memory running out, a host callback
+ * that throws) logs one line with its name and the reason and answers its failure value: false, 0,
+ * "" for a text (L"" for a wide one), null for obrCreateIntRef; one without an answer just returns.
+ */
 #ifndef ORVANTA_FOR_SKETCHUP_H
 #define ORVANTA_FOR_SKETCHUP_H
 
@@ -111,7 +115,7 @@ ORVANTA_EXPORT double obrConvertLengthToInches(double value, const char* unit);
  * next call. */
 ORVANTA_EXPORT const char* obrGetSkpLenghtUnit(void);
 /* A zero-filled block of `count` integers (one for 0) that the caller owns until it hands it to
- * obrDestroyIntRef; null for a negative count. */
+ * obrDestroyIntRef; null for a negative count (refused). */
 ORVANTA_EXPORT int32_t* obrCreateIntRef(int32_t count);
 /* Releases a block of obrCreateIntRef; null is ignored. */
 ORVANTA_EXPORT void obrDestroyIntRef(int32_t* block);
@@ -280,7 +284,8 @@ ORVANTA_EXPORT int obrPendingMessagesCount(void);
  * back texture coordinates 2 x V floats each, V one-byte vertex flags, I vertex indices (three per
  * triangle). They are forwarded unchanged and read only during the call; the caller must pass
  * arrays of those sizes. Both faces carry one material name: the front one when given, else the
- * back one. Nothing happens when either count is 0. An owner other than "Model" that is not yet in
+ * back one. Nothing happens when either count is 0; a negative count, or a null array for a count
+ * above 0, is refused. An owner other than "Model" that is not yet in
  * the session is first enumerated through the host's content callback, at once, on this thread,
  * so the host may call other exports from inside it. */
 ORVANTA_EXPORT void obrOnEnumMesh(const char* meshId, const char* entityId, const char* meshLabel,
@@ -309,8 +314,8 @@ ORVANTA_EXPORT const char* obrGetMaterialName(const char* materialId);
 ORVANTA_EXPORT void obrEnumSectionPlane(const char* sectionId, bool active, bool capsOn, float x1,
                                         float y1, float z1, float x2, float y2, float z2);
 /* The section caps of every plane: on when capsMode is 1, coloured AARRGGBB from the four values
- * (the low 8 bits of capsAlpha). Each plane is sent again, numbered by its id read as a decimal
- * integer (0 when it is not one). Does nothing before obrInitialize. */
+ * (the low 8 bits of capsAlpha). Each plane is sent again, numbered by its position as
+ * obrEnumSectionPlane numbers it. Does nothing before obrInitialize. */
 ORVANTA_EXPORT void obrSetSectionCaps(int32_t capsMode, uint8_t capsRed, uint8_t capsGreen,
                                       uint8_t capsBlue, uint32_t capsAlpha);
 /* The model's shadow settings, sent as the scene light (a, b, c, 0, 0, d, e, f, g). */
@@ -322,7 +327,8 @@ ORVANTA_EXPORT void obrEnumShadowsInfo(int32_t a, float b, float c, int32_t d, f
 ORVANTA_EXPORT void obrSetMissingSceneValues(uint32_t missingMask);
 
 /* The model's hierarchy. Each does nothing before obrInitialize (result bytes included). A
- * transform is 16 floats, sent in the order given. */
+ * transform is 16 floats, sent in the order given; with a null one the node is recorded in the
+ * session but not sent, and the plug-in's log says so. */
 
 /* A group under `parentId`. enumResult (two bytes) receives 1, then 1 when the group was not yet
  * recorded in the session, else 0. */
@@ -349,9 +355,9 @@ ORVANTA_EXPORT void obrSetLayersColorMode(bool enabled);
 ORVANTA_EXPORT bool obrIsColorByLayer(void);
 
 /* The enumeration bracket around a walk of the whole model: the render window holds what arrives
- * in between and applies it at once when the bracket closes. Brackets nest here (each start needs
- * its completion), but the render window holds one level only: it applies what it held at the
- * first completion. */
+ * in between and applies it at once when the bracket closes. Brackets nest (each start needs its
+ * completion); the render window applies what it held once, when the outermost bracket closes, and
+ * the model counts as loading until then. */
 ORVANTA_EXPORT void obrEnumerationProcessStarted(void);
 /* Closes one bracket; after it the host's set-attribute callback receives, at its next
  * obrCheckMessages, "ExecuteAction" with "SuspendScene", "EnumEntityMeshes" with each entity whose

@@ -10,9 +10,10 @@ namespace orvanta {
 namespace {
 
 void logRefusedText() {
-    appendLog(QStringLiteral("A text of more than %1 bytes from the host was refused: it reads as "
-                             "the empty text")
-                  .arg(static_cast<qulonglong>(kMaxHostTextBytes)));
+    static xel::RefusalCount refused;
+    appendRefusal(refused, "A host export",
+                  QStringLiteral("a text of more than %1 bytes, which reads as the empty text")
+                      .arg(static_cast<qulonglong>(kMaxHostTextBytes)));
 }
 
 // The length of `text` when it is taken; nothing when refused, which is logged.

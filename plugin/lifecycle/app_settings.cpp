@@ -43,6 +43,12 @@ void appendLog(const QString& message) {
     qDebug() << QStringLiteral("%1 - ThreadId: %2").arg(message, QString::number(threadId));
 }
 
+void appendRefusal(xel::RefusalCount& count, const char* exportName, const QString& why) {
+    if (const std::uint64_t refused = count.add())
+        appendLog(QStringLiteral("%1 refused: %2 (%3 refused so far)")
+                      .arg(QString::fromUtf8(exportName), why, QString::number(refused)));
+}
+
 void ignoreCall() {}
 
 }  // namespace orvanta

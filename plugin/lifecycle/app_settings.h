@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVariant>
 
+#include "render_link/refusal_count.h"
+
 class QSettings;
 
 namespace orvanta {
@@ -28,6 +30,11 @@ void setAppSetting(const QString& key, const QVariant& value);
 // 32-bit integer. The process's message handler decides where it goes; nothing is kept. Any
 // thread.
 void appendLog(const QString& message);
+
+// Writes "<exportName> refused: <why> (<n> refused so far)" through appendLog() for the
+// first refusal `count` counts and every 1000th after it, so that a host script that keeps passing
+// bad input leaves a few lines. Any thread.
+void appendRefusal(xel::RefusalCount& count, const char* exportName, const QString& why);
 
 // The shared body of the exports that have nothing to do (log clearing, model summary): the
 // plug-in keeps no log buffer and no model summary. Any thread.

@@ -32,7 +32,9 @@ void completeEnumeration(SceneSession& session, RenderOutput* output) {
     postMeshRefreshActions(session);
     output->endTransaction(false);
     qDebug("ResumeScene called because of obrEnumerationProcessCompleted");
-    output->setLoadingModel(false);
+    // A nested bracket: the model loads until the outermost one closes.
+    if (!sceneSuspended(output))
+        output->setLoadingModel(false);
 }
 
 void postMeshRefreshActions(SceneSession& session) {

@@ -12,9 +12,10 @@ struct SceneSession;
 // output. Host thread.
 void startEnumeration(RenderOutput* output);
 
-// Closes one level of the bracket: the enumeration completion, the transaction's end, then the
-// loading state cleared (by the first of nested completions already). Without an open transaction
-// it only writes a trace line about a completion fired twice. Host thread.
+// Closes one level of the bracket: the enumeration completion, the transaction's end, then, once
+// the outermost bracket is closed, the loading state cleared (the render window applies nested
+// brackets once, at the outermost end). Without an open transaction it only writes a trace line
+// about a completion fired twice. Host thread.
 void completeEnumeration(SceneSession& session, RenderOutput* output);
 
 // The enumeration completion: when the mesh refresh list holds entities, posts to the session's

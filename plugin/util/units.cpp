@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <new>
 
+#include "plugin/lifecycle/app_settings.h"
+
 namespace orvanta {
 namespace {
 
@@ -53,8 +55,12 @@ const char* keepLengthUnitText(const QByteArray& unit) {
 }
 
 std::int32_t* createIntegerBlock(std::int32_t count) {
-    if (count < 0)
+    if (count < 0) {
+        static xel::RefusalCount negative;
+        appendRefusal(negative, "obrCreateIntRef",
+                      QStringLiteral("a negative count (%1); it answers null").arg(count));
         return nullptr;
+    }
     return new (std::nothrow) std::int32_t[count == 0 ? 1 : static_cast<std::size_t>(count)]();
 }
 

@@ -18,6 +18,7 @@
 #include "render_link/channel/message_channel.h"
 #include "render_link/launch_environment.h"
 #include "render_link/messages/message_catalogue.h"
+#include "render_link/refusal_count.h"
 
 using xel::messages::DecodedMessage;
 using xel::messages::FieldValue;
@@ -380,8 +381,12 @@ void XelRemoteRenderReceiver::parseMessageContent(const char* type, const void* 
     }
 
     DecodedMessage m;
-    if (!m.decode(*layout, data, static_cast<std::size_t>(size)))
-        return;  // the fields do not fit the payload
+    if (!m.decode(*layout, data, static_cast<std::size_t>(size))) {
+        static xel::RefusalCount unfit;
+        xel::warnRefused(unfit, "The render window's render link",
+                         "a message from the plug-in whose fields do not fit its payload");
+        return;
+    }
 
     if (name == type::kAddMesh) {
         const std::uint64_t positionCount = m.count(3);

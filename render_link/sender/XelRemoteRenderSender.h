@@ -153,7 +153,11 @@ public:
     void removeSectionPlane(int planeNumber);
     void setEntityVisible(const char* entityId, bool visible, const char* recordLabel);
 
-    // Transaction markers: always sent. The depth is counted, never below 0.
+    // Transactions nest; the render window sees only the outermost one, whose contents it applies
+    // (or drops) as a whole. The markers are sent even before the render window announces itself:
+    // "BEGINTRAN" when the depth rises from 0, "ENDTRAN" when it falls to 0 (or was 0 already),
+    // aborted when this or any end inside it aborted. The depth never falls below 0. The host
+    // thread, or one thread at a time.
     void beginTransaction(const char* name);
     void endTransaction(bool abort);
 

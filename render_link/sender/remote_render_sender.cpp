@@ -22,6 +22,7 @@
 #include "render_link/channel/message_channel.h"
 #include "render_link/launch_environment.h"
 #include "render_link/messages/message_catalogue.h"
+#include "render_link/refusal_count.h"
 
 namespace {
 
@@ -108,6 +109,7 @@ struct XelRemoteRenderSender::Private {
     // It took nothing for the stall limit: counted as ended until it is heard from again.
     std::atomic<bool> renderStalled{false};
     std::atomic<int> transactionDepth{0};
+    std::atomic<bool> transactionAborted{false};  // an end inside the outermost transaction aborted
     mutable std::mutex stateMutex;
     RenderState state;  // under stateMutex
     // State requests sent whose replies have not come back, under stateMutex. The replies come in
@@ -603,14 +605,18 @@ void XelRemoteRenderSender::addMesh(const char* meshId, const char* entityId, co
                                     const bool* vertexFlags, const int* indices, int indexCount,
                                     int vertexCount, const char* frontMaterial,
                                     const char* backMaterial) {
-    if (!d->canSend() || indexCount < 0 || vertexCount < 0)
+    if (!d->canSend())
         return;
     const auto v = static_cast<std::uint64_t>(vertexCount);
     const auto i = static_cast<std::uint64_t>(indexCount);
-    if (v > 0 && !(positions && normals && frontUVs && backUVs && vertexFlags))
+    if (indexCount < 0 || vertexCount < 0 ||
+        (v > 0 && !(positions && normals && frontUVs && backUVs && vertexFlags)) ||
+        (i > 0 && !indices)) {
+        static xel::RefusalCount unreadable;
+        xel::warnRefused(unreadable, "XelRemoteRenderSender::addMesh",
+                         "a negative count, or a null array for a count above 0");
         return;
-    if (i > 0 && !indices)
-        return;
+    }
     static_assert(sizeof(int) == sizeof(std::int32_t));
     d->send(type::kAddMesh,
             {FieldValue::str(meshId), FieldValue::str(entityId), FieldValue::str(meshLabel),
@@ -631,10 +637,23 @@ void XelRemoteRenderSender::addMaterial(const char* materialId, const char* mate
                                      FieldValue::f32(floatValue), FieldValue::str(extraText)});
 }
 
+namespace {
+
+// Whether the array `values` of a message is given; a null one is refused input, logged.
+bool given(const float* values, const char* where) {
+    if (values)
+        return true;
+    static xel::RefusalCount missing;
+    xel::warnRefused(missing, where, "a null array where the message needs one");
+    return false;
+}
+
+}  // namespace
+
 void XelRemoteRenderSender::addGroup(const char* groupId, const char* parentId,
                                      const char* recordLabel, const char* passText,
                                      const float* transform, const char* recordNote) {
-    if (d->canSend() && transform)
+    if (d->canSend() && given(transform, "XelRemoteRenderSender::addGroup"))
         d->send(type::kAddGroup,
                 {FieldValue::str(groupId), FieldValue::str(parentId), FieldValue::str(recordLabel),
                  FieldValue::str(passText), FieldValue::f32Array(transform, 16),
@@ -645,7 +664,7 @@ void XelRemoteRenderSender::addInstance(const char* instanceId, const char* pare
                                         const char* definitionId, const char* recordLabel,
                                         const char* passText, const float* transform,
                                         const char* recordNote) {
-    if (d->canSend() && transform)
+    if (d->canSend() && given(transform, "XelRemoteRenderSender::addInstance"))
         d->send(type::kAddInstance, {FieldValue::str(instanceId), FieldValue::str(parentId),
                                      FieldValue::str(definitionId), FieldValue::str(recordLabel),
                                      FieldValue::str(passText), FieldValue::f32Array(transform, 16),
@@ -707,7 +726,8 @@ void XelRemoteRenderSender::setSceneLight(int p1, float p2, float p3, float p4, 
 
 void XelRemoteRenderSender::setSectionPlane(int planeNumber, bool active, const float* firstVector,
                                             const float* secondVector, bool capsOn, int capsValue) {
-    if (d->canSend() && firstVector && secondVector)
+    if (d->canSend() && given(firstVector, "XelRemoteRenderSender::setSectionPlane") &&
+        given(secondVector, "XelRemoteRenderSender::setSectionPlane"))
         d->send(type::kSetSectionPlane,
                 {FieldValue::i32(planeNumber), FieldValue::i32(active ? 1 : 0),
                  FieldValue::f32Array(firstVector, 3), FieldValue::f32Array(secondVector, 3),
@@ -727,7 +747,9 @@ void XelRemoteRenderSender::setEntityVisible(const char* entityId, bool visible,
 }
 
 void XelRemoteRenderSender::beginTransaction(const char* name) {
-    d->transactionDepth.fetch_add(1);
+    if (d->transactionDepth.fetch_add(1) > 0)
+        return;
+    d->transactionAborted.store(false);
     d->send(type::kBeginTransaction, {FieldValue::rawText(name)});
 }
 
@@ -735,7 +757,12 @@ void XelRemoteRenderSender::endTransaction(bool abort) {
     int depth = d->transactionDepth.load();
     while (!d->transactionDepth.compare_exchange_weak(depth, std::max(depth - 1, 0))) {
     }
-    d->send(type::kEndTransaction, {FieldValue::rawText(abort ? xel::messages::kAbortText : "")});
+    if (abort)
+        d->transactionAborted.store(true);
+    if (depth > 1)
+        return;  // an inner end: the outermost one tells the render window
+    const bool aborted = d->transactionAborted.exchange(false);
+    d->send(type::kEndTransaction, {FieldValue::rawText(aborted ? xel::messages::kAbortText : "")});
 }
 
 void SenderRelay::onMessage(const char* type, const void* data, long size) {
@@ -756,8 +783,14 @@ void XelRemoteRenderSender::dispatch(const char* typeName, const void* data, lon
         d->requestState();
     }
     const MessageLayout* layout = xel::messages::findLayout(typeName);
-    if (!layout || !d->decoded.decode(*layout, data, static_cast<std::size_t>(size)))
-        return;  // unknown, or its fields do not fit the payload
+    if (!layout)
+        return;  // not a message of the catalogue
+    if (!d->decoded.decode(*layout, data, static_cast<std::size_t>(size))) {
+        static xel::RefusalCount unfit;
+        xel::warnRefused(unfit, "The plug-in's render link",
+                         "a message from the render window whose fields do not fit its payload");
+        return;
+    }
     const DecodedMessage& m = d->decoded;
     const std::string_view name = layout->type;
     if (name == type::kInit) {

@@ -9,6 +9,7 @@
 #include "plugin/session/entity_changes.h"
 #include "plugin/session/session_reset.h"
 #include "tests/plugin/export/recording_output.h"
+#include "tests/support/captured_log.h"
 
 namespace orvanta {
 namespace {
@@ -131,6 +132,24 @@ TEST_F(HierarchyTest, ANullParentAddsNoParentAndMatchesAnyParent) {
     EXPECT_TRUE(group->parents.empty());
     EXPECT_EQ(registry.findRecord(9, EntityTable::Placement)->parents,
               (std::vector<QString>{"Model", "30"}));
+}
+
+// A node without a transform cannot be placed: the session records it, the log says why the render
+// window does not get it.
+TEST_F(HierarchyTest, ANodeWithoutATransformIsRecordedAndLogged) {
+    const xel::test::CapturedLog log;
+    exportGroup(session, {"20", "Model", "label", "pass", nullptr, "note"}, nullptr, &output);
+    exportInstance(session, {"9", "20", "label", "50", "pass", nullptr, "note"}, &output);
+    exportGroup(session, {"21", "Model", "label", "pass", kTransform, "note"}, nullptr, &output);
+    EXPECT_EQ(
+        log.linesWith(QStringLiteral("obrOnEnumGroup refused: a null transform for 20;")).size(),
+        1);
+    EXPECT_EQ(
+        log.linesWith(QStringLiteral("obrOnEnumInstance refused: a null transform for 9;")).size(),
+        1);
+    EXPECT_EQ(log.linesWith(QStringLiteral("refused")).size(), 2);
+    EXPECT_TRUE(parented("20", "Model", EntityTable::Placement));
+    EXPECT_TRUE(parented("9", "20", EntityTable::Placement));
 }
 
 TEST_F(HierarchyTest, ADefinitionIsSentOncePerSessionWhicheverWayItBecameKnown) {

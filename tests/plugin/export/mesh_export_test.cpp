@@ -8,6 +8,7 @@
 #include "plugin/export/mesh_export.h"
 #include "plugin/session/entity_registry.h"
 #include "tests/plugin/export/recording_output.h"
+#include "tests/support/captured_log.h"
 
 namespace orvanta {
 namespace {
@@ -86,14 +87,47 @@ TEST_F(MeshExportTest, OnlyTheExactModelRootAndTheEmptyOwnerSkipTheLookUp) {
 }
 
 TEST_F(MeshExportTest, AnEmptyMeshOrAMissingOutputDoesNothing) {
-    for (const auto& [indices, vertices] : {std::pair{0, 12}, {12, 0}, {0, 0}, {-3, 3}}) {
+    const xel::test::CapturedLog log;
+    for (const auto& [indices, vertices] : {std::pair{0, 12}, {12, 0}, {0, 0}, {0, -1}}) {
         MeshReport mesh = triangle.report("42", "a", "b");
         mesh.indexCount = indices;
         mesh.vertexCount = vertices;
+        mesh.indices = nullptr;  // nothing is read for an empty mesh
         exportMesh(mesh, &output, registry, enumerate);
     }
     exportMesh(triangle.report("42", "a", "b"), nullptr, registry, enumerate);
     EXPECT_TRUE(events.empty()) << events.front();
+    EXPECT_TRUE(log.lines().isEmpty()) << log.lines().join('\n').toStdString();
+}
+
+// Counts and arrays that describe no mesh: nothing is sent or enumerated, and the log says why.
+TEST_F(MeshExportTest, AnUnreadableMeshIsRefusedWithALogLine) {
+    struct Case {
+        int indices;
+        int vertices;
+        bool nullNormals;
+        bool nullIndices;
+        const char* logged;
+    } const cases[] = {
+        {-3, 3, false, false, "has a negative count (-3 indices, 3 vertices)"},
+        {3, 3, true, false, "has a null vertex array for 3 vertices"},
+        {3, 3, false, true, "has a null index array for 3 indices"},
+    };
+    for (const Case& c : cases) {
+        const xel::test::CapturedLog log;
+        MeshReport mesh = triangle.report("42", "a", "b");
+        mesh.indexCount = c.indices;
+        mesh.vertexCount = c.vertices;
+        if (c.nullNormals)
+            mesh.normals = nullptr;
+        if (c.nullIndices)
+            mesh.indices = nullptr;
+        exportMesh(mesh, &output, registry, enumerate);
+        EXPECT_TRUE(events.empty()) << c.logged;
+        const QStringList lines = log.linesWith(QStringLiteral("obrOnEnumMesh refused: "));
+        ASSERT_EQ(lines.size(), 1) << c.logged;
+        EXPECT_TRUE(lines[0].contains(QStringLiteral("mesh 5_m ") + c.logged)) << c.logged;
+    }
 }
 
 }  // namespace

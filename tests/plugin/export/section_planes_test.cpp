@@ -59,22 +59,24 @@ TEST_F(SectionPlaneTest, AnUnseenInactivePlaneIsAddedAndSentInactive) {
     EXPECT_TRUE(planes.planes().empty());
 }
 
-TEST_F(SectionPlaneTest, CapsReachEveryPlaneNumberedByIdAndOnlyPlanesThatExistThen) {
+// Caps re-send every plane under the number the enumeration gave it, its position: the plane whose
+// id is "1" must not overwrite the plane at position 1.
+TEST_F(SectionPlaneTest, CapsReachEveryPlaneNumberedByPositionAndOnlyPlanesThatExistThen) {
     report("1234", true);
-    report("abc", true);
+    report("1", true);
     report("7", false);
     events.clear();
     planes.setCaps(1, packCapsColour(255, 128, 0, 200), &output);
     report("55", true);
     planes.setCaps(0, 0x01020304, &output);
-    EXPECT_EQ(events, (Events{"setSectionPlane 1234 1 1,2,3 4,5,6 1 C8FF8000",
-                              "setSectionPlane 0 1 1,2,3 4,5,6 1 C8FF8000",
-                              "setSectionPlane 7 0 1,2,3 4,5,6 1 C8FF8000",
+    EXPECT_EQ(events, (Events{"setSectionPlane 0 1 1,2,3 4,5,6 1 C8FF8000",
+                              "setSectionPlane 1 1 1,2,3 4,5,6 1 C8FF8000",
+                              "setSectionPlane 2 0 1,2,3 4,5,6 1 C8FF8000",
                               "setSectionPlane 3 1 1,2,3 4,5,6 1 00000000",
-                              "setSectionPlane 1234 1 1,2,3 4,5,6 0 01020304",
                               "setSectionPlane 0 1 1,2,3 4,5,6 0 01020304",
-                              "setSectionPlane 7 0 1,2,3 4,5,6 0 01020304",
-                              "setSectionPlane 55 1 1,2,3 4,5,6 0 01020304"}));
+                              "setSectionPlane 1 1 1,2,3 4,5,6 0 01020304",
+                              "setSectionPlane 2 0 1,2,3 4,5,6 0 01020304",
+                              "setSectionPlane 3 1 1,2,3 4,5,6 0 01020304"}));
     // A later report keeps the plane's caps value.
     events.clear();
     report("1234", true);

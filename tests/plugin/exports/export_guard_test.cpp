@@ -15,12 +15,12 @@
 #include "OrvantaForSketchup.h"
 #include "plugin/exports/export_guard.h"
 #include "plugin/lifecycle/plugin_state.h"
-#include "tests/plugin/exports/captured_log.h"
+#include "tests/support/captured_log.h"
 
 namespace {
 
 using orvanta::guarded;
-using orvanta::test::CapturedLog;
+using xel::test::CapturedLog;
 
 // Something thrown that is no std::exception.
 struct Unrelated {};

@@ -200,6 +200,26 @@ TEST_F(PluginLog, MessageIsTakenLiterallyAndAsUtf8) {
     EXPECT_EQ(lines[1].text, "\" - ThreadId: " + currentThreadId() + "\"");
 }
 
+// A host script that keeps passing bad input leaves a few lines: the first refusal of each kind
+// and every thousandth, each with the count so far.
+TEST_F(PluginLog, RefusalsAreLoggedTheFirstAndEveryThousandthOfEachKind) {
+    xel::RefusalCount nullArrays;
+    xel::RefusalCount negativeCounts;
+    for (int i = 0; i < 2000; ++i)
+        orvanta::appendRefusal(nullArrays, "obrOnEnumMesh", QStringLiteral("a null array"));
+    orvanta::appendRefusal(negativeCounts, "obrCreateIntRef", QStringLiteral("a negative count"));
+    std::vector<std::string> texts;
+    for (const LoggedMessage& line : logged())
+        texts.push_back(line.text);
+    const std::string thread = " - ThreadId: " + currentThreadId() + "\"";
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{
+                  "\"obrOnEnumMesh refused: a null array (1 refused so far)" + thread,
+                  "\"obrOnEnumMesh refused: a null array (1000 refused so far)" + thread,
+                  "\"obrOnEnumMesh refused: a null array (2000 refused so far)" + thread,
+                  "\"obrCreateIntRef refused: a negative count (1 refused so far)" + thread}));
+}
+
 TEST_F(PluginLog, ClearLogAndModelInfoDoNothing) {
     obrAppendLog("before");
     obrClearLog();

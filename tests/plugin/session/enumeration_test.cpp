@@ -53,17 +53,16 @@ TEST_F(EnumerationTest, ACompletionWithoutABracketChangesNothing) {
     EXPECT_FALSE(sceneSuspended(nullptr));
 }
 
-TEST_F(EnumerationTest, NestedBracketsCloseTwiceAndStopLoadingAtTheFirst) {
+TEST_F(EnumerationTest, NestedBracketsCloseTwiceAndStopLoadingAtTheOutermost) {
     startEnumeration(&output);
     startEnumeration(&output);
     completeEnumeration(session, &output);
     EXPECT_TRUE(sceneSuspended(&output));
     completeEnumeration(session, &output);
     completeEnumeration(session, &output);  // fired twice: nothing
-    EXPECT_EQ(events,
-              (Events{"beginTransaction EnumeratingScene", "setLoadingModel 1",
-                      "beginTransaction EnumeratingScene", "setLoadingModel 1", "endTransaction 0",
-                      "setLoadingModel 0", "endTransaction 0", "setLoadingModel 0"}));
+    EXPECT_EQ(events, (Events{"beginTransaction EnumeratingScene", "setLoadingModel 1",
+                              "beginTransaction EnumeratingScene", "setLoadingModel 1",
+                              "endTransaction 0", "endTransaction 0", "setLoadingModel 0"}));
 }
 
 TEST_F(EnumerationTest, TheRefreshListIsPostedAsActionsInTextOrderOnce) {

@@ -9,6 +9,7 @@
 
 #include "OrvantaForSketchup.h"
 #include "plugin/session/scene_session.h"
+#include "tests/support/captured_log.h"
 
 namespace {
 
@@ -92,8 +93,12 @@ TEST(Units, IntegerBlocksAreZeroFilledAndNegativeCountsRefused) {
         }
         obrDestroyIntRef(block);
     }
+    const xel::test::CapturedLog log;
     EXPECT_EQ(obrCreateIntRef(-1), nullptr);
     EXPECT_EQ(obrCreateIntRef(INT32_MIN), nullptr);
+    const QStringList refusals = log.linesWith(QStringLiteral("obrCreateIntRef refused: "));
+    ASSERT_EQ(refusals.size(), 1);  // the first of a thousand
+    EXPECT_TRUE(refusals[0].contains(QStringLiteral("a negative count (-1)")));
     obrDestroyIntRef(nullptr);
 }
 

@@ -27,6 +27,7 @@
 #include "render_link/channel/message_channel.h"
 #include "render_link/launch_environment.h"
 #include "render_link/messages/message_catalogue.h"
+#include "tests/support/captured_log.h"
 #include "tests/support/channel_test_support.h"
 #include "tests/support/peer_process.h"
 
@@ -740,6 +741,7 @@ TEST_F(ReceiverTest, AMeshWhoseCountsDisagreeIsDropped) {
 }
 
 TEST_F(ReceiverTest, ATruncatedPayloadIsDroppedAndTheNextMessageStillArrives) {
+    const test::CapturedLog log;
     startReceiver();
     // "addLayer" is 14 bytes plus its name; one byte short.
     const Bytes layer = Wire().str("L1").u8(1).i32(5).u8(0).bytes();
@@ -751,6 +753,11 @@ TEST_F(ReceiverTest, ATruncatedPayloadIsDroppedAndTheNextMessageStillArrives) {
     ASSERT_TRUE(receiver->waitForCalls(1));
     ASSERT_TRUE(receiver->waitForMessages(3));
     EXPECT_EQ(receiver->texts(), (std::vector<std::string>{"layer(L1,1,0,1)"}));
+    // Two refusals, one line: the first of a thousand.
+    const QStringList refusals =
+        log.linesWith(QStringLiteral("refused: a message from the plug-in"));
+    ASSERT_EQ(refusals.size(), 1);
+    EXPECT_TRUE(refusals[0].endsWith(QStringLiteral("(1 refused so far)")));
 }
 
 TEST_F(ReceiverTest, TheLongAliasesAreAccepted) {

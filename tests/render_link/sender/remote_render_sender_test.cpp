@@ -17,6 +17,7 @@
 #include "render_link/channel/message_channel.h"
 #include "render_link/channel/payload_codec.h"
 #include "render_link/launch_environment.h"
+#include "tests/support/captured_log.h"
 #include "tests/support/channel_test_support.h"
 
 using namespace xel;
@@ -196,6 +197,38 @@ TEST_F(SenderTest, TransactionDepthIsCountedButNeverNegative) {
     EXPECT_EQ(std::string(messages[0].data.begin(), messages[0].data.end()), "ABORT");
 }
 
+// Nested transactions reach the render window as the outermost one, aborted as a whole when an
+// inner one aborted.
+TEST_F(SenderTest, NestedTransactionsAreOneForTheRenderWindow) {
+    struct Step {
+        bool begin;
+        bool abort;
+    };
+    const std::vector<std::vector<Step>> sequences = {
+        {{true, false}, {true, false}, {false, false}, {false, false}},
+        {{true, false}, {true, false}, {false, true}, {false, false}},
+        {{true, false}, {false, false}},
+    };
+    std::size_t total = 0;
+    for (const auto& steps : sequences) {
+        for (const Step& step : steps) {
+            if (step.begin)
+                sender->beginTransaction("outer");
+            else
+                sender->endTransaction(step.abort);
+        }
+        total += 2;
+    }
+    EXPECT_FALSE(sender->transactionInProgress());
+    roundTrip(total);
+    std::vector<std::string> markers;
+    for (const auto& m : seen.messages())
+        if (m.type != "echores")
+            markers.push_back(m.type + " " + std::string(m.data.begin(), m.data.end()));
+    EXPECT_EQ(markers, (std::vector<std::string>{"BEGINTRAN outer", "ENDTRAN ", "BEGINTRAN outer",
+                                                 "ENDTRAN ABORT", "BEGINTRAN outer", "ENDTRAN "}));
+}
+
 TEST_F(SenderTest, SetStateCarriesTheMirrorAndEqualLoadingStatesAreSentOnce) {
     announce();
     sender->setRenderWindowParent(0x0102030405060708ll);
@@ -308,6 +341,7 @@ TEST_F(SenderTest, RequestsReachTheCallbacksByExactNameOnly) {
 }
 
 TEST_F(SenderTest, ARequestWhoseFieldsDoNotFitIsDropped) {
+    const test::CapturedLog log;
     const Bytes truncated = str("only one");
     window->sendMessage("enumEAT", truncated.data(), static_cast<long>(truncated.size()));
     Bytes lying = str("abc");
@@ -318,6 +352,7 @@ TEST_F(SenderTest, ARequestWhoseFieldsDoNotFitIsDropped) {
     ASSERT_TRUE(g_requests.waitFor(1));
     roundTrip(0);
     EXPECT_EQ(g_requests.all(), (std::vector<std::string>{"enumEnt 9"}));
+    EXPECT_EQ(log.linesWith(QStringLiteral("refused: a message from the render window")).size(), 1);
 }
 
 TEST_F(SenderTest, EchoIsAnsweredWithTheSameText) {

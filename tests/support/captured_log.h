@@ -1,10 +1,11 @@
-// Test support: the plug-in's log lines (its debug message stream) while an object lives.
+// Test support: the process's Qt message stream (the plug-in's log, the render link's warnings)
+// while an object lives.
 #pragma once
 
 #include <QStringList>
 #include <QtGlobal>
 
-namespace orvanta::test {
+namespace xel::test {
 
 // Collects every message of the process's message stream instead of printing it, from
 // construction to destruction; one at a time per process. Messages from any thread.
@@ -23,4 +24,4 @@ private:
     QtMessageHandler m_previous;
 };
 
-}  // namespace orvanta::test
+}  // namespace xel::test

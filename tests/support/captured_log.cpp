@@ -1,8 +1,8 @@
-#include "tests/plugin/exports/captured_log.h"
+#include "tests/support/captured_log.h"
 
 #include <mutex>
 
-namespace orvanta::test {
+namespace xel::test {
 namespace {
 
 std::mutex s_mutex;
@@ -36,4 +36,4 @@ QStringList CapturedLog::linesWith(const QString& text) const {
     return lines().filter(text);
 }
 
-}  // namespace orvanta::test
+}  // namespace xel::test

@@ -72,6 +72,14 @@ TEST_F(ChangesTest, RemovalByParentsAndModes) {
         EXPECT_EQ(fresh.registry.entityExists(QString::fromUtf8(c.id), table), c.presentAfter)
             << c.name;
     }
+    // The model root is removed even when its record is missing, which recreates it.
+    {
+        test::RecordingSession bare;
+        removeEntity(bare.session, QStringLiteral("Model"), QString(), 2, 0, false, &bare.output);
+        EXPECT_EQ(bare.events, Events{"removeEntity Model Model 1 0"});
+        RegistryGuard guard(bare.registry.lock());
+        EXPECT_NE(bare.registry.findRecord(0, EntityTable::Content), nullptr);
+    }
     // A removal for an update says so; the recorded parents stay.
     removeEntity(session, QStringLiteral("9"), QString(), 2, 1, true, &output);
     EXPECT_EQ(events, (Events{"removeEntity 9 3 0 1", "removeEntity 9 5 0 1"}));

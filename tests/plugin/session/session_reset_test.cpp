@@ -65,6 +65,7 @@ TEST(SessionClear, FullClearSendsItsMessagesInOrderWhateverTheOtherFlags) {
     for (const bool others : {false, true}) {
         PopulatedSession s;
         s.session.colorByLayer = true;
+        s.session.model.rootEntitiesCount = 17;
         s.session.sessionAttributes.replace(
             {{"Camera", "Bloom", "k1", "v1"}, {"Camera", "Sky", "k2", "v2"}});
         clearSession(s.session, true, others, others, &s.output);
@@ -74,6 +75,7 @@ TEST(SessionClear, FullClearSendsItsMessagesInOrderWhateverTheOtherFlags) {
         EXPECT_EQ(s.registry.records(EntityTable::Content).size(), 1u);
         EXPECT_EQ(s.registry.records(EntityTable::Placement).size(), 1u);
         EXPECT_FALSE(s.session.colorByLayer.load());
+        EXPECT_EQ(s.session.model.rootEntitiesCount, 0);
         // Busy inside the transaction only.
         EXPECT_EQ(s.output.busyCounts, (std::vector<int>{0, 1, 1, 1, 0}));
     }

@@ -6,6 +6,9 @@
 
 #include <QSharedMemory>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 #include <condition_variable>
 #include <cstring>
@@ -15,6 +18,7 @@
 
 #include "platform/interprocess_mutex.h"
 #include "platform/named_event.h"
+#include "platform/posix_shm_name.h"
 #include "platform/process.h"
 #include "tests/support/channel_test_support.h"
 
@@ -523,6 +527,30 @@ TEST(Channel, ALeftoverSegmentOfThisProcessIdIsNotJoined) {
     QSharedMemory now(QString::number(id) + "_Sender");
     ASSERT_TRUE(now.attach());
     EXPECT_EQ(static_cast<const char*>(now.constData())[0], 0);
+}
+
+// A named event that cannot be created (a directory holds its name) leaves the channel without its
+// handles: that is reported once, the reader ends, and sends do nothing.
+TEST(Channel, AnEventThatCannotBeCreatedIsReportedAsMissingHandles) {
+    const qint32 id = test::uniqueQueueId(3);
+    ChannelCleanup cleanup(id);
+    const ChannelNames names = ChannelNames::forQueue(id);
+    struct BlockedName {
+        std::string path;
+        ~BlockedName() { ::rmdir(path.c_str()); }
+    } blocked{"/dev/shm" +
+              platform::posixShmName("event", names.events[ChannelNames::SenderDataReceived])};
+    ASSERT_EQ(::mkdir(blocked.path.c_str(), 0700), 0) << blocked.path;
+    RecordingObserver seen;
+    MessageChannel channel(&seen, id, ChannelOptions{kSmall});
+    channel.run();
+    ASSERT_TRUE(seen.waitForError());
+    EXPECT_EQ(seen.errors(),
+              (std::vector<std::string>{"-1 Unable to create all synchronization handles."}));
+    channel.sendMessage("echo", "abc", 3);
+    channel.sendMessageAsync("echo", "abc", 3);
+    EXPECT_EQ(seen.connectedCalls(), 0);
+    EXPECT_EQ(seen.errors().size(), 1u);
 }
 
 }  // namespace

@@ -63,6 +63,11 @@ ScopedVariable::ScopedVariable(const char* name, const QByteArray& value)
     qputenv(name, value);
 }
 
+ScopedVariable::ScopedVariable(const char* name)
+    : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name)) {
+    qunsetenv(name);
+}
+
 ScopedVariable::~ScopedVariable() {
     if (m_had)
         qputenv(m_name, m_saved);

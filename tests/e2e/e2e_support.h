@@ -33,10 +33,11 @@ void printLog(const LogFollower& log);
 // The number of threads of this process now, -1 if the system does not tell.
 int threadCount();
 
-// Sets an environment variable for the life of the object, then restores it.
+// Sets an environment variable, or unsets it, for the life of the object, then restores it.
 class ScopedVariable {
 public:
     ScopedVariable(const char* name, const QByteArray& value);
+    explicit ScopedVariable(const char* name);  // unsets
     ~ScopedVariable();
     ScopedVariable(const ScopedVariable&) = delete;
     ScopedVariable& operator=(const ScopedVariable&) = delete;

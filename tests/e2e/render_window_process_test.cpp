@@ -1,21 +1,32 @@
 // The plug-in side's sender in this process, the real render-window program in another: the
 // render window announces itself, takes the state and answers requests, and the render
-// window ends when asked; killed, it leaves the sender responsive. Each test starts its own
-// render window; the sender's queue id is this process's id.
+// window ends when asked; killed, it leaves the sender responsive; with DISPLAY naming an X
+// display that cannot serve it, it says why, runs offscreen and serves all the same. Each test
+// starts its own render window; the sender's queue id is this process's id.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -133,7 +144,11 @@ private:
 
 class RenderWindowProcess : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { startRenderWindow(); }
+
+    // Starts the render window with this process's environment and waits until the sender counts
+    // it as running; a render window that ends first fails the test at once.
+    void startRenderWindow() {
         ensureApplication();
         s_events = &m_events;
         ASSERT_TRUE(m_folder.isValid());
@@ -146,8 +161,13 @@ protected:
         m_sender = std::make_unique<ObservedSender>(m_session.toStdWString(), m_events);
         m_sender->startRender(QStringLiteral(ORVANTA_RENDER_WINDOW).toStdWString().c_str(), 2050,
                               0);
-        ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.inits > 0; }))
-            << "no INIT from the render window";
+        ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) {
+            return e.inits > 0 || e.processEnds > 0;
+        })) << "no INIT from the render window";
+        {
+            std::lock_guard<std::mutex> guard(m_events.mutex);
+            ASSERT_GT(m_events.inits, 0) << "the render window ended before its INIT";
+        }
         // The render window's own check that the sender counts it as running.
         ASSERT_TRUE(m_log->waitForLine(QStringLiteral("plug-in ready"), kStepDeadlineMs));
         m_pid = renderWindowPid(*m_log);
@@ -327,5 +347,189 @@ TEST_F(RenderWindowProcess, KilledRenderWindowLeavesTheSenderResponsive) {
         EXPECT_EQ(flags[i], lastRound[i]) << "flag " << i;
     EXPECT_EQ(parent, kRounds - 1);
 }
+
+// X display numbers the tests below may take: well above those of real displays, and apart from
+// those the platform tests take.
+constexpr int kFirstTestDisplay = 97;
+constexpr int kLastTestDisplay = 196;
+constexpr int kXTcpPortBase = 6000;
+
+sockaddr_in loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// Whether `address` takes a connection now.
+bool takesConnection(int family, const sockaddr* address, socklen_t length) {
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return true;  // unknown: counted as taken
+    const bool connected = ::connect(fd, address, length) == 0;
+    ::close(fd);
+    return connected;
+}
+
+// Whether anything on this machine takes connections for X display `number`: its local socket
+// (abstract, or the file in /tmp/.X11-unix) or TCP port 6000 + number on the loopback.
+bool displayNumberTaken(int number) {
+    const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+    for (const bool abstract : {true, false}) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + (abstract ? 1 : 0), path.data(), path.size());
+        const auto length =
+            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+        if (takesConnection(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length))
+            return true;
+    }
+    const sockaddr_in tcp = loopback(kXTcpPortBase + number);
+    return takesConnection(AF_INET, reinterpret_cast<const sockaddr*>(&tcp), sizeof(tcp));
+}
+
+// A stand-in for an X server that will not serve its clients: it listens on the loopback at TCP
+// port 6000 + number, takes every connection, reads what the client says first (nothing for a
+// client that only checks the server is there) and hangs up.
+class HangingUpServer {
+public:
+    HangingUpServer() {
+        for (int number = kFirstTestDisplay; number <= kLastTestDisplay && m_number < 0; ++number) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd < 0)
+                return;
+            const sockaddr_in address = loopback(kXTcpPortBase + number);
+            if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+                ::listen(fd, 8) == 0) {
+                m_listener = fd;
+                m_number = number;
+            } else {
+                ::close(fd);
+            }
+        }
+        if (m_number >= 0)
+            m_thread = std::thread([this] { serve(); });
+    }
+    ~HangingUpServer() {
+        if (m_listener < 0)
+            return;
+        // Wakes the accept() in progress, which then fails.
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    HangingUpServer(const HangingUpServer&) = delete;
+    HangingUpServer& operator=(const HangingUpServer&) = delete;
+
+    // The display number it serves, -1 when no port was free.
+    int number() const { return m_number; }
+
+private:
+    void serve() {
+        for (;;) {
+            const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0) {
+                if (errno == EINTR || errno == ECONNABORTED)
+                    continue;
+                return;
+            }
+            char request[64];
+            (void)::recv(client, request, sizeof(request), 0);
+            ::close(client);
+        }
+    }
+
+    int m_listener = -1;
+    int m_number = -1;
+    std::thread m_thread;
+};
+
+struct UnreachableDisplay {
+    const char* name;
+    bool serverHangsUp;       // false: nothing takes connections for the display
+    const char* displayHost;  // DISPLAY is "<host>:<number>"
+    // The render window's line about the display: "display <DISPLAY> " + its rest.
+    QString linePattern;
+};
+
+void PrintTo(const UnreachableDisplay& display, std::ostream* out) {
+    *out << display.name;
+}
+
+// The render window started with DISPLAY naming an X display that cannot serve it and no platform
+// chosen (QT_QPA_PLATFORM unset): it says why it falls back, comes up on the offscreen platform,
+// serves the render link and ends when asked.
+class RenderWindowOnAnUnusableDisplay : public RenderWindowProcess,
+                                        public ::testing::WithParamInterface<UnreachableDisplay> {
+protected:
+    void SetUp() override {
+        int number = -1;
+        if (GetParam().serverHangsUp) {
+            m_server.emplace();
+            number = m_server->number();
+        } else {
+            for (int candidate = kFirstTestDisplay; candidate <= kLastTestDisplay && number < 0;
+                 ++candidate) {
+                if (!displayNumberTaken(candidate))
+                    number = candidate;
+            }
+        }
+        ASSERT_GE(number, 0) << "no display number free for the test";
+        m_display = QStringLiteral("%1:%2").arg(QLatin1String(GetParam().displayHost)).arg(number);
+        m_displayVariable.emplace("DISPLAY", m_display.toLocal8Bit());
+        m_platformVariable.emplace("QT_QPA_PLATFORM");
+        startRenderWindow();
+    }
+
+    std::optional<HangingUpServer> m_server;
+    QString m_display;
+    std::optional<ScopedVariable> m_displayVariable;
+    std::optional<ScopedVariable> m_platformVariable;
+};
+
+TEST_P(RenderWindowOnAnUnusableDisplay, FallsBackToOffscreenSaysWhyAndKeepsRunning) {
+    // The start already waited for the render window to serve the link ("plug-in ready").
+    const QStringList lines = logLines();
+    const QString prefix = QStringLiteral("display ") + m_display + QLatin1Char(' ');
+    const auto about = std::find_if(lines.begin(), lines.end(),
+                                    [&](const QString& line) { return line.startsWith(prefix); });
+    ASSERT_NE(about, lines.end()) << "no line about the display";
+    EXPECT_TRUE(QRegularExpression(QRegularExpression::anchoredPattern(GetParam().linePattern))
+                    .match(about->mid(prefix.size()))
+                    .hasMatch())
+        << about->toStdString();
+    EXPECT_EQ(std::count_if(about, lines.end(),
+                            [&](const QString& line) { return line.startsWith(prefix); }),
+              1);
+    const int platformLine =
+        lines.indexOf(QStringLiteral("platform offscreen (headless, no window)"));
+    EXPECT_GT(platformLine, static_cast<int>(about - lines.begin()));
+
+    // It answers requests; the answer also tells that the sender's reader is past the render
+    // window's announcements, so the "EXIT" below is read before the process is seen to end.
+    m_sender->requestSaveData();
+    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.saves > 0; }))
+        << "no SAVED answer";
+    m_sender->requestRenderExit();
+    ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.exitAnswers > 0; }))
+        << "no EXIT answer";
+    EXPECT_TRUE(m_watch->waitForEnd());
+    EXPECT_EQ(logLines().last(), QStringLiteral("closed"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NoServerOrARefusingOne, RenderWindowOnAnUnusableDisplay,
+    ::testing::Values(
+        UnreachableDisplay{"NothingListens", false, "",
+                           QStringLiteral("cannot be reached \\(nothing takes connections at "
+                                          ".+\\): falling back to the offscreen platform, no "
+                                          "window")},
+        UnreachableDisplay{"TheServerHangsUp", true, "127.0.0.1",
+                           QStringLiteral("would not serve this program: fell back to the "
+                                          "offscreen platform, no window")}),
+    [](const ::testing::TestParamInfo<UnreachableDisplay>& info) {
+        return std::string(info.param.name);
+    });
 
 }  // namespace

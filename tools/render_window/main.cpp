@@ -9,10 +9,14 @@
 // enumerate the model ("Model"), or, when ORVANTA_RENDER_REQUESTS is set, each entity id it names
 // (comma-separated; none when empty), in order.
 // With a display it shows the scene in a window; without one it runs headless and draws only the
-// pictures it is asked for (scene_export.h). Without DISPLAY and WAYLAND_DISPLAY, and with
-// QT_QPA_PLATFORM unset, it sets QT_QPA_PLATFORM=offscreen before Qt starts, so that it never
-// aborts for want of a display; an explicit QT_QPA_PLATFORM is left as it is. On the "offscreen"
-// and "minimal" platforms no window is made.
+// pictures it is asked for (scene_export.h). So that it never aborts for want of a display, with
+// QT_QPA_PLATFORM unset or empty it chooses the platform before Qt starts: "offscreen" without
+// DISPLAY and WAYLAND_DISPLAY; "offscreen" when no X server takes a connection at DISPLAY, logging
+// "display <DISPLAY> cannot be reached (<why>): falling back to the offscreen platform, no window"
+// (also on stderr); otherwise X11 with "offscreen" as Qt's fallback, for a server that takes the
+// connection but not this program, logging "display <DISPLAY> would not serve this program:
+// fell back to the offscreen platform, no window". An explicit QT_QPA_PLATFORM is left as it is.
+// On the "offscreen" and "minimal" platforms no window is made.
 // Exit code 0 after a normal close, 1 when the render link could not be set up, 2 for wrong
 // arguments.
 #include <QCoreApplication>
@@ -23,6 +27,7 @@
 
 #include <cstdio>
 
+#include "platform/display_server.h"
 #include "platform/heap.h"
 #include "tools/render_window/render_log.h"
 #include "tools/render_window/render_window.h"
@@ -44,11 +49,44 @@ bool parseArguments(const QStringList& arguments, LaunchArguments& launch) {
     return queueOk && mainOk && parentOk;
 }
 
-// Before the application object: Qt reads the variable when it starts its platform.
-void runHeadlessWithoutDisplay() {
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+constexpr char kPlatformVariable[] = "QT_QPA_PLATFORM";
+// How long a display server on another host may take to answer the check.
+constexpr int kDisplayCheckMs = 3000;
+
+// A line for the log and for whoever watches the program's standard error.
+void report(orvanta::render_window::RenderLog& log, const QString& text) {
+    log.line(text);
+    std::fprintf(stderr, "OrvantaRenderWindow: %s\n", qUtf8Printable(text));
+}
+
+// Before the application object: Qt reads the variable when it starts its platform, and ends the
+// program when that platform cannot start. True when X11 goes first with "offscreen" behind it.
+bool choosePlatform(orvanta::render_window::RenderLog& log) {
+    if (!qEnvironmentVariableIsEmpty(kPlatformVariable))
+        return false;
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty()) {
+        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            qputenv(kPlatformVariable, QByteArrayLiteral("offscreen"));
+        return false;
+    }
+    const xel::platform::DisplayServerCheck check =
+        xel::platform::checkDisplayServer(display.toStdString(), kDisplayCheckMs);
+    switch (check.state) {
+        case xel::platform::DisplayServerCheck::State::NotUsed:
+            return false;
+        case xel::platform::DisplayServerCheck::State::Unreachable:
+            report(log,
+                   QStringLiteral("display %1 cannot be reached (%2): falling back to the "
+                                  "offscreen platform, no window")
+                       .arg(QString::fromLocal8Bit(display), QString::fromStdString(check.detail)));
+            qputenv(kPlatformVariable, QByteArrayLiteral("offscreen"));
+            return false;
+        case xel::platform::DisplayServerCheck::State::Reachable:
+            break;
+    }
+    qputenv(kPlatformVariable, QByteArrayLiteral("xcb;offscreen"));
+    return true;
 }
 
 bool platformHasDisplay(const QString& platform) {
@@ -60,7 +98,6 @@ bool platformHasDisplay(const QString& platform) {
 int main(int argc, char* argv[]) {
     // Scenes come again and again: their buffers and arrays reuse the memory of the last.
     xel::platform::keepFreedHeapMemory();
-    runHeadlessWithoutDisplay();
     // Before the application object, which ends the program when its window system is missing:
     // whoever started it learns its process id at once, and with it its end.
     orvanta::render_window::RenderLog log;
@@ -70,6 +107,7 @@ int main(int argc, char* argv[]) {
     log.line(QStringLiteral("started %1 pid=%2")
                  .arg(arguments.join(QLatin1Char(' ')))
                  .arg(QCoreApplication::applicationPid()));
+    const bool offscreenBehind = choosePlatform(log);
     QGuiApplication application(argc, argv);
     // The view window closes the program through the plug-in's exit path, never on its own.
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -82,6 +120,11 @@ int main(int argc, char* argv[]) {
     }
     log.line(QStringLiteral("working folder %1").arg(QDir::currentPath()));
     const QString platform = QGuiApplication::platformName();
+    if (offscreenBehind && platform == QLatin1String("offscreen")) {
+        report(log, QStringLiteral("display %1 would not serve this program: fell back to the "
+                                   "offscreen platform, no window")
+                        .arg(qEnvironmentVariable("DISPLAY")));
+    }
     const bool showView = platformHasDisplay(platform);
     log.line(QStringLiteral("platform %1 (%2)")
                  .arg(platform, showView ? QStringLiteral("view window")

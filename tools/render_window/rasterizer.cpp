@@ -129,6 +129,8 @@ struct MeshSetup {
     float blue = 0;
     float alpha = 1;
     bool translucent = false;
+    // Translucent meshes only: the view depth of the centre of the mesh's world bounds.
+    float centreDepth = 0;
     int triangleCount = 0;
     std::vector<ScreenVertex> vertices;
 
@@ -646,6 +648,49 @@ bool drawable(const RasterMesh& mesh) {
            mesh.indexCount >= 3 && mesh.colour.alphaF() > 0;
 }
 
+// Grows `bounds` by every finite vertex of `mesh`, placed by its toWorld.
+void addMeshBounds(Bounds& bounds, const RasterMesh& mesh) {
+    if (mesh.positions == nullptr || mesh.vertexCount <= 0)
+        return;
+    Affine toWorld;
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 4; ++c)
+            toWorld.m[r][c] = mesh.toWorld(r, c);
+    }
+    QVector3D low = bounds.min;
+    QVector3D high = bounds.max;
+    for (int i = 0; i < mesh.vertexCount; ++i) {
+        const QVector3D p = toWorld.apply(mesh.positions + 3 * static_cast<std::size_t>(i));
+        if (!std::isfinite(p.x()) || !std::isfinite(p.y()) || !std::isfinite(p.z()))
+            continue;
+        low =
+            QVector3D(std::min(low.x(), p.x()), std::min(low.y(), p.y()), std::min(low.z(), p.z()));
+        high = QVector3D(std::max(high.x(), p.x()), std::max(high.y(), p.y()),
+                         std::max(high.z(), p.z()));
+    }
+    bounds.min = low;
+    bounds.max = high;
+}
+
+// Puts the opaque meshes first, in their order, then the translucent ones back to front: by the
+// view depth of their centre, farthest first, meshes at equal depth in their order. A translucent
+// mesh without a finite vertex draws nothing; it goes first.
+void orderForBlending(std::vector<MeshSetup>& setups, const QVector3D& eye,
+                      const QVector3D& forward) {
+    const auto translucent = std::stable_partition(
+        setups.begin(), setups.end(), [](const MeshSetup& setup) { return !setup.translucent; });
+    for (auto it = translucent; it != setups.end(); ++it) {
+        Bounds bounds;
+        addMeshBounds(bounds, *it->mesh);
+        const float depth = bounds.valid() ? dot(bounds.centre() - eye, forward)
+                                           : std::numeric_limits<float>::infinity();
+        it->centreDepth = std::isnan(depth) ? std::numeric_limits<float>::infinity() : depth;
+    }
+    std::stable_sort(translucent, setups.end(), [](const MeshSetup& a, const MeshSetup& b) {
+        return a.centreDepth > b.centreDepth;
+    });
+}
+
 }  // namespace
 
 void Bounds::add(const QVector3D& point) {
@@ -657,28 +702,8 @@ void Bounds::add(const QVector3D& point) {
 
 Bounds worldBounds(const std::vector<RasterMesh>& meshes) {
     Bounds bounds;
-    for (const RasterMesh& mesh : meshes) {
-        if (mesh.positions == nullptr || mesh.vertexCount <= 0)
-            continue;
-        Affine toWorld;
-        for (int r = 0; r < 3; ++r) {
-            for (int c = 0; c < 4; ++c)
-                toWorld.m[r][c] = mesh.toWorld(r, c);
-        }
-        QVector3D low = bounds.min;
-        QVector3D high = bounds.max;
-        for (int i = 0; i < mesh.vertexCount; ++i) {
-            const QVector3D p = toWorld.apply(mesh.positions + 3 * static_cast<std::size_t>(i));
-            if (!std::isfinite(p.x()) || !std::isfinite(p.y()) || !std::isfinite(p.z()))
-                continue;
-            low = QVector3D(std::min(low.x(), p.x()), std::min(low.y(), p.y()),
-                            std::min(low.z(), p.z()));
-            high = QVector3D(std::max(high.x(), p.x()), std::max(high.y(), p.y()),
-                             std::max(high.z(), p.z()));
-        }
-        bounds.min = low;
-        bounds.max = high;
-    }
+    for (const RasterMesh& mesh : meshes)
+        addMeshBounds(bounds, mesh);
     return bounds;
 }
 
@@ -786,6 +811,7 @@ QImage render(const std::vector<RasterMesh>& meshes, const RasterCamera& camera,
     }
     if (setups.empty())
         return image;
+    orderForBlending(setups, camera.eye, forward);
 
     int threads =
         threadCount > 0 ? threadCount : static_cast<int>(std::thread::hardware_concurrency());

@@ -88,9 +88,11 @@ RasterCamera frameBounds(const Bounds& bounds, float aspect);
 // `background` (its alpha ignored). Nearer surfaces win regardless of draw order (at equal depth
 // the earlier mesh and triangle win); `clips` cut per pixel. Triangles are lit from both sides by
 // a headlight along the view direction: colour * (0.25 + 0.75 * |cos|) with the surface normal.
-// Opaque meshes (alpha 1) are drawn first; then the translucent ones (0 < alpha < 1), in the
-// order given and without sorting, blended over what is there and hidden behind nearer opaque
-// surfaces, without hiding anything themselves; meshes with alpha 0 are not drawn.
+// Opaque meshes (alpha 1) are drawn first; then the translucent ones (0 < alpha < 1), back to
+// front: by the view depth (along the view direction from the eye) of the centre of each mesh's
+// world bounds, farthest first, meshes at equal depth in the order given, the triangles of one
+// mesh in their order. Each is blended over what is there and hidden behind nearer opaque
+// surfaces, without hiding anything itself; meshes with alpha 0 are not drawn.
 // Pixel centres are at half-integer coordinates; a pixel belongs to a triangle when its centre is
 // inside, or on a top or left edge, so triangles sharing an edge never leave a gap between them
 // nor both draw a pixel (short of where the near plane cuts them).

@@ -367,6 +367,8 @@ void RenderWindow::onAddLayer(const char* layerId, bool layerFlag, bool defaultL
     m_log.line(QStringLiteral("onAddLayer layer=%1 flag=%2 default=%3 value=%4 (layers %5)")
                    .arg(logged(layer), flag(layerFlag), flag(defaultLayer), flag(layerValue))
                    .arg(count));
+    // A layer shown or hidden shows or hides what lies on it.
+    sceneChanged();
 }
 
 void RenderWindow::onDictionaryMessage(const char* owner, const char* dictionary, const char* key,

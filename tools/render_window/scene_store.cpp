@@ -183,7 +183,7 @@ void SceneStore::clearScene() {
 
 SceneSnapshot SceneStore::snapshot() const {
     std::lock_guard<std::mutex> guard(m_mutex);
-    return {m_meshes, m_placements, m_materials, m_hidden, m_planes, m_camera};
+    return {m_meshes, m_placements, m_materials, m_hidden, m_planes, m_camera, m_layers};
 }
 
 SceneMeshes SceneStore::meshes() const {

@@ -130,7 +130,8 @@ struct ScenePlacement {
 using PlacementKey = std::pair<QString, QString>;
 using ScenePlacements = std::map<PlacementKey, ScenePlacement>;
 
-// The three values of the receiver's onAddLayer().
+// The three values of the receiver's onAddLayer(). `flag` says the layer is visible: what lies
+// on a layer held with `flag` false is not drawn (scene_view.h).
 struct SceneLayer {
     bool flag = false;
     bool defaultLayer = false;
@@ -146,6 +147,7 @@ struct SceneSnapshot {
     std::set<QString> hidden;
     std::map<int, SceneSectionPlane> sectionPlanes;
     std::optional<SceneCamera> camera;
+    std::map<QString, SceneLayer> layers;
 };
 
 // What one removal took out of the scene.

@@ -53,6 +53,10 @@ public:
     explicit Walk(const SceneSnapshot& scene) : m_scene(scene) {
         for (const auto& [key, placement] : scene.placements)
             m_children[key.second].push_back({key.first, &placement});
+        for (const auto& [layerId, layer] : scene.layers) {
+            if (!layer.flag)
+                m_hiddenLayers.insert(layerId);
+        }
     }
 
     std::vector<PlacedMesh> run() {
@@ -79,7 +83,8 @@ private:
 
     void visit(const QString& entityId, const ScenePlacement& placement,
                const QMatrix4x4& parentWorld, const std::optional<QColor>& enclosingPaint) {
-        if (m_scene.hidden.count(entityId) != 0 || m_onPath.count(entityId) != 0)
+        if (m_scene.hidden.count(entityId) != 0 || m_hiddenLayers.count(placement.label) != 0 ||
+            m_onPath.count(entityId) != 0)
             return;
         const QMatrix4x4 world = parentWorld * matrixOf(placement.transform);
         std::optional<QColor> painted = materialColour(m_scene, placement.note);
@@ -104,6 +109,8 @@ private:
             return;
         for (const auto& [meshId, shared] : owned->second) {
             const SceneMesh& mesh = *shared;
+            if (m_hiddenLayers.count(mesh.label) != 0)
+                continue;
             const QString& material =
                 mesh.frontMaterial.isEmpty() ? mesh.backMaterial : mesh.frontMaterial;
             PlacedMesh placed{ownerId, meshId, placedBy, {}};
@@ -130,6 +137,7 @@ private:
     const SceneSnapshot& m_scene;
     std::map<QString, std::vector<Child>> m_children;  // parent id -> placements under it
     std::set<QString> m_onPath;  // the groups between the root and the node being visited
+    std::set<QString> m_hiddenLayers;
     std::vector<PlacedMesh> m_placed;
 };
 

@@ -9,6 +9,11 @@
 // entity is not visited, so nothing under it is drawn either. A node reached again on its own path
 // (a placement cycle) is not visited again; what no path from the root reaches is not drawn.
 //
+// Layers: a group or instance whose layer (its placement's `label`) is held as not visible is not
+// visited, as a hidden entity is not, whatever the layers of what lies under it; a mesh whose layer
+// (its `label`) is held as not visible is not drawn, wherever it is placed. A layer that is not
+// held counts as visible.
+//
 // A mesh's colour: its own material (the front one, or else the back one), else the material
 // painted on the nearest enclosing node that names one (`note`), else kNeutralColour. A material
 // is used when it is held and its colour reads as "#RRGGBB"; otherwise it counts as no material.

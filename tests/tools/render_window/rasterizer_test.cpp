@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QVector4D>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -355,6 +356,66 @@ TEST(RasterizerTest, EdgesThroughPixelCentresKeepOnlyTheirTopAndLeftPixels) {
             if (covered)
                 expectNear(seen, blended, "translucent");
         }
+    }
+}
+
+// `colour` (alpha its opacity) on a surface facing the eye, over `under`, rounded to 8 bits as a
+// picture keeps it.
+QColor over(const QColor& under, const QColor& colour) {
+    const double a = colour.alphaF();
+    return QColor(qRound(colour.red() * a + under.red() * (1 - a)),
+                  qRound(colour.green() * a + under.green() * (1 - a)),
+                  qRound(colour.blue() * a + under.blue() * (1 - a)));
+}
+
+struct BlendView {
+    const char* name;
+    RasterCamera camera;
+    float backdropZ;  // an opaque square beyond the translucent ones, seen from this camera
+};
+
+// Three translucent squares, placed by their toWorld at z = 0, 1 and 2 over one another, given in
+// every order, and an opaque backdrop given last: whatever the order, the picture is the backdrop
+// with the squares blended over it one by one from the farthest to the nearest.
+TEST(RasterizerTest, TranslucentMeshesBlendBackToFrontWhateverTheirOrder) {
+    const QSize size(120, 90);
+    const Geometry unit = square(-1, 1, -1, 1, 0);
+    const Geometry backdrop = square(-3, 3, -3, 3, 0);
+    const QColor backdropColour(100, 110, 120);
+    const QColor colours[3] = {QColor(220, 30, 30, 128), QColor(30, 200, 60, 153),
+                               QColor(30, 60, 220, 102)};
+    const float heights[3] = {0, 1, 2};
+    RasterCamera above = lookingAt({0, 0, 10}, {0, 0, 0}, {0, 1, 0});
+    RasterCamera aboveParallel = above;
+    aboveParallel.perspective = false;
+    aboveParallel.orthographicHeight = 6;
+    const BlendView views[] = {{"from above", above, -1},
+                               {"from above, parallel", aboveParallel, -1},
+                               {"from below", lookingAt({0, 0, -10}, {0, 0, 0}, {0, 1, 0}), 3}};
+    for (const BlendView& view : views) {
+        SCOPED_TRACE(view.name);
+        // Far to near: from above the lowest square first, from below the highest.
+        const bool fromAbove = view.camera.eye.z() > 0;
+        QColor expected = backdropColour;
+        for (int k = 0; k < 3; ++k)
+            expected = over(expected, colours[fromAbove ? k : 2 - k]);
+
+        int order[3] = {0, 1, 2};
+        do {
+            SCOPED_TRACE(::testing::Message() << order[0] << order[1] << order[2]);
+            std::vector<RasterMesh> meshes;
+            for (int k : order) {
+                RasterMesh mesh = unit.mesh(colours[k]);
+                mesh.toWorld.translate(0, 0, heights[k]);
+                meshes.push_back(mesh);
+            }
+            RasterMesh back = backdrop.mesh(backdropColour);
+            back.toWorld.translate(0, 0, view.backdropZ);
+            meshes.push_back(back);
+            const QImage image = render(meshes, view.camera, {}, size, kBackground);
+            expectNear(pixel(image, pixelOf(view.camera, size, {0.1f, 0.1f, 0})), expected,
+                       "where all three squares overlap");
+        } while (std::next_permutation(order, order + 3));
     }
 }
 

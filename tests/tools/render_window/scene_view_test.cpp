@@ -31,15 +31,16 @@ namespace {
 
 using namespace orvanta::render_window;
 
-// The square [-1, 1] x [-1, 1] at z = 0, facing +Z, as the receiver hands a mesh over.
-SceneMesh square(const char* material = "") {
+// The square [-1, 1] x [-1, 1] at z = 0, facing +Z, as the receiver hands a mesh over, its faces
+// on `layer`.
+SceneMesh square(const char* material = "", const char* layer = "0") {
     const float positions[] = {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0};
     const float normals[] = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
     const float uvs[8] = {};
     const bool flags[4] = {};
     const int indices[] = {0, 1, 2, 0, 2, 3};
-    return SceneMesh::fromArrays("0", positions, normals, uvs, uvs, flags, indices, 6, 4, material,
-                                 material);
+    return SceneMesh::fromArrays(layer, positions, normals, uvs, uvs, flags, indices, 6, 4,
+                                 material, material);
 }
 
 // The 16 floats of `matrix` in the agreement's order: element 4 * column + row.
@@ -148,6 +149,101 @@ TEST(SceneView, AHiddenEntityAndEverythingUnderItAreLeftOut) {
 
     tree.store.setEntityVisible("11", true);
     EXPECT_EQ(placeMeshes(tree.store.snapshot()).size(), 4u) << "shown again: only 13 hidden";
+}
+
+// Layers as the host reports them: a node's layer is its placement's label, a mesh's the label of
+// the mesh. Model: mesh M0 on layer 0 and M1 on layer 20; group 10 on layer 12 holding its mesh
+// on layer 0 and group 11 on layer 0, which holds its mesh and instance 12 (layer 0); definition 5
+// with D0 on layer 0 and D1 on layer 20, placed by 12, by 13 (layer 20) and by 14 (layer 0) at the
+// root; group 15 on layer 99, which the host never reported, with its mesh on that layer.
+struct LayeredTree {
+    SceneStore store;
+
+    LayeredTree() {
+        for (const char* layer : {"0", "12", "20"})
+            store.addLayer(layer, {true, QString(layer) == "0", false});
+        store.addMesh("Model", "M0", square("", "0"));
+        store.addMesh("Model", "M1", square("", "20"));
+        store.addComponentDef("5", {"chair", false, ""});
+        store.addMesh("5", "D0", square("", "0"));
+        store.addMesh("5", "D1", square("", "20"));
+        store.addPlacement("10", "Model", onLayer(group(QMatrix4x4()), "12"));
+        store.addMesh("10", "G10", square("", "0"));
+        store.addPlacement("11", "10", onLayer(group(QMatrix4x4()), "0"));
+        store.addMesh("11", "G11", square("", "0"));
+        store.addPlacement("12", "11", onLayer(instance("5", QMatrix4x4()), "0"));
+        store.addPlacement("13", "Model", onLayer(instance("5", QMatrix4x4()), "20"));
+        store.addPlacement("14", "Model", onLayer(instance("5", QMatrix4x4()), "0"));
+        store.addPlacement("15", "Model", onLayer(group(QMatrix4x4()), "99"));
+        store.addMesh("15", "G15", square("", "99"));
+    }
+
+    static ScenePlacement onLayer(ScenePlacement placement, const char* layer) {
+        placement.label = QString::fromUtf8(layer);
+        return placement;
+    }
+};
+
+struct LayerCase {
+    const char* name;
+    std::vector<std::pair<const char*, bool>> reports;  // (layer, visible), after all visible
+    std::set<std::pair<QString, QString>> drawn;        // (mesh, placed by)
+};
+
+TEST(SceneView, WhatLiesOnAHiddenLayerIsLeftOutAndComesBackWhenTheLayerIsShown) {
+    const std::set<std::pair<QString, QString>> everything = {
+        {"M0", "Model"}, {"M1", "Model"}, {"G10", "10"}, {"G11", "11"}, {"D0", "12"}, {"D1", "12"},
+        {"D0", "13"},    {"D1", "13"},    {"D0", "14"},  {"D1", "14"},  {"G15", "15"}};
+    const LayerCase cases[] = {
+        {"every layer visible", {}, everything},
+        // A group's layer hides the group with all it holds, whatever their own layers.
+        {"layer 12 hidden",
+         {{"12", false}},
+         {{"M0", "Model"},
+          {"M1", "Model"},
+          {"D0", "13"},
+          {"D1", "13"},
+          {"D0", "14"},
+          {"D1", "14"},
+          {"G15", "15"}}},
+        // Meshes on the layer go wherever they are placed, and so does the instance on it.
+        {"layer 20 hidden",
+         {{"20", false}},
+         {{"M0", "Model"},
+          {"G10", "10"},
+          {"G11", "11"},
+          {"D0", "12"},
+          {"D0", "14"},
+          {"G15", "15"}}},
+        {"layers 12 and 20 hidden",
+         {{"12", false}, {"20", false}},
+         {{"M0", "Model"}, {"D0", "14"}, {"G15", "15"}}},
+        // Group 10 on a visible layer is visited, but its mesh and group 11 are on the hidden one.
+        {"the default layer hidden",
+         {{"0", false}},
+         {{"M1", "Model"}, {"D1", "13"}, {"G15", "15"}}},
+        {"layer 12 hidden, then shown again", {{"12", false}, {"12", true}}, everything},
+        {"layer 20 hidden, then 12, then 20 shown again",
+         {{"20", false}, {"12", false}, {"20", true}},
+         {{"M0", "Model"},
+          {"M1", "Model"},
+          {"D0", "13"},
+          {"D1", "13"},
+          {"D0", "14"},
+          {"D1", "14"},
+          {"G15", "15"}}},
+    };
+    for (const LayerCase& test : cases) {
+        SCOPED_TRACE(test.name);
+        LayeredTree tree;
+        for (const auto& [layer, visible] : test.reports)
+            tree.store.addLayer(layer, {visible, QString(layer) == "0", false});
+        std::set<std::pair<QString, QString>> drawn;
+        for (const PlacedMesh& mesh : placeMeshes(tree.store.snapshot()))
+            EXPECT_TRUE(drawn.insert({mesh.meshId, mesh.placedBy}).second)
+                << mesh.meshId.toStdString() << " by " << mesh.placedBy.toStdString();
+        EXPECT_EQ(drawn, test.drawn);
+    }
 }
 
 TEST(SceneView, AMeshTakesItsOwnMaterialElseTheNearestPaintedNodesElseGrey) {

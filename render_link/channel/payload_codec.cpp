@@ -76,28 +76,6 @@ bool PayloadWriter::reserve(std::size_t count) {
     return m_ok;
 }
 
-bool PayloadWriter::putLittleEndian(std::uint64_t value, std::size_t bytes) {
-    if (!reserve(bytes))
-        return false;
-    unsigned char out[8];
-    for (std::size_t i = 0; i < bytes; ++i)
-        out[i] = static_cast<unsigned char>(value >> (8 * i));
-    copy(out, bytes);
-    return true;
-}
-
-bool PayloadWriter::putU8(std::uint8_t value) {
-    return putLittleEndian(value, 1);
-}
-
-bool PayloadWriter::putU32(std::uint32_t value) {
-    return putLittleEndian(value, 4);
-}
-
-bool PayloadWriter::putU64(std::uint64_t value) {
-    return putLittleEndian(value, 8);
-}
-
 bool PayloadWriter::putBytes(const void* bytes, std::size_t count) {
     if (!reserve(count))
         return false;
@@ -133,28 +111,6 @@ const unsigned char* PayloadReader::take(std::size_t count) {
     const unsigned char* at = m_data + m_offset;
     m_offset += count;
     return at;
-}
-
-std::uint64_t PayloadReader::getLittleEndian(std::size_t bytes) {
-    const unsigned char* at = take(bytes);
-    if (!at)
-        return 0;
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < bytes; ++i)
-        value |= std::uint64_t(at[i]) << (8 * i);
-    return value;
-}
-
-std::uint8_t PayloadReader::getU8() {
-    return static_cast<std::uint8_t>(getLittleEndian(1));
-}
-
-std::uint32_t PayloadReader::getU32() {
-    return static_cast<std::uint32_t>(getLittleEndian(4));
-}
-
-std::uint64_t PayloadReader::getU64() {
-    return getLittleEndian(8);
 }
 
 std::string PayloadReader::getString() {

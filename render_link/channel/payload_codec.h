@@ -35,9 +35,10 @@ public:
 
     static constexpr std::size_t sizeOfString(std::size_t bytes) { return 8 + bytes; }
 
-    bool putU8(std::uint8_t value);
-    bool putU32(std::uint32_t value);
-    bool putU64(std::uint64_t value);
+    // Inline, so that a field's bytes are ordered in the caller and cost one call to write.
+    bool putU8(std::uint8_t value) { return putLittleEndian(value, 1); }
+    bool putU32(std::uint32_t value) { return putLittleEndian(value, 4); }
+    bool putU64(std::uint64_t value) { return putLittleEndian(value, 8); }
     bool putSize(std::uint64_t value) { return putU64(value); }
     bool putBytes(const void* bytes, std::size_t count);
     bool putString(std::string_view text);
@@ -52,8 +53,13 @@ public:
 
 private:
     bool reserve(std::size_t count);
-    // Writes the low `bytes` bytes of `value`, least significant first.
-    bool putLittleEndian(std::uint64_t value, std::size_t bytes);
+    // Writes the low `bytes` (at most 8) bytes of `value`, least significant first.
+    bool putLittleEndian(std::uint64_t value, std::size_t bytes) {
+        unsigned char out[8];
+        for (std::size_t i = 0; i < bytes; ++i)
+            out[i] = static_cast<unsigned char>(value >> (8 * i));
+        return putBytes(out, bytes);
+    }
     // Copies what of `count` bytes at the current offset falls in the window, and moves on.
     void copy(const void* bytes, std::size_t count);
 
@@ -74,9 +80,10 @@ public:
         : m_data(static_cast<const unsigned char*>(data)), m_size(size) {}
     static PayloadReader unbounded(const void* data) { return PayloadReader(data, SIZE_MAX); }
 
-    std::uint8_t getU8();
-    std::uint32_t getU32();
-    std::uint64_t getU64();
+    // Inline, as the writes are.
+    std::uint8_t getU8() { return static_cast<std::uint8_t>(getLittleEndian(1)); }
+    std::uint32_t getU32() { return static_cast<std::uint32_t>(getLittleEndian(4)); }
+    std::uint64_t getU64() { return getLittleEndian(8); }
     std::uint64_t getSize() { return getU64(); }
     // A string ends at its first NUL: the bytes after it are consumed but not returned.
     std::string getString();
@@ -90,8 +97,16 @@ public:
 
 private:
     const unsigned char* take(std::size_t count);
-    // `bytes` bytes, least significant first; 0 when they are not all there.
-    std::uint64_t getLittleEndian(std::size_t bytes);
+    // `bytes` (at most 8) bytes, least significant first; 0 when they are not all there.
+    std::uint64_t getLittleEndian(std::size_t bytes) {
+        const auto* at = static_cast<const unsigned char*>(getBytes(bytes));
+        std::uint64_t value = 0;
+        if (at) {
+            for (std::size_t i = 0; i < bytes; ++i)
+                value |= std::uint64_t(at[i]) << (8 * i);
+        }
+        return value;
+    }
 
     const unsigned char* m_data;
     std::size_t m_size;

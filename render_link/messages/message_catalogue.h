@@ -386,6 +386,8 @@ public:
     bool decode(const MessageLayout& layout, const void* data, std::size_t size);
 
     std::size_t fieldCount() const;
+    // Each accessor takes a field's index, as namespace field names it, and gives an empty value
+    // for an index past the fields or a field of another kind.
     const char* str(std::size_t field) const;  // Str and RawText; "" for another field
     const wchar_t* wstr(std::size_t field) const;
     bool flag(std::size_t field) const;  // U8: true when not 0

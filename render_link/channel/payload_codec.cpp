@@ -76,16 +76,6 @@ bool PayloadWriter::reserve(std::size_t count) {
     return m_ok;
 }
 
-bool PayloadWriter::putSize(std::uint64_t value) {
-    if (!reserve(8))
-        return false;
-    unsigned char bytes[8];
-    for (int i = 0; i < 8; ++i)
-        bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-    copy(bytes, 8);
-    return true;
-}
-
 bool PayloadWriter::putBytes(const void* bytes, std::size_t count) {
     if (!reserve(count))
         return false;
@@ -121,16 +111,6 @@ const unsigned char* PayloadReader::take(std::size_t count) {
     const unsigned char* at = m_data + m_offset;
     m_offset += count;
     return at;
-}
-
-std::uint64_t PayloadReader::getSize() {
-    const unsigned char* at = take(8);
-    if (!at)
-        return 0;
-    std::uint64_t value = 0;
-    for (int i = 0; i < 8; ++i)
-        value |= std::uint64_t(at[i]) << (8 * i);
-    return value;
 }
 
 std::string PayloadReader::getString() {

@@ -1,8 +1,10 @@
-// The one writer and the one reader of payload bytes.
+// The one writer and the one reader of payload bytes: every fixed-width value of a payload, and
+// every size, string and wide string, goes through them.
 //
-// Sizes are unsigned 64-bit little-endian. A string is its byte length as a size, then the bytes,
-// no terminator. A wide string travels as UTF-16LE with a byte length of 2 x its code units,
-// whatever the width of wchar_t on this platform.
+// Fixed-width values are little-endian, whatever the host's byte order. Sizes are unsigned 64-bit.
+// A string is its byte length as a size, then the bytes, no terminator. A wide string travels as
+// UTF-16LE with a byte length of 2 x its code units, whatever the width of wchar_t on this
+// platform.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +35,11 @@ public:
 
     static constexpr std::size_t sizeOfString(std::size_t bytes) { return 8 + bytes; }
 
-    bool putSize(std::uint64_t value);
+    // Inline, so that a field's bytes are ordered in the caller and cost one call to write.
+    bool putU8(std::uint8_t value) { return putLittleEndian(value, 1); }
+    bool putU32(std::uint32_t value) { return putLittleEndian(value, 4); }
+    bool putU64(std::uint64_t value) { return putLittleEndian(value, 8); }
+    bool putSize(std::uint64_t value) { return putU64(value); }
     bool putBytes(const void* bytes, std::size_t count);
     bool putString(std::string_view text);
     bool putUtf16(std::u16string_view text);
@@ -47,6 +53,13 @@ public:
 
 private:
     bool reserve(std::size_t count);
+    // Writes the low `bytes` (at most 8) bytes of `value`, least significant first.
+    bool putLittleEndian(std::uint64_t value, std::size_t bytes) {
+        unsigned char out[8];
+        for (std::size_t i = 0; i < bytes; ++i)
+            out[i] = static_cast<unsigned char>(value >> (8 * i));
+        return putBytes(out, bytes);
+    }
     // Copies what of `count` bytes at the current offset falls in the window, and moves on.
     void copy(const void* bytes, std::size_t count);
 
@@ -67,7 +80,11 @@ public:
         : m_data(static_cast<const unsigned char*>(data)), m_size(size) {}
     static PayloadReader unbounded(const void* data) { return PayloadReader(data, SIZE_MAX); }
 
-    std::uint64_t getSize();
+    // Inline, as the writes are.
+    std::uint8_t getU8() { return static_cast<std::uint8_t>(getLittleEndian(1)); }
+    std::uint32_t getU32() { return static_cast<std::uint32_t>(getLittleEndian(4)); }
+    std::uint64_t getU64() { return getLittleEndian(8); }
+    std::uint64_t getSize() { return getU64(); }
     // A string ends at its first NUL: the bytes after it are consumed but not returned.
     std::string getString();
     std::u16string getUtf16();
@@ -80,6 +97,16 @@ public:
 
 private:
     const unsigned char* take(std::size_t count);
+    // `bytes` (at most 8) bytes, least significant first; 0 when they are not all there.
+    std::uint64_t getLittleEndian(std::size_t bytes) {
+        const auto* at = static_cast<const unsigned char*>(getBytes(bytes));
+        std::uint64_t value = 0;
+        if (at) {
+            for (std::size_t i = 0; i < bytes; ++i)
+                value |= std::uint64_t(at[i]) << (8 * i);
+        }
+        return value;
+    }
 
     const unsigned char* m_data;
     std::size_t m_size;

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <optional>
 
@@ -19,92 +21,47 @@ namespace xel::messages {
 
 namespace {
 
-using K = FieldKind;
 using D = Direction;
 using L = Delivery;
 
 static_assert(sizeof(float) == 4 && sizeof(bool) == 1, "payload element sizes");
-
-// Field lists, in wire order.
-constexpr FieldKind kAddMeshFields[] = {
-    K::Str,       // meshId
-    K::Str,       // entityId
-    K::Str,       // meshLabel
-    K::F32Array,  // positions, 3 per vertex
-    K::F32Array,  // normals, 3 per vertex
-    K::F32Array,  // front UVs, 2 per vertex
-    K::F32Array,  // back UVs, 2 per vertex
-    K::U8Array,   // vertex flags, 1 per vertex
-    K::I32Array,  // indices
-    K::I32,       // index count
-    K::Str,       // front material
-    K::Str,       // back material
-};
-constexpr FieldKind kAddMaterialFields[] = {K::Str, K::Str, K::Str, K::I32, K::F32, K::Str};
-// groupId, parentId, recordLabel, passText, transform (16 floats), recordNote.
-constexpr FieldKind kAddGroupFields[] = {K::Str, K::Str, K::Str, K::Str, K::F32Array, K::Str};
-// instanceId, parentId, definitionId, recordLabel, passText, transform (16 floats), recordNote.
-constexpr FieldKind kAddInstanceFields[] = {K::Str, K::Str,      K::Str, K::Str,
-                                            K::Str, K::F32Array, K::Str};
-constexpr FieldKind kAddComponentDefFields[] = {K::Str, K::Str, K::U8, K::Str};
-constexpr FieldKind kAddLayerFields[] = {K::Str, K::U8, K::I32, K::U8};
-// entityId, parentId, content table, for update.
-constexpr FieldKind kRemoveEntityFields[] = {K::Str, K::Str, K::U8, K::U8};
-// Nine floats, two flags, four floats, the scene name.
-constexpr FieldKind kSetCameraFields[] = {K::F32, K::F32, K::F32, K::F32, K::F32, K::F32,
-                                          K::F32, K::F32, K::F32, K::U8,  K::U8,  K::F32,
-                                          K::F32, K::F32, K::F32, K::Str};
-// p1, p2, p3, p6, p7, p8, p9, p4, p5: wire order, not numbering order.
-constexpr FieldKind kSetSunLightFields[] = {K::I32, K::F32, K::F32, K::I32, K::F32,
-                                            K::F32, K::F32, K::F32, K::F32};
-// Plane number, active, first vector (3 floats), second vector (3 floats), caps on, caps value.
-constexpr FieldKind kSetSectionPlaneFields[] = {K::I32,      K::I32, K::F32Array,
-                                                K::F32Array, K::I32, K::I32};
-constexpr FieldKind kOneI32[] = {K::I32};
-constexpr FieldKind kSetVisibleFields[] = {K::Str, K::Str, K::U8};
-constexpr FieldKind kOneStr[] = {K::Str};
-constexpr FieldKind kTwoStr[] = {K::Str, K::Str};
-constexpr FieldKind kFourStr[] = {K::Str, K::Str, K::Str, K::Str};
-// Eight flags, then the render window's parent handle.
-constexpr FieldKind kStateFields[] = {K::U8, K::U8, K::U8, K::U8, K::U8,
-                                      K::U8, K::U8, K::U8, K::I64};
-// m1..m4, map value, quality, format, material name.
-constexpr FieldKind kMapsGenerateFields[] = {K::I32, K::I32, K::I32, K::I32,
-                                             K::F32, K::I32, K::I32, K::Str};
-// Material name, then seven map paths.
-constexpr FieldKind kMaterialMapsFields[] = {K::Str,  K::WStr, K::WStr, K::WStr,
-                                             K::WStr, K::WStr, K::WStr, K::WStr};
-constexpr FieldKind kRawText[] = {K::RawText};
 
 template <std::size_t N>
 constexpr MessageLayout layout(const char* type, Direction direction, Delivery delivery,
                                const FieldKind (&fields)[N], const char* placeholder = nullptr) {
     return {type, direction, delivery, fields, N, placeholder};
 }
+template <typename Fields>
+constexpr MessageLayout layout(const char* type, Direction direction, Delivery delivery,
+                               const char* placeholder = nullptr) {
+    static_assert(std::size(Fields::kKinds) == Fields::kFieldCount, "a field list and its names");
+    return layout(type, direction, delivery, Fields::kKinds, placeholder);
+}
 constexpr MessageLayout layout(const char* type, Direction direction, Delivery delivery,
                                const char* placeholder = nullptr) {
     return {type, direction, delivery, nullptr, 0, placeholder};
 }
 
+namespace f = field;
+
 constexpr MessageLayout kLayouts[] = {
-    layout(type::kAddMesh, D::ToRender, L::Sync, kAddMeshFields),
-    layout(type::kAddMaterial, D::ToRender, L::Sync, kAddMaterialFields),
-    layout(type::kAddGroup, D::ToRender, L::Sync, kAddGroupFields),
-    layout(type::kAddInstance, D::ToRender, L::Sync, kAddInstanceFields),
-    layout(type::kAddComponentDef, D::ToRender, L::Sync, kAddComponentDefFields),
-    layout(type::kAddLayer, D::ToRender, L::Sync, kAddLayerFields),
-    layout(type::kRemoveEntity, D::ToRender, L::Sync, kRemoveEntityFields),
-    layout(type::kRemoveMeshes, D::ToRender, L::Sync, kOneStr),
+    layout<f::AddMesh>(type::kAddMesh, D::ToRender, L::Sync),
+    layout<f::AddMaterial>(type::kAddMaterial, D::ToRender, L::Sync),
+    layout<f::AddGroup>(type::kAddGroup, D::ToRender, L::Sync),
+    layout<f::AddInstance>(type::kAddInstance, D::ToRender, L::Sync),
+    layout<f::AddComponentDef>(type::kAddComponentDef, D::ToRender, L::Sync),
+    layout<f::AddLayer>(type::kAddLayer, D::ToRender, L::Sync),
+    layout<f::RemoveEntity>(type::kRemoveEntity, D::ToRender, L::Sync),
+    layout<f::RemoveMeshes>(type::kRemoveMeshes, D::ToRender, L::Sync),
     layout(type::kClearSession, D::ToRender, L::Sync),
-    layout(type::kSetCamera, D::ToRender, L::Async, kSetCameraFields),
-    layout(type::kSetSunLight, D::ToRender, L::Async, kSetSunLightFields),
-    layout(type::kSetSectionPlane, D::ToRender, L::Async, kSetSectionPlaneFields),
-    layout(type::kRemoveSectionPlane, D::ToRender, L::Async, kOneI32),
-    layout(type::kSetVisible, D::ToRender, L::Async, kSetVisibleFields),
-    // Owner, dictionary, key, value.
-    layout(type::kDictionaryMessage, D::ToRender, L::Async, kFourStr),
-    layout(type::kSetLanguage, D::ToRender, L::Async, kOneStr),
-    layout(type::kExport, D::ToRender, L::Async, kOneStr),
+    layout<f::SetCamera>(type::kSetCamera, D::ToRender, L::Async),
+    layout<f::SetSunLight>(type::kSetSunLight, D::ToRender, L::Async),
+    layout<f::SetSectionPlane>(type::kSetSectionPlane, D::ToRender, L::Async),
+    layout<f::RemoveSectionPlane>(type::kRemoveSectionPlane, D::ToRender, L::Async),
+    layout<f::SetVisible>(type::kSetVisible, D::ToRender, L::Async),
+    layout<f::DictionaryMessage>(type::kDictionaryMessage, D::ToRender, L::Async),
+    layout<f::SetLanguage>(type::kSetLanguage, D::ToRender, L::Async),
+    layout<f::Export>(type::kExport, D::ToRender, L::Async),
     layout(type::kRedraw, D::ToRender, L::Async, "redra"),
     layout(type::kSave, D::ToRender, L::Async, "SAVE"),
     // The plug-in sends "EXIT" asynchronously; the render window answers synchronously with an
@@ -112,21 +69,21 @@ constexpr MessageLayout kLayouts[] = {
     layout(type::kExit, D::Both, L::Async, "EXIT"),
     // The fields are the render window's 16-byte reply; the plug-in's request carries only the
     // placeholder "STATE", which its sender writes itself.
-    layout(type::kState, D::Both, L::Async, kStateFields, "STATE"),
-    layout(type::kSetState, D::ToRender, L::StateThread, kStateFields),
-    layout(type::kMapsGenerate, D::ToRender, L::Async, kMapsGenerateFields),
+    layout<f::State>(type::kState, D::Both, L::Async, "STATE"),
+    layout<f::State>(type::kSetState, D::ToRender, L::StateThread),
+    layout<f::MapsGenerate>(type::kMapsGenerate, D::ToRender, L::Async),
     // The transaction name; at the end "ABORT" for an aborted transaction, else empty.
-    layout(type::kBeginTransaction, D::ToRender, L::Sync, kRawText),
-    layout(type::kEndTransaction, D::ToRender, L::Sync, kRawText),
-    layout(type::kEcho, D::Both, L::Async, kOneStr),
-    layout(type::kEchoResult, D::Both, L::Async, kOneStr),
+    layout<f::Transaction>(type::kBeginTransaction, D::ToRender, L::Sync),
+    layout<f::Transaction>(type::kEndTransaction, D::ToRender, L::Sync),
+    layout<f::Echo>(type::kEcho, D::Both, L::Async),
+    layout<f::Echo>(type::kEchoResult, D::Both, L::Async),
     layout(type::kInit, D::ToPlugin, L::Sync),
     layout(type::kSaved, D::ToPlugin, L::Sync),
-    layout(type::kMaterialMaps, D::ToPlugin, L::Async, kMaterialMapsFields),
-    layout(type::kSetEntityAttribute, D::ToPlugin, L::Async, kFourStr),
-    layout(type::kEnumEntityContent, D::ToPlugin, L::Async, kOneStr),
-    layout(type::kEnumEntityAttributes, D::ToPlugin, L::Async, kTwoStr),
-    layout(type::kExportTexture, D::ToPlugin, L::Async, kTwoStr),
+    layout<f::MaterialMaps>(type::kMaterialMaps, D::ToPlugin, L::Async),
+    layout<f::SetEntityAttribute>(type::kSetEntityAttribute, D::ToPlugin, L::Async),
+    layout<f::EnumEntityContent>(type::kEnumEntityContent, D::ToPlugin, L::Async),
+    layout<f::EnumEntityAttributes>(type::kEnumEntityAttributes, D::ToPlugin, L::Async),
+    layout<f::ExportTexture>(type::kExportTexture, D::ToPlugin, L::Async),
 };
 constexpr std::size_t kLayoutCount = sizeof(kLayouts) / sizeof(kLayouts[0]);
 
@@ -189,23 +146,6 @@ bool addArrayBytes(std::size_t& total, std::uint64_t count, std::size_t elementB
     return addBytes(total, 8 + count * elementBytes);
 }
 
-void putLittleEndian(PayloadWriter& writer, std::uint64_t bits, std::size_t bytes) {
-    unsigned char out[8];
-    for (std::size_t i = 0; i < bytes; ++i)
-        out[i] = static_cast<unsigned char>(bits >> (8 * i));
-    writer.putBytes(out, bytes);
-}
-
-std::uint64_t getLittleEndian(PayloadReader& reader, std::size_t bytes) {
-    const auto* in = static_cast<const unsigned char*>(reader.getBytes(bytes));
-    std::uint64_t bits = 0;
-    if (in) {
-        for (std::size_t i = 0; i < bytes; ++i)
-            bits |= std::uint64_t(in[i]) << (8 * i);
-    }
-    return bits;
-}
-
 float floatFromBits(std::uint32_t bits) {
     float value;
     std::memcpy(&value, &bits, sizeof value);
@@ -245,6 +185,13 @@ const MessageLayout* findLayout(std::string_view type, bool acceptAliases) {
         }
     }
     return nullptr;
+}
+
+const MessageLayout& layoutOf(std::string_view type) {
+    const MessageLayout* layout = findLayout(type);
+    if (!layout)
+        std::abort();
+    return *layout;
 }
 
 std::size_t firstArrayOffset(const MessageLayout& layout, const void* data, std::size_t size) {
@@ -446,16 +393,16 @@ void FieldEncoder::encode(PayloadWriter& writer, const MessageLayout& layout,
                 writer.putUtf16(value.m_wide);
                 break;
             case FieldKind::U8:
-                putLittleEndian(writer, static_cast<std::uint64_t>(value.m_integer), 1);
+                writer.putU8(static_cast<std::uint8_t>(value.m_integer));
                 break;
             case FieldKind::I32:
-                putLittleEndian(writer, static_cast<std::uint64_t>(value.m_integer), 4);
+                writer.putU32(static_cast<std::uint32_t>(value.m_integer));
                 break;
             case FieldKind::F32:
-                putLittleEndian(writer, bitsOfFloat(value.m_real), 4);
+                writer.putU32(bitsOfFloat(value.m_real));
                 break;
             case FieldKind::I64:
-                putLittleEndian(writer, static_cast<std::uint64_t>(value.m_integer), 8);
+                writer.putU64(static_cast<std::uint64_t>(value.m_integer));
                 break;
             case FieldKind::F32Array:
                 writer.putSize(value.m_count);
@@ -589,16 +536,16 @@ bool DecodedMessage::decode(const MessageLayout& layout, const void* data, std::
                 m_wides.push_back(fromUtf16(reader.getUtf16()));
                 break;
             case FieldKind::U8:
-                field.integer = static_cast<std::int64_t>(getLittleEndian(reader, 1));
+                field.integer = reader.getU8();
                 break;
             case FieldKind::I32:
-                field.integer = static_cast<std::int32_t>(getLittleEndian(reader, 4));
+                field.integer = static_cast<std::int32_t>(reader.getU32());
                 break;
             case FieldKind::F32:
-                field.real = floatFromBits(static_cast<std::uint32_t>(getLittleEndian(reader, 4)));
+                field.real = floatFromBits(reader.getU32());
                 break;
             case FieldKind::I64:
-                field.integer = static_cast<std::int64_t>(getLittleEndian(reader, 8));
+                field.integer = static_cast<std::int64_t>(reader.getU64());
                 break;
             case FieldKind::F32Array:
             case FieldKind::I32Array: {
@@ -712,6 +659,11 @@ const std::int32_t* DecodedMessage::ints(std::size_t field) const {
 const bool* DecodedMessage::bools(std::size_t field) const {
     const Field* at = fieldAt(m_fields, field, FieldKind::U8Array);
     return at ? static_cast<const bool*>(at->array) : nullptr;
+}
+
+std::string_view buildEchoReply(PayloadBuilder& builder, const DecodedMessage& echo) {
+    const FieldValue text = FieldValue::str(echo.str(field::Echo::kText));
+    return builder.build(layoutOf(type::kEchoResult), &text, 1);
 }
 
 }  // namespace xel::messages

@@ -74,6 +74,199 @@ enum class FieldKind : std::uint8_t {
     RawText
 };
 
+// The fields of each message that has any, in wire order: one list per message gives both the
+// layout's field kinds and the names its readers and writers index fields by, so the two cannot
+// drift apart. "STATE" and "SETSTATE" share State; "BEGINTRAN" and "ENDTRAN" share Transaction;
+// "echo" and "echores" share Echo.
+// clang-format off
+// Per vertex: 3 floats of Positions and of Normals, 2 of FrontUvs and of BackUvs, 1 of VertexFlags.
+// IndexCount repeats the element count of Indices.
+#define XEL_ADD_MESH_FIELDS(X) \
+    X(MeshId, Str)             \
+    X(EntityId, Str)           \
+    X(MeshLabel, Str)          \
+    X(Positions, F32Array)     \
+    X(Normals, F32Array)       \
+    X(FrontUvs, F32Array)      \
+    X(BackUvs, F32Array)       \
+    X(VertexFlags, U8Array)    \
+    X(Indices, I32Array)       \
+    X(IndexCount, I32)         \
+    X(FrontMaterial, Str)      \
+    X(BackMaterial, Str)
+#define XEL_ADD_MATERIAL_FIELDS(X) \
+    X(MaterialId, Str)             \
+    X(MaterialName, Str)           \
+    X(DetailText, Str)             \
+    X(IntValue, I32)               \
+    X(FloatValue, F32)             \
+    X(ExtraText, Str)
+// A transform is 16 floats, in the order the plug-in was given them.
+#define XEL_ADD_GROUP_FIELDS(X) \
+    X(GroupId, Str)             \
+    X(ParentId, Str)            \
+    X(RecordLabel, Str)         \
+    X(PassText, Str)            \
+    X(Transform, F32Array)      \
+    X(RecordNote, Str)
+#define XEL_ADD_INSTANCE_FIELDS(X) \
+    X(InstanceId, Str)             \
+    X(ParentId, Str)               \
+    X(DefinitionId, Str)           \
+    X(RecordLabel, Str)            \
+    X(PassText, Str)               \
+    X(Transform, F32Array)         \
+    X(RecordNote, Str)
+#define XEL_ADD_COMPONENT_DEF_FIELDS(X) \
+    X(DefinitionId, Str)                \
+    X(DefText, Str)                     \
+    X(DefFlag, U8)                      \
+    X(DefNote, Str)
+#define XEL_ADD_LAYER_FIELDS(X) \
+    X(LayerId, Str)             \
+    X(LayerFlag, U8)            \
+    X(LayerValue, I32)          \
+    X(DefaultLayer, U8)
+#define XEL_REMOVE_ENTITY_FIELDS(X) \
+    X(EntityId, Str)                \
+    X(ParentId, Str)                \
+    X(ContentTable, U8)             \
+    X(ForUpdate, U8)
+#define XEL_ENTITY_ID_FIELDS(X) X(EntityId, Str)
+// Nine values, two flags, four values, the scene name; the values pass through unread.
+#define XEL_SET_CAMERA_FIELDS(X) \
+    X(Value1, F32)               \
+    X(Value2, F32)               \
+    X(Value3, F32)               \
+    X(Value4, F32)               \
+    X(Value5, F32)               \
+    X(Value6, F32)               \
+    X(Value7, F32)               \
+    X(Value8, F32)               \
+    X(Value9, F32)               \
+    X(Flag1, U8)                 \
+    X(Flag2, U8)                 \
+    X(Value10, F32)              \
+    X(Value11, F32)              \
+    X(Value12, F32)              \
+    X(Value13, F32)              \
+    X(SceneName, Str)
+// p1, p2, p3, p6, p7, p8, p9, p4, p5: wire order, not numbering order.
+#define XEL_SET_SUN_LIGHT_FIELDS(X) \
+    X(P1, I32)                      \
+    X(P2, F32)                      \
+    X(P3, F32)                      \
+    X(P6, I32)                      \
+    X(P7, F32)                      \
+    X(P8, F32)                      \
+    X(P9, F32)                      \
+    X(P4, F32)                      \
+    X(P5, F32)
+// FirstVector and SecondVector hold 3 floats each; Active and CapsOn travel as 0 or 1; CapsValue
+// is a colour packed as AARRGGBB.
+#define XEL_SET_SECTION_PLANE_FIELDS(X) \
+    X(PlaneNumber, I32)                 \
+    X(Active, I32)                      \
+    X(FirstVector, F32Array)            \
+    X(SecondVector, F32Array)           \
+    X(CapsOn, I32)                      \
+    X(CapsValue, I32)
+#define XEL_REMOVE_SECTION_PLANE_FIELDS(X) X(PlaneNumber, I32)
+#define XEL_SET_VISIBLE_FIELDS(X) \
+    X(EntityId, Str)              \
+    X(RecordLabel, Str)           \
+    X(Visible, U8)
+#define XEL_DICTIONARY_MESSAGE_FIELDS(X) \
+    X(Owner, Str)                        \
+    X(Dictionary, Str)                   \
+    X(Key, Str)                          \
+    X(Value, Str)
+#define XEL_SET_LANGUAGE_FIELDS(X) X(Language, Str)
+#define XEL_EXPORT_FIELDS(X) X(Path, Str)
+// Reserved is always 0 on the wire; Parent is the render window's parent handle.
+#define XEL_STATE_FIELDS(X) \
+    X(Reserved, U8)         \
+    X(LoadingModel, U8)     \
+    X(Closing, U8)          \
+    X(WindowVisible, U8)    \
+    X(SettingsVisible, U8)  \
+    X(MaterialsVisible, U8) \
+    X(ProductionDialog, U8) \
+    X(Docked, U8)           \
+    X(Parent, I64)
+#define XEL_MAPS_GENERATE_FIELDS(X) \
+    X(M1, I32)                      \
+    X(M2, I32)                      \
+    X(M3, I32)                      \
+    X(M4, I32)                      \
+    X(MapValue, F32)                \
+    X(Quality, I32)                 \
+    X(Format, I32)                  \
+    X(MaterialName, Str)
+#define XEL_TRANSACTION_FIELDS(X) X(Text, RawText)
+#define XEL_ECHO_FIELDS(X) X(Text, Str)
+// The material's name, then the paths of its seven maps.
+#define XEL_MATERIAL_MAPS_FIELDS(X) \
+    X(MaterialName, Str)            \
+    X(Map1, WStr)                   \
+    X(Map2, WStr)                   \
+    X(Map3, WStr)                   \
+    X(Map4, WStr)                   \
+    X(Map5, WStr)                   \
+    X(Map6, WStr)                   \
+    X(Map7, WStr)
+#define XEL_SET_ENTITY_ATTRIBUTE_FIELDS(X) XEL_DICTIONARY_MESSAGE_FIELDS(X)
+#define XEL_ENUM_ENTITY_ATTRIBUTES_FIELDS(X) \
+    X(Owner, Str)                            \
+    X(Dictionary, Str)
+#define XEL_EXPORT_TEXTURE_FIELDS(X) \
+    X(First, Str)                    \
+    X(Second, Str)
+
+#define XEL_FIELD_INDEX(name, kind) k##name,
+#define XEL_FIELD_KIND(name, kind) FieldKind::kind,
+#define XEL_MESSAGE_FIELDS(Message, LIST)                               \
+    struct Message {                                                    \
+        enum Index : std::size_t { LIST(XEL_FIELD_INDEX) kFieldCount }; \
+        static constexpr FieldKind kKinds[] = {LIST(XEL_FIELD_KIND)};   \
+    };
+
+// clang-format on
+
+// Per message, the names of its fields' indices (field::AddMesh::kPositions), for the accessors
+// of DecodedMessage, and the kinds of its layout.
+namespace field {
+XEL_MESSAGE_FIELDS(AddMesh, XEL_ADD_MESH_FIELDS)
+XEL_MESSAGE_FIELDS(AddMaterial, XEL_ADD_MATERIAL_FIELDS)
+XEL_MESSAGE_FIELDS(AddGroup, XEL_ADD_GROUP_FIELDS)
+XEL_MESSAGE_FIELDS(AddInstance, XEL_ADD_INSTANCE_FIELDS)
+XEL_MESSAGE_FIELDS(AddComponentDef, XEL_ADD_COMPONENT_DEF_FIELDS)
+XEL_MESSAGE_FIELDS(AddLayer, XEL_ADD_LAYER_FIELDS)
+XEL_MESSAGE_FIELDS(RemoveEntity, XEL_REMOVE_ENTITY_FIELDS)
+XEL_MESSAGE_FIELDS(RemoveMeshes, XEL_ENTITY_ID_FIELDS)
+XEL_MESSAGE_FIELDS(SetCamera, XEL_SET_CAMERA_FIELDS)
+XEL_MESSAGE_FIELDS(SetSunLight, XEL_SET_SUN_LIGHT_FIELDS)
+XEL_MESSAGE_FIELDS(SetSectionPlane, XEL_SET_SECTION_PLANE_FIELDS)
+XEL_MESSAGE_FIELDS(RemoveSectionPlane, XEL_REMOVE_SECTION_PLANE_FIELDS)
+XEL_MESSAGE_FIELDS(SetVisible, XEL_SET_VISIBLE_FIELDS)
+XEL_MESSAGE_FIELDS(DictionaryMessage, XEL_DICTIONARY_MESSAGE_FIELDS)
+XEL_MESSAGE_FIELDS(SetLanguage, XEL_SET_LANGUAGE_FIELDS)
+XEL_MESSAGE_FIELDS(Export, XEL_EXPORT_FIELDS)
+XEL_MESSAGE_FIELDS(State, XEL_STATE_FIELDS)
+XEL_MESSAGE_FIELDS(MapsGenerate, XEL_MAPS_GENERATE_FIELDS)
+XEL_MESSAGE_FIELDS(Transaction, XEL_TRANSACTION_FIELDS)
+XEL_MESSAGE_FIELDS(Echo, XEL_ECHO_FIELDS)
+XEL_MESSAGE_FIELDS(MaterialMaps, XEL_MATERIAL_MAPS_FIELDS)
+XEL_MESSAGE_FIELDS(SetEntityAttribute, XEL_SET_ENTITY_ATTRIBUTE_FIELDS)
+XEL_MESSAGE_FIELDS(EnumEntityContent, XEL_ENTITY_ID_FIELDS)
+XEL_MESSAGE_FIELDS(EnumEntityAttributes, XEL_ENUM_ENTITY_ATTRIBUTES_FIELDS)
+XEL_MESSAGE_FIELDS(ExportTexture, XEL_EXPORT_TEXTURE_FIELDS)
+}  // namespace field
+
+#undef XEL_MESSAGE_FIELDS
+#undef XEL_FIELD_KIND
+#undef XEL_FIELD_INDEX
+
 enum class Direction : std::uint8_t { ToRender, ToPlugin, Both };
 
 // Sync: the channel's sendMessage on the caller's thread. Async: sendMessageAsync. StateThread:
@@ -99,6 +292,11 @@ struct MessageLayout {
 // field keeps of it. Null for an unknown type. Where a type names two messages ("STATE", "EXIT",
 // "echo"), both directions share the layout returned. Thread-safe.
 const MessageLayout* findLayout(std::string_view type, bool acceptAliases = false);
+
+// The layout of `type`, a type this library names (a constant of namespace type), which the
+// catalogue always holds: a name it does not hold is a programming error and ends the process.
+// Thread-safe.
+const MessageLayout& layoutOf(std::string_view type);
 
 // Where, in a payload of `layout`, the elements of its first array of 4-byte values begin: the
 // place a reader aligns when it copies the payload, so that the arrays are handed over in place.
@@ -188,6 +386,8 @@ public:
     bool decode(const MessageLayout& layout, const void* data, std::size_t size);
 
     std::size_t fieldCount() const;
+    // Each accessor takes a field's index, as namespace field names it, and gives an empty value
+    // for an index past the fields or a field of another kind.
     const char* str(std::size_t field) const;  // Str and RawText; "" for another field
     const wchar_t* wstr(std::size_t field) const;
     bool flag(std::size_t field) const;  // U8: true when not 0
@@ -216,5 +416,9 @@ private:
     std::vector<std::wstring> m_wides;
     std::vector<std::unique_ptr<unsigned char[]>> m_copies;  // aligned copies of arrays
 };
+
+// Builds in `builder` the "echores" answer to `echo`, a decoded "echo": the same text. Returns
+// what builder.build() returns; builder.ok() tells whether the answer was built.
+std::string_view buildEchoReply(PayloadBuilder& builder, const DecodedMessage& echo);
 
 }  // namespace xel::messages

@@ -22,8 +22,10 @@
 
 using xel::messages::DecodedMessage;
 using xel::messages::FieldValue;
+using xel::messages::layoutOf;
 using xel::messages::MessageLayout;
 using xel::messages::PayloadBuilder;
+namespace field = xel::messages::field;
 namespace type = xel::messages::type;
 
 namespace {
@@ -43,12 +45,6 @@ struct SavedMessage {
 
 // Never null, so that an empty payload is still handed over at a valid address.
 const char kNoBytes[1] = {};
-
-const MessageLayout& layoutOf(const char* name) {
-    const MessageLayout* layout = xel::messages::findLayout(name);
-    Q_ASSERT(layout);
-    return *layout;
-}
 
 std::string_view typeText(const char* type) {
     return std::string_view(type, ::strnlen(type, xel::kTypeBytes));
@@ -157,6 +153,18 @@ struct XelRemoteRenderReceiver::Private {
     bool channelRunning() const;
     // Encodes one request and writes it asynchronously. Any thread.
     void sendRequest(const char* typeName, std::initializer_list<FieldValue> values);
+
+    // How the reader thread handles one message type. A handler that reads the payload gets it
+    // decoded by the type's layout, and returns false, calling no handler of the receiver, when
+    // its fields do not agree with each other; one that does not gets an empty message.
+    using Handler = bool (*)(XelRemoteRenderReceiver& receiver, const DecodedMessage& message);
+    struct Route {
+        const MessageLayout* layout;
+        bool readsPayload;
+        Handler handler;
+    };
+    // The route of `layout`, or null for a message the render window reads and drops.
+    static const Route* routeOf(const MessageLayout& layout);
 };
 
 XelRemoteRenderReceiver::XelRemoteRenderReceiver(const wchar_t* sessionPath, long queueId)
@@ -281,7 +289,7 @@ void XelRemoteRenderReceiver::onMessage(const char* type, const void* data, long
             return;  // transactions do not nest
         DecodedMessage decoded;
         if (decoded.decode(layoutOf(type::kBeginTransaction), data, static_cast<std::size_t>(size)))
-            onBeginTransaction(decoded.str(0));
+            onBeginTransaction(decoded.str(field::Transaction::kText));
         return;
     }
     if (name == type::kEndTransaction) {
@@ -339,6 +347,217 @@ void XelRemoteRenderReceiver::onEndTransaction(bool abort) {
     }
 }
 
+const XelRemoteRenderReceiver::Private::Route* XelRemoteRenderReceiver::Private::routeOf(
+    const MessageLayout& layout) {
+    using R = XelRemoteRenderReceiver;
+    using M = DecodedMessage;
+    constexpr bool kReads = true;
+    constexpr bool kIgnores = false;
+    static const Route routes[] = {
+        // Messages whose handler reads nothing of the payload.
+        {&layoutOf(type::kClearSession), kIgnores,
+         [](R& r, const M&) {
+             r.onClearSession();
+             return true;
+         }},
+        {&layoutOf(type::kRedraw), kIgnores,
+         [](R& r, const M&) {
+             r.onRedraw();
+             return true;
+         }},
+        {&layoutOf(type::kSave), kIgnores,
+         [](R& r, const M&) {
+             r.onSaveRequested();
+             return true;
+         }},
+        {&layoutOf(type::kExit), kIgnores,
+         [](R& r, const M&) {
+             r.onExitRequested();
+             return true;
+         }},
+        {&layoutOf(type::kState), kIgnores,
+         [](R& r, const M&) {
+             bool flags[8] = {};
+             long long parent = 0;
+             r.onGetState(flags[0], flags[1], flags[2], flags[3], flags[4], flags[5], flags[6],
+                          flags[7], parent);
+             const std::string_view reply = r.d->replyBuilder.build(
+                 layoutOf(type::kState),
+                 {FieldValue::u8(flags[0]), FieldValue::u8(flags[1]), FieldValue::u8(flags[2]),
+                  FieldValue::u8(flags[3]), FieldValue::u8(flags[4]), FieldValue::u8(flags[5]),
+                  FieldValue::u8(flags[6]), FieldValue::u8(flags[7]), FieldValue::i64(parent)});
+             if (r.d->replyBuilder.ok())
+                 r.d->channel->sendMessageAsync(type::kState, reply.data(), reply.size());
+             return true;
+         }},
+
+        {&layoutOf(type::kAddMesh), kReads,
+         [](R& r, const M& m) {
+             using F = field::AddMesh;
+             const std::uint64_t positionCount = m.count(F::kPositions);
+             const std::uint64_t v = positionCount / 3;
+             const std::int32_t indexCount = m.i32(F::kIndexCount);
+             if (positionCount % 3 != 0 || v > static_cast<std::uint64_t>(INT_MAX) ||
+                 m.count(F::kNormals) != 3 * v || m.count(F::kFrontUvs) != 2 * v ||
+                 m.count(F::kBackUvs) != 2 * v || m.count(F::kVertexFlags) != v || indexCount < 0 ||
+                 m.count(F::kIndices) != static_cast<std::uint64_t>(indexCount))
+                 return false;
+             r.onAddMesh(m.str(F::kMeshId), m.str(F::kEntityId), m.str(F::kMeshLabel),
+                         m.floats(F::kPositions), m.floats(F::kNormals), m.floats(F::kFrontUvs),
+                         m.floats(F::kBackUvs), m.bools(F::kVertexFlags), m.ints(F::kIndices),
+                         indexCount, static_cast<int>(v), m.str(F::kFrontMaterial),
+                         m.str(F::kBackMaterial));
+             return true;
+         }},
+        {&layoutOf(type::kAddMaterial), kReads,
+         [](R& r, const M& m) {
+             using F = field::AddMaterial;
+             r.onAddMaterial(m.str(F::kMaterialId), m.str(F::kMaterialName), m.str(F::kDetailText),
+                             m.i32(F::kIntValue), m.f32(F::kFloatValue), m.str(F::kExtraText));
+             return true;
+         }},
+        {&layoutOf(type::kAddGroup), kReads,
+         [](R& r, const M& m) {
+             using F = field::AddGroup;
+             if (m.count(F::kTransform) < 16)
+                 return false;
+             r.onAddGroup(m.str(F::kGroupId), m.str(F::kParentId), m.str(F::kRecordLabel),
+                          m.str(F::kPassText), m.floats(F::kTransform), m.str(F::kRecordNote));
+             return true;
+         }},
+        {&layoutOf(type::kAddInstance), kReads,
+         [](R& r, const M& m) {
+             using F = field::AddInstance;
+             if (m.count(F::kTransform) < 16)
+                 return false;
+             // The handler takes the label before the definition, the wire the other way round.
+             r.onAddInstance(m.str(F::kInstanceId), m.str(F::kParentId), m.str(F::kRecordLabel),
+                             m.str(F::kDefinitionId), m.str(F::kPassText), m.floats(F::kTransform),
+                             m.str(F::kRecordNote));
+             return true;
+         }},
+        {&layoutOf(type::kAddComponentDef), kReads,
+         [](R& r, const M& m) {
+             using F = field::AddComponentDef;
+             r.onAddComponentDef(m.str(F::kDefinitionId), m.str(F::kDefText), m.flag(F::kDefFlag),
+                                 m.str(F::kDefNote));
+             return true;
+         }},
+        {&layoutOf(type::kAddLayer), kReads,
+         [](R& r, const M& m) {
+             using F = field::AddLayer;
+             r.onAddLayer(m.str(F::kLayerId), m.flag(F::kLayerFlag), m.flag(F::kDefaultLayer),
+                          m.i32(F::kLayerValue) != 0);
+             return true;
+         }},
+        {&layoutOf(type::kRemoveEntity), kReads,
+         [](R& r, const M& m) {
+             using F = field::RemoveEntity;
+             r.onRemoveEntity(m.str(F::kEntityId), m.str(F::kParentId), m.flag(F::kContentTable),
+                              m.flag(F::kForUpdate));
+             return true;
+         }},
+        {&layoutOf(type::kRemoveMeshes), kReads,
+         [](R& r, const M& m) {
+             r.onRemoveEntityMeshes(m.str(field::RemoveMeshes::kEntityId));
+             return true;
+         }},
+        {&layoutOf(type::kSetCamera), kReads,
+         [](R& r, const M& m) {
+             using F = field::SetCamera;
+             r.onSetCamera(
+                 m.f32(F::kValue1), m.f32(F::kValue2), m.f32(F::kValue3), m.f32(F::kValue4),
+                 m.f32(F::kValue5), m.f32(F::kValue6), m.f32(F::kValue7), m.f32(F::kValue8),
+                 m.f32(F::kValue9), m.flag(F::kFlag1), m.flag(F::kFlag2), m.f32(F::kValue10),
+                 m.f32(F::kValue11), m.f32(F::kValue12), m.f32(F::kValue13), m.str(F::kSceneName));
+             return true;
+         }},
+        {&layoutOf(type::kSetSunLight), kReads,
+         [](R& r, const M& m) {
+             using F = field::SetSunLight;
+             r.onSetSunLight(m.i32(F::kP1), m.f32(F::kP2), m.f32(F::kP3), m.f32(F::kP4),
+                             m.f32(F::kP5), m.i32(F::kP6), m.f32(F::kP7), m.f32(F::kP8),
+                             m.f32(F::kP9));
+             return true;
+         }},
+        {&layoutOf(type::kSetSectionPlane), kReads,
+         [](R& r, const M& m) {
+             using F = field::SetSectionPlane;
+             if (m.count(F::kFirstVector) < 3 || m.count(F::kSecondVector) < 3)
+                 return false;
+             const float* first = m.floats(F::kFirstVector);
+             const float* second = m.floats(F::kSecondVector);
+             r.onSetSectionPlane(m.i32(F::kPlaneNumber), first[0], first[1], first[2], second[0],
+                                 second[1], second[2], m.i32(F::kActive) == 1,
+                                 m.i32(F::kCapsOn) == 1, m.i32(F::kCapsValue));
+             return true;
+         }},
+        {&layoutOf(type::kRemoveSectionPlane), kReads,
+         [](R& r, const M& m) {
+             r.onSetSectionPlane(m.i32(field::RemoveSectionPlane::kPlaneNumber), 0, 0, 0, 0, 0, 0,
+                                 false, false, 0);
+             return true;
+         }},
+        {&layoutOf(type::kSetVisible), kReads,
+         [](R& r, const M& m) {
+             using F = field::SetVisible;
+             r.onSetEntityVisible(m.str(F::kEntityId), m.str(F::kRecordLabel), m.flag(F::kVisible));
+             return true;
+         }},
+        {&layoutOf(type::kDictionaryMessage), kReads,
+         [](R& r, const M& m) {
+             using F = field::DictionaryMessage;
+             r.onDictionaryMessage(m.str(F::kOwner), m.str(F::kDictionary), m.str(F::kKey),
+                                   m.str(F::kValue));
+             return true;
+         }},
+        {&layoutOf(type::kSetLanguage), kReads,
+         [](R& r, const M& m) {
+             r.onSetLanguage(m.str(field::SetLanguage::kLanguage));
+             return true;
+         }},
+        {&layoutOf(type::kExport), kReads,
+         [](R& r, const M& m) {
+             r.onExportScene(m.str(field::Export::kPath));
+             return true;
+         }},
+        {&layoutOf(type::kSetState), kReads,
+         [](R& r, const M& m) {
+             using F = field::State;
+             r.onSetState(m.flag(F::kReserved), m.flag(F::kLoadingModel), m.flag(F::kClosing),
+                          m.flag(F::kWindowVisible), m.flag(F::kSettingsVisible),
+                          m.flag(F::kMaterialsVisible), m.flag(F::kProductionDialog),
+                          m.flag(F::kDocked), m.i64(F::kParent));
+             return true;
+         }},
+        {&layoutOf(type::kMapsGenerate), kReads,
+         [](R& r, const M& m) {
+             using F = field::MapsGenerate;
+             // On a thread of its own; the reader reads nothing more until the maps are done.
+             std::async(std::launch::async, [&r, &m] {
+                 r.onGenerateMaterialMaps(m.str(F::kMaterialName), m.i32(F::kM1), m.i32(F::kM2),
+                                          m.i32(F::kM3), m.i32(F::kM4), m.f32(F::kMapValue),
+                                          m.i32(F::kQuality), m.i32(F::kFormat));
+             }).get();
+             return true;
+         }},
+        {&layoutOf(type::kEcho), kReads,
+         [](R& r, const M& m) {
+             const std::string_view reply = xel::messages::buildEchoReply(r.d->replyBuilder, m);
+             if (r.d->replyBuilder.ok())
+                 r.d->channel->sendMessageAsync(type::kEchoResult, reply.data(), reply.size());
+             return true;
+         }},
+        // "echores", "MATMAPS" and the messages meant for the plug-in have no route: they are
+        // read and dropped.
+    };
+    for (const Route& route : routes) {
+        if (route.layout == &layout)
+            return &route;
+    }
+    return nullptr;
+}
+
 // Decodes straight from `data`, which outlives every handler call made here.
 void XelRemoteRenderReceiver::parseMessageContent(const char* type, const void* data, long size) {
     if (!d->channelRunning())
@@ -346,117 +565,23 @@ void XelRemoteRenderReceiver::parseMessageContent(const char* type, const void* 
     const MessageLayout* layout = xel::messages::findLayout(typeText(type), true);
     if (!layout)
         return;
-    const std::string_view name = layout->type;
-
-    // Messages whose handler reads nothing of the payload.
-    if (name == type::kClearSession) {
-        onClearSession();
-        return;
-    }
-    if (name == type::kRedraw) {
-        onRedraw();
-        return;
-    }
-    if (name == type::kSave) {
-        onSaveRequested();
-        return;
-    }
-    if (name == type::kExit) {
-        onExitRequested();
-        return;
-    }
-    if (name == type::kState) {
-        bool flags[8] = {};
-        long long parent = 0;
-        onGetState(flags[0], flags[1], flags[2], flags[3], flags[4], flags[5], flags[6], flags[7],
-                   parent);
-        const std::string_view reply = d->replyBuilder.build(
-            layoutOf(type::kState),
-            {FieldValue::u8(flags[0]), FieldValue::u8(flags[1]), FieldValue::u8(flags[2]),
-             FieldValue::u8(flags[3]), FieldValue::u8(flags[4]), FieldValue::u8(flags[5]),
-             FieldValue::u8(flags[6]), FieldValue::u8(flags[7]), FieldValue::i64(parent)});
-        if (d->replyBuilder.ok())
-            d->channel->sendMessageAsync(type::kState, reply.data(), reply.size());
-        return;
-    }
-
+    const Private::Route* route = Private::routeOf(*layout);
     DecodedMessage m;
+    if (route && !route->readsPayload) {
+        route->handler(*this, m);
+        return;
+    }
     if (!m.decode(*layout, data, static_cast<std::size_t>(size))) {
         static xel::RefusalCount unfit;
         xel::warnRefused(unfit, "The render window's render link",
                          "a message from the plug-in whose fields do not fit its payload");
         return;
     }
-
-    if (name == type::kAddMesh) {
-        const std::uint64_t positionCount = m.count(3);
-        const std::uint64_t v = positionCount / 3;
-        const std::int32_t indexCount = m.i32(9);
-        if (positionCount % 3 != 0 || v > static_cast<std::uint64_t>(INT_MAX) ||
-            m.count(4) != 3 * v || m.count(5) != 2 * v || m.count(6) != 2 * v || m.count(7) != v ||
-            indexCount < 0 || m.count(8) != static_cast<std::uint64_t>(indexCount))
-            return;
-        onAddMesh(m.str(0), m.str(1), m.str(2), m.floats(3), m.floats(4), m.floats(5), m.floats(6),
-                  m.bools(7), m.ints(8), indexCount, static_cast<int>(v), m.str(10), m.str(11));
-    } else if (name == type::kAddMaterial) {
-        onAddMaterial(m.str(0), m.str(1), m.str(2), m.i32(3), m.f32(4), m.str(5));
-    } else if (name == type::kAddGroup) {
-        if (m.count(4) < 16)
-            return;
-        onAddGroup(m.str(0), m.str(1), m.str(2), m.str(3), m.floats(4), m.str(5));
-    } else if (name == type::kAddInstance) {
-        if (m.count(5) < 16)
-            return;
-        onAddInstance(m.str(0), m.str(1), m.str(3), m.str(2), m.str(4), m.floats(5), m.str(6));
-    } else if (name == type::kAddComponentDef) {
-        onAddComponentDef(m.str(0), m.str(1), m.flag(2), m.str(3));
-    } else if (name == type::kAddLayer) {
-        onAddLayer(m.str(0), m.flag(1), m.flag(3), m.i32(2) != 0);
-    } else if (name == type::kRemoveEntity) {
-        onRemoveEntity(m.str(0), m.str(1), m.flag(2), m.flag(3));
-    } else if (name == type::kRemoveMeshes) {
-        onRemoveEntityMeshes(m.str(0));
-    } else if (name == type::kSetCamera) {
-        onSetCamera(m.f32(0), m.f32(1), m.f32(2), m.f32(3), m.f32(4), m.f32(5), m.f32(6), m.f32(7),
-                    m.f32(8), m.flag(9), m.flag(10), m.f32(11), m.f32(12), m.f32(13), m.f32(14),
-                    m.str(15));
-    } else if (name == type::kSetSunLight) {
-        // Wire order: p1, p2, p3, p6, p7, p8, p9, p4, p5.
-        onSetSunLight(m.i32(0), m.f32(1), m.f32(2), m.f32(7), m.f32(8), m.i32(3), m.f32(4),
-                      m.f32(5), m.f32(6));
-    } else if (name == type::kSetSectionPlane) {
-        if (m.count(2) < 3 || m.count(3) < 3)
-            return;
-        const float* first = m.floats(2);
-        const float* second = m.floats(3);
-        onSetSectionPlane(m.i32(0), first[0], first[1], first[2], second[0], second[1], second[2],
-                          m.i32(1) == 1, m.i32(4) == 1, m.i32(5));
-    } else if (name == type::kRemoveSectionPlane) {
-        onSetSectionPlane(m.i32(0), 0, 0, 0, 0, 0, 0, false, false, 0);
-    } else if (name == type::kSetVisible) {
-        onSetEntityVisible(m.str(0), m.str(1), m.flag(2));
-    } else if (name == type::kDictionaryMessage) {
-        onDictionaryMessage(m.str(0), m.str(1), m.str(2), m.str(3));
-    } else if (name == type::kSetLanguage) {
-        onSetLanguage(m.str(0));
-    } else if (name == type::kExport) {
-        onExportScene(m.str(0));
-    } else if (name == type::kSetState) {
-        onSetState(m.flag(0), m.flag(1), m.flag(2), m.flag(3), m.flag(4), m.flag(5), m.flag(6),
-                   m.flag(7), m.i64(8));
-    } else if (name == type::kMapsGenerate) {
-        // On a thread of its own; the reader reads nothing more until the maps are done.
-        std::async(std::launch::async, [this, &m] {
-            onGenerateMaterialMaps(m.str(7), m.i32(0), m.i32(1), m.i32(2), m.i32(3), m.f32(4),
-                                   m.i32(5), m.i32(6));
-        }).get();
-    } else if (name == type::kEcho) {
-        const std::string_view reply =
-            d->replyBuilder.build(layoutOf(type::kEchoResult), {FieldValue::str(m.str(0))});
-        if (d->replyBuilder.ok())
-            d->channel->sendMessageAsync(type::kEchoResult, reply.data(), reply.size());
+    if (route && !route->handler(*this, m)) {
+        static xel::RefusalCount disagreeing;
+        xel::warnRefused(disagreeing, "The render window's render link",
+                         "a message from the plug-in whose fields do not agree with each other");
     }
-    // "echores", "MATMAPS" and the messages meant for the plug-in: read and dropped.
 }
 
 void XelRemoteRenderReceiver::checkParentProcessOrExit() {

@@ -7,6 +7,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -28,8 +29,10 @@ namespace {
 
 using xel::messages::DecodedMessage;
 using xel::messages::FieldValue;
+using xel::messages::layoutOf;
 using xel::messages::MessageLayout;
 using xel::messages::PayloadBuilder;
+namespace field = xel::messages::field;
 namespace type = xel::messages::type;
 
 // The render state: eight one-byte flags in wire order and the parent window handle.
@@ -37,15 +40,16 @@ struct RenderState {
     bool flags[8] = {};
     long long parent = 0;
 
-    enum Flag {
-        Reserved,
-        LoadingModel,
-        Closing,
-        WindowVisible,
-        SettingsVisible,
-        MaterialsVisible,
-        ProductionDialog,
-        Docked
+    // Indexed as the fields of "SETSTATE" and of the "STATE" reply.
+    enum Flag : std::size_t {
+        Reserved = field::State::kReserved,
+        LoadingModel = field::State::kLoadingModel,
+        Closing = field::State::kClosing,
+        WindowVisible = field::State::kWindowVisible,
+        SettingsVisible = field::State::kSettingsVisible,
+        MaterialsVisible = field::State::kMaterialsVisible,
+        ProductionDialog = field::State::kProductionDialog,
+        Docked = field::State::kDocked
     };
 };
 
@@ -59,12 +63,6 @@ constexpr char kStallProbe[] = "stalled?";
 constexpr auto kStallProbePeriod = std::chrono::milliseconds(500);
 // A large scene payload keeps its buffer for the next one up to this size.
 constexpr std::size_t kRetainedPayloadBytes = 64u << 20;
-
-const MessageLayout& layoutOf(const char* name) {
-    const MessageLayout* layout = xel::messages::findLayout(name);
-    Q_ASSERT(layout);
-    return *layout;
-}
 
 }  // namespace
 
@@ -180,10 +178,22 @@ struct XelRemoteRenderSender::Private {
     }
 
     void stateLoop();
+    // Sends one state change as "SETSTATE", on the state thread.
+    void sendState(const RenderState& state);
     // Sends what a render window counted as stalled answers once it runs again (the end of any
     // transaction it holds, aborted, then an echo), unless a probe is still on its way. Any thread.
     void probeStalledRender();
     void stopWatch();
+
+    // How the reader thread handles one message type from the render window, decoded by its
+    // layout.
+    using Handler = void (*)(XelRemoteRenderSender& sender, const DecodedMessage& message);
+    struct Route {
+        const MessageLayout* layout;
+        Handler handler;
+    };
+    // The route of `layout`, or null for a message the plug-in reads and drops.
+    static const Route* routeOf(const MessageLayout& layout);
 };
 
 void XelRemoteRenderSender::Private::send(const char* name,
@@ -240,13 +250,7 @@ void XelRemoteRenderSender::Private::stateLoop() {
             state = stateQueue.front();
             stateQueue.pop_front();
         }
-        std::array<unsigned char, kStateBytes> payload{};
-        for (int i = 0; i < 8; ++i)
-            payload[i] = state.flags[i] ? 1 : 0;
-        for (int i = 0; i < 8; ++i)
-            payload[8 + i] = static_cast<unsigned char>(
-                static_cast<unsigned long long>(state.parent) >> (8 * i));
-        link()->sendMessage(type::kSetState, payload.data(), kStateBytes);
+        sendState(state);
         if (canSend()) {
             sendPlaceholder(type::kState);  // counted when the change was queued
         } else {
@@ -254,6 +258,18 @@ void XelRemoteRenderSender::Private::stateLoop() {
             stateRepliesDue = std::max(stateRepliesDue - 1, 0);
         }
     }
+}
+
+void XelRemoteRenderSender::Private::sendState(const RenderState& state) {
+    using F = field::State;
+    FieldValue values[F::kFieldCount];
+    for (std::size_t i = RenderState::Reserved; i <= RenderState::Docked; ++i)
+        values[i] = FieldValue::u8(state.flags[i]);
+    values[F::kParent] = FieldValue::i64(state.parent);
+    std::array<char, kStateBytes> payload{};
+    if (xel::messages::encodePayload(layoutOf(type::kSetState), values, F::kFieldCount,
+                                     payload.data(), payload.size()))
+        link()->sendMessage(type::kSetState, payload.data(), payload.size());
 }
 
 void XelRemoteRenderSender::Private::probeStalledRender() {
@@ -791,59 +807,96 @@ void XelRemoteRenderSender::dispatch(const char* typeName, const void* data, lon
                          "a message from the render window whose fields do not fit its payload");
         return;
     }
-    const DecodedMessage& m = d->decoded;
-    const std::string_view name = layout->type;
-    if (name == type::kInit) {
-        {
-            // A render window that announces itself anew answers no request sent before.
-            std::lock_guard<std::mutex> guard(d->stateMutex);
-            d->stateRepliesDue = 0;
-        }
-        if (d->canSend())
-            d->requestState();
-        // The render window holds the channel now: without names, the system frees the channel's
-        // memory when both processes have ended, even if neither could clean up.
-        d->link()->releaseNames();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!d->renderGone.load())
-            onRenderInit();
-    } else if (name == type::kExit) {
-        d->renderExited.store(true);
-        onRenderExit();
-    } else if (name == type::kSaved) {
-        onRenderDataSaved();
-    } else if (name == type::kState) {
-        std::lock_guard<std::mutex> guard(d->stateMutex);
-        if (std::chrono::steady_clock::now() - d->stateRequestedAt > kStateReplyLimit)
-            d->stateRepliesDue = 0;
-        if (d->stateRepliesDue > 0 && --d->stateRepliesDue > 0)
-            return;                  // a later request is on its way: its answer will tell
-        for (int i = 1; i < 8; ++i)  // the reserved flag is ignored
-            d->state.flags[i] = m.flag(static_cast<std::size_t>(i));
-        d->state.parent = m.i64(8);
-    } else if (name == type::kEcho) {
-        const std::string_view payload =
-            d->replyBuilder.build(layoutOf(type::kEchoResult), {FieldValue::str(m.str(0))});
-        if (d->replyBuilder.ok())
-            d->link()->sendMessageAsync(type::kEchoResult, payload.data(), payload.size());
-    } else if (name == type::kMaterialMaps) {
-        if (MaterialMapsCallback done = d->materialMaps.load())
-            done(m.str(0), true, m.wstr(1), m.wstr(2), m.wstr(3), m.wstr(4), m.wstr(5), m.wstr(6),
-                 m.wstr(7));
-    } else if (name == type::kEnumEntityContent) {
-        if (d->enumEntityContent)
-            d->enumEntityContent(m.str(0));
-    } else if (name == type::kEnumEntityAttributes) {
-        if (d->enumEntityAttributes)
-            d->enumEntityAttributes(m.str(0), m.str(1));
-    } else if (name == type::kExportTexture) {
-        if (d->exportTexture)
-            d->exportTexture(m.str(0), m.str(1));
-    } else if (name == type::kSetEntityAttribute) {
-        if (d->setEntityAttribute)
-            d->setEntityAttribute(m.str(0), m.str(1), m.str(2), m.str(3));
+    if (const Private::Route* route = Private::routeOf(*layout))
+        route->handler(*this, d->decoded);
+}
+
+const XelRemoteRenderSender::Private::Route* XelRemoteRenderSender::Private::routeOf(
+    const MessageLayout& layout) {
+    using S = XelRemoteRenderSender;
+    using M = DecodedMessage;
+    static const Route routes[] = {
+        {&layoutOf(type::kInit),
+         [](S& s, const M&) {
+             {
+                 // A render window that announces itself anew answers no request sent before.
+                 std::lock_guard<std::mutex> guard(s.d->stateMutex);
+                 s.d->stateRepliesDue = 0;
+             }
+             if (s.d->canSend())
+                 s.d->requestState();
+             // The render window holds the channel now: without names, the system frees the
+             // channel's memory when both processes have ended, even if neither could clean up.
+             s.d->link()->releaseNames();
+             std::this_thread::sleep_for(std::chrono::milliseconds(100));
+             if (!s.d->renderGone.load())
+                 s.onRenderInit();
+         }},
+        {&layoutOf(type::kExit),
+         [](S& s, const M&) {
+             s.d->renderExited.store(true);
+             s.onRenderExit();
+         }},
+        {&layoutOf(type::kSaved), [](S& s, const M&) { s.onRenderDataSaved(); }},
+        {&layoutOf(type::kState),
+         [](S& s, const M& m) {
+             using F = field::State;
+             std::lock_guard<std::mutex> guard(s.d->stateMutex);
+             if (std::chrono::steady_clock::now() - s.d->stateRequestedAt > kStateReplyLimit)
+                 s.d->stateRepliesDue = 0;
+             if (s.d->stateRepliesDue > 0 && --s.d->stateRepliesDue > 0)
+                 return;  // a later request is on its way: its answer will tell
+             // The reserved flag is ignored.
+             for (std::size_t i = RenderState::LoadingModel; i <= RenderState::Docked; ++i)
+                 s.d->state.flags[i] = m.flag(i);
+             s.d->state.parent = m.i64(F::kParent);
+         }},
+        {&layoutOf(type::kEcho),
+         [](S& s, const M& m) {
+             const std::string_view payload = xel::messages::buildEchoReply(s.d->replyBuilder, m);
+             if (s.d->replyBuilder.ok())
+                 s.d->link()->sendMessageAsync(type::kEchoResult, payload.data(), payload.size());
+         }},
+        {&layoutOf(type::kMaterialMaps),
+         [](S& s, const M& m) {
+             using F = field::MaterialMaps;
+             if (MaterialMapsCallback done = s.d->materialMaps.load())
+                 done(m.str(F::kMaterialName), true, m.wstr(F::kMap1), m.wstr(F::kMap2),
+                      m.wstr(F::kMap3), m.wstr(F::kMap4), m.wstr(F::kMap5), m.wstr(F::kMap6),
+                      m.wstr(F::kMap7));
+         }},
+        {&layoutOf(type::kEnumEntityContent),
+         [](S& s, const M& m) {
+             if (s.d->enumEntityContent)
+                 s.d->enumEntityContent(m.str(field::EnumEntityContent::kEntityId));
+         }},
+        {&layoutOf(type::kEnumEntityAttributes),
+         [](S& s, const M& m) {
+             using F = field::EnumEntityAttributes;
+             if (s.d->enumEntityAttributes)
+                 s.d->enumEntityAttributes(m.str(F::kOwner), m.str(F::kDictionary));
+         }},
+        {&layoutOf(type::kExportTexture),
+         [](S& s, const M& m) {
+             using F = field::ExportTexture;
+             if (s.d->exportTexture)
+                 s.d->exportTexture(m.str(F::kFirst), m.str(F::kSecond));
+         }},
+        {&layoutOf(type::kSetEntityAttribute),
+         [](S& s, const M& m) {
+             using F = field::SetEntityAttribute;
+             if (s.d->setEntityAttribute)
+                 s.d->setEntityAttribute(m.str(F::kOwner), m.str(F::kDictionary), m.str(F::kKey),
+                                         m.str(F::kValue));
+         }},
+        // "echores", "MAPSGEN" and every message meant for the render window have no route: they
+        // are read and dropped.
+    };
+    for (const Route& route : routes) {
+        if (route.layout == &layout)
+            return &route;
     }
-    // "echores", "MAPSGEN" and every message meant for the render window: read and dropped.
+    return nullptr;
 }
 
 void XelRemoteRenderSender::onChannelConnected() {}

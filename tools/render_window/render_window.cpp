@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "render_link/messages/message_catalogue.h"
 #include "tools/render_window/handler_text.h"
 #include "tools/render_window/scene_view.h"
 
@@ -68,18 +69,15 @@ QString describePlanes(const std::map<int, SceneSectionPlane>& planes) {
     return parts.join(QLatin1Char(' '));
 }
 
-// The one string of an "echo" payload: its 64-bit little-endian byte length, then its bytes.
+// The text of an "echo" payload, decoded as the receiver decodes it; the empty text when the
+// payload does not fit the message's layout (the receiver refuses it, and answers nothing).
 QString echoText(const void* data, long size, RenderLog& log) {
-    constexpr long kLengthBytes = 8;
-    if (!data || size < kLengthBytes)
+    namespace messages = xel::messages;
+    messages::DecodedMessage echo;
+    if (size < 0 || !echo.decode(messages::layoutOf(messages::type::kEcho), data,
+                                 static_cast<std::size_t>(size)))
         return QString();
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    std::uint64_t length = 0;
-    for (int i = 0; i < kLengthBytes; ++i)
-        length |= std::uint64_t(bytes[i]) << (8 * i);
-    const auto available = static_cast<std::uint64_t>(size - kLengthBytes);
-    const auto kept = static_cast<std::size_t>(length < available ? length : available);
-    return handlerText(reinterpret_cast<const char*>(bytes + kLengthBytes), kept, log);
+    return handlerText(echo.str(messages::field::Echo::kText), log);
 }
 
 ScenePlacement placementOf(PlacementKind kind, const QString& definitionId, const float* transform,
@@ -141,7 +139,7 @@ void RenderWindow::onMessage(const char* type, const void* data, long size) {
     if (m_transactionOpen && name != "BEGINTRAN" && name != "ENDTRAN")
         m_log.line(
             QStringLiteral("held %1 (%2 bytes)").arg(QString::fromStdString(name)).arg(size));
-    else if (name == "echo")
+    else if (name == xel::messages::type::kEcho)
         logEcho(echoText(data, size, m_log));
     // Only the receiver's call for this very message can reach onSetSectionPlane(); a held
     // message comes back through here when its transaction ends.

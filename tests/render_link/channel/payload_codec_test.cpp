@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 using xel::PayloadReader;
@@ -16,6 +17,99 @@ TEST(PayloadWriter, WritesSizesLittleEndian) {
     PayloadWriter writer(out.data(), out.size());
     ASSERT_TRUE(writer.putSize(0x0102030405060708ull));
     EXPECT_EQ(out, (Bytes{0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}));
+}
+
+// One fixed-width value and its bytes on the wire, written out by hand.
+struct FixedWidthCase {
+    const char* what;
+    int width;  // 8, 32 or 64
+    std::uint64_t value;
+    Bytes bytes;
+};
+
+const FixedWidthCase kFixedWidthCases[] = {
+    {"u8 0", 8, 0x00, {0x00}},
+    {"u8 1", 8, 0x01, {0x01}},
+    {"u8 high bit", 8, 0xA5, {0xA5}},
+    {"u32 bytes in order", 32, 0x01020304u, {0x04, 0x03, 0x02, 0x01}},
+    {"u32 -2 as i32", 32, 0xFFFFFFFEu, {0xFE, 0xFF, 0xFF, 0xFF}},
+    {"u32 float 1.5", 32, 0x3FC00000u, {0x00, 0x00, 0xC0, 0x3F}},
+    {"u64 bytes in order",
+     64,
+     0x0102030405060708ull,
+     {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}},
+    {"u64 high half only",
+     64,
+     0x8000000100000000ull,
+     {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x80}},
+};
+
+bool putFixed(PayloadWriter& writer, int width, std::uint64_t value) {
+    switch (width) {
+        case 8:
+            return writer.putU8(static_cast<std::uint8_t>(value));
+        case 32:
+            return writer.putU32(static_cast<std::uint32_t>(value));
+        default:
+            return writer.putU64(value);
+    }
+}
+
+std::uint64_t getFixed(PayloadReader& reader, int width) {
+    switch (width) {
+        case 8:
+            return reader.getU8();
+        case 32:
+            return reader.getU32();
+        default:
+            return reader.getU64();
+    }
+}
+
+TEST(PayloadWriter, WritesFixedWidthValuesLittleEndianInTheirWidthOnly) {
+    for (const FixedWidthCase& c : kFixedWidthCases) {
+        Bytes out(c.bytes.size() + 1, 0xEE);  // the byte after the value stays untouched
+        PayloadWriter writer(out.data(), out.size());
+        ASSERT_TRUE(putFixed(writer, c.width, c.value)) << c.what;
+        EXPECT_EQ(writer.written(), c.bytes.size()) << c.what;
+        Bytes expected = c.bytes;
+        expected.push_back(0xEE);
+        EXPECT_EQ(out, expected) << c.what;
+    }
+}
+
+TEST(PayloadWriter, AFixedWidthValueThatDoesNotFitWritesNothing) {
+    for (const FixedWidthCase& c : kFixedWidthCases) {
+        Bytes out(c.bytes.size(), 0xEE);  // the writer gets one byte less than the value needs
+        PayloadWriter writer(out.data(), c.bytes.size() - 1);
+        EXPECT_FALSE(putFixed(writer, c.width, c.value)) << c.what;
+        EXPECT_FALSE(writer.ok()) << c.what;
+        EXPECT_EQ(writer.written(), 0u) << c.what;
+        EXPECT_EQ(out, Bytes(out.size(), 0xEE)) << c.what;
+    }
+}
+
+// A value whose bytes straddle the edge of a window: only the bytes inside it land.
+TEST(PayloadWriter, AWindowTakesOnlyItsBytesOfAFixedWidthValue) {
+    Bytes out(2, 0xEE);
+    PayloadWriter writer = PayloadWriter::window(out.data(), 3, 2);
+    ASSERT_TRUE(writer.putU32(0x44332211u));  // payload bytes 0..3
+    ASSERT_TRUE(writer.putU8(0x55));          // payload byte 4
+    EXPECT_EQ(out, (Bytes{0x44, 0x55}));
+}
+
+TEST(PayloadReader, ReadsFixedWidthValuesLittleEndianAndFailsOnAShortPayload) {
+    for (const FixedWidthCase& c : kFixedWidthCases) {
+        PayloadReader reader(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(getFixed(reader, c.width), c.value) << c.what;
+        EXPECT_TRUE(reader.ok()) << c.what;
+        EXPECT_EQ(reader.consumed(), c.bytes.size()) << c.what;
+
+        PayloadReader shortReader(c.bytes.data(), c.bytes.size() - 1);
+        EXPECT_EQ(getFixed(shortReader, c.width), 0u) << c.what;
+        EXPECT_FALSE(shortReader.ok()) << c.what;
+        EXPECT_EQ(shortReader.consumed(), 0u) << c.what;
+    }
 }
 
 TEST(PayloadWriter, AWriteThatDoesNotFitWritesNothingAndFailsForGood) {

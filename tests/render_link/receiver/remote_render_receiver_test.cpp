@@ -740,6 +740,81 @@ TEST_F(ReceiverTest, AMeshWhoseCountsDisagreeIsDropped) {
     EXPECT_EQ(receiver->texts(), (std::vector<std::string>{"lang(next)"}));
 }
 
+// Payloads that fit their layouts but whose fields do not agree with each other: each is dropped
+// without a handler call, the refusal is logged, and the next message still arrives.
+TEST_F(ReceiverTest, MessagesWhoseFieldsDisagreeAreDroppedAndLogged) {
+    const float floats[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    const bool flags[2] = {true, false};
+    const std::int32_t indices[3] = {0, 1, 0};
+    struct Case {
+        const char* what;
+        const char* type;
+        std::vector<FieldValue> values;
+    };
+    const auto mesh = [&](std::uint64_t positions, std::uint64_t normals, std::uint64_t uvs,
+                          std::uint64_t vertexFlags, std::int32_t indexCount) {
+        return std::vector<FieldValue>{FieldValue::str("m"),
+                                       FieldValue::str("e"),
+                                       FieldValue::str("l"),
+                                       FieldValue::f32Array(floats, positions),
+                                       FieldValue::f32Array(floats, normals),
+                                       FieldValue::f32Array(floats, uvs),
+                                       FieldValue::f32Array(floats, uvs),
+                                       FieldValue::u8Array(flags, vertexFlags),
+                                       FieldValue::i32Array(indices, 3),
+                                       FieldValue::i32(indexCount),
+                                       FieldValue::str(""),
+                                       FieldValue::str("")};
+    };
+    const auto placement = [&](const char* type, std::uint64_t count) {
+        std::vector<FieldValue> values{FieldValue::str("g"), FieldValue::str("p"),
+                                       FieldValue::str("l"), FieldValue::str("t")};
+        if (std::strcmp(type, type::kAddInstance) == 0)
+            values.push_back(FieldValue::str("d"));
+        values.push_back(FieldValue::f32Array(floats, count));
+        values.push_back(FieldValue::str("n"));
+        return values;
+    };
+    const auto plane = [&](std::uint64_t first, std::uint64_t second) {
+        return std::vector<FieldValue>{FieldValue::i32(1),
+                                       FieldValue::i32(1),
+                                       FieldValue::f32Array(floats, first),
+                                       FieldValue::f32Array(floats, second),
+                                       FieldValue::i32(0),
+                                       FieldValue::i32(0)};
+    };
+    const Case cases[] = {
+        {"positions not a multiple of 3", type::kAddMesh, mesh(5, 5, 2, 1, 3)},
+        {"fewer normals than positions", type::kAddMesh, mesh(6, 3, 4, 2, 3)},
+        {"more UVs than vertices", type::kAddMesh, mesh(6, 6, 6, 2, 3)},
+        {"a flag short", type::kAddMesh, mesh(6, 6, 4, 1, 3)},
+        {"negative index count", type::kAddMesh, mesh(6, 6, 4, 2, -3)},
+        {"index count above the indices", type::kAddMesh, mesh(6, 6, 4, 2, 4)},
+        {"group transform of 15", type::kAddGroup, placement(type::kAddGroup, 15)},
+        {"instance transform of 3", type::kAddInstance, placement(type::kAddInstance, 3)},
+        {"first vector of 2", type::kSetSectionPlane, plane(2, 3)},
+        {"second vector empty", type::kSetSectionPlane, plane(3, 0)},
+    };
+    const test::CapturedLog log;
+    startReceiver();
+    std::size_t sent = 0;
+    for (const Case& c : cases) {
+        send(c.type, c.values);
+        send(type::kSetLanguage, {FieldValue::str(c.what)});
+        sent += 2;
+        ASSERT_TRUE(receiver->waitForMessages(sent)) << c.what;
+    }
+    std::vector<std::string> expected;
+    for (const Case& c : cases)
+        expected.push_back(std::string("lang(") + c.what + ")");
+    EXPECT_EQ(receiver->texts(), expected);
+    const QStringList refusals =
+        log.linesWith(QStringLiteral("refused: a message from the plug-in whose fields do not "
+                                     "agree with each other"));
+    ASSERT_EQ(refusals.size(), 1);  // the first of a thousand
+    EXPECT_TRUE(refusals[0].endsWith(QStringLiteral("(1 refused so far)")));
+}
+
 TEST_F(ReceiverTest, ATruncatedPayloadIsDroppedAndTheNextMessageStillArrives) {
     const test::CapturedLog log;
     startReceiver();

@@ -37,6 +37,10 @@ void RecordingOutput::record(std::string event) {
     busyCounts.push_back(sessionBusyCount());
 }
 
+bool RecordingOutput::isLoadingModel() const {
+    return loading;
+}
+
 void RecordingOutput::addMesh(const char* meshId, const char* entityId, const char* meshLabel,
                               const float* positions, const float*, const float*, const float*,
                               const bool*, const int* indices, int indexCount, int vertexCount,
@@ -136,6 +140,10 @@ void RecordingOutput::beginTransaction(const char* name) {
 void RecordingOutput::endTransaction(bool abort) {
     depth = std::max(depth - 1, 0);
     record(format("endTransaction %d", abort));
+}
+
+bool RecordingOutput::transactionInProgress() const {
+    return depth > 0;
 }
 
 void RecordingOutput::setLoadingModel(bool loadingModel) {

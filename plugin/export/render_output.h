@@ -1,12 +1,13 @@
-// Where the scene exporters send what they build: the render link sender in the plug-in, a
-// recording in tests.
+// Where the plug-in sends what it tells the render window (the scene exporters' content, the window
+// control's window states, the content library's commands): the render link sender in the
+// plug-in, a recording in tests.
 #pragma once
 
 #include <optional>
 
 class XelRemoteRenderSender;
 
-// The sender operations the exporters use: the one list of the seam's signatures. Each entry is
+// The sender operations the plug-in uses: the one list of the seam's signatures. Each entry is
 //   X(result, name, (parameters), (arguments), qualifier)
 // with the signature and meaning the sender gives the operation (XelRemoteRenderSender.h), and
 // the arguments naming the parameters in order, for an implementation that passes the call on.
@@ -68,7 +69,24 @@ class XelRemoteRenderSender;
        bool flag1, bool flag2, float v10, float v11, float v12, float v13, const char* sceneName), \
       (v1, v2, v3, v4, v5, v6, v7, v8, v9, flag1, flag2, v10, v11, v12, v13, sceneName), )         \
     X(void, invalidateRender, (), (), )                                                            \
-    X(void, echo, (const char* text), (text), )
+    X(void, echo, (const char* text), (text), )                                                    \
+    X(void, exportScene, (const char* targetPath), (targetPath), )                                 \
+    X(void, showSettingsUI, (bool visible), (visible), )                                           \
+    X(bool, settingsUIVisible, (), (), const)                                                      \
+    X(void, setRenderWindowVisible, (bool visible), (visible), )                                   \
+    X(bool, renderWindowVisible, (), (), const)                                                    \
+    X(void, showMaterialsUI, (bool visible), (visible), )                                          \
+    X(bool, materialsUIVisible, (), (), const)                                                     \
+    X(void, showImagesGallery, (bool visible), (visible), )                                        \
+    X(void, showProductionDialog, (), (), )                                                        \
+    X(void, setCurrentState,                                                                       \
+      (bool reserved, bool loadingModel, bool closing, bool renderWindowVisible,                   \
+       bool settingsUIVisible, bool materialsUIVisible, bool productionDialogRequested,            \
+       bool dockedWindowsMode, long long renderWindowParent),                                      \
+      (reserved, loadingModel, closing, renderWindowVisible, settingsUIVisible,                    \
+       materialsUIVisible, productionDialogRequested, dockedWindowsMode, renderWindowParent), )    \
+    X(void, setRenderWindowParent, (long long handle), (handle), )                                 \
+    X(void, setDockedWindowsMode, (bool docked), (docked), )
 // clang-format on
 
 // One list entry as a pure virtual function (RenderOutput) and as the override of it that an

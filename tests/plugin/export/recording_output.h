@@ -22,13 +22,23 @@ namespace orvanta::test {
 // "addLayer <id> <flag> <value> <default>", "setCamera <scene> <fifteen values>",
 // "invalidateRender", "echo <text>", "removeEntity <id> <parent> <contentTable>
 // <forUpdate>", "removeEntityMeshes <id>", "clearSession", "setEntityVisible <id> <visible>
-// <label>", "beginTransaction <name>", "endTransaction <abort>", "setLoadingModel <loading>".
-// Numbers print with %g, booleans as 0 or 1, a null text as "(null)".
-class RecordingOutput final : public RenderOutput {
+// <label>", "beginTransaction <name>", "endTransaction <abort>", "setLoadingModel <loading>",
+// "exportScene <path>", "showSettingsUI <visible>", "setRenderWindowVisible <visible>",
+// "showMaterialsUI <visible>", "showImagesGallery <visible>", "showProductionDialog",
+// "setCurrentState <eight flags> <parent>", "setRenderWindowParent <handle>",
+// "setDockedWindowsMode <docked>". Numbers print with %g, booleans as 0 or 1, a null text as
+// "(null)". A test double of one area derives from it and records that area's calls its own way.
+class RecordingOutput : public RenderOutput {
 public:
     explicit RecordingOutput(std::vector<std::string>& events) : m_events(events) {}
+    // Records into a list of its own.
+    RecordingOutput() : m_events(m_ownEvents) {}
+    RecordingOutput(const RecordingOutput&) = delete;
+    RecordingOutput& operator=(const RecordingOutput&) = delete;
 
     bool loading = false;
+    // What settingsUIVisible(), renderWindowVisible() and materialsUIVisible() answer.
+    bool windowsVisible = false;
     // The ids isProxyEntity() answers true for.
     std::vector<std::string> proxies;
     // The transaction depth, counted as the sender counts it.
@@ -40,12 +50,13 @@ public:
     const int* lastIndices = nullptr;
 
     // Every operation of the seam's list; isLoadingModel() answers `loading`,
-    // transactionInProgress() whether `depth` is above 0, isProxyEntity() records nothing.
+    // transactionInProgress() whether `depth` is above 0; the queries record nothing.
     ORVANTA_RENDER_OUTPUT_OPERATIONS(ORVANTA_RENDER_OUTPUT_OVERRIDE)
 
 private:
     void record(std::string event);
 
+    std::vector<std::string> m_ownEvents;
     std::vector<std::string>& m_events;
 };
 

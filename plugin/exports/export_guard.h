@@ -1,5 +1,6 @@
 // The guard every export runs its work in: no exception leaves an export, whatever a module or a
-// host callback throws.
+// host callback throws. Running out of memory is one of those: plug-in code allocates the ordinary
+// way and the guard answers the failure value (the policy in XelInterProcessMessagesManager.h).
 #pragma once
 
 #include <exception>

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "OrvantaForSketchup.h"
+#include "plugin/export/render_output.h"
 #include "plugin/exports/export_guard.h"
 #include "plugin/exports/export_text.h"
 #include "plugin/lifecycle/content_library.h"
@@ -20,7 +21,7 @@ const wchar_t* obrContentLibraryFolderW(void) {
 
 void obrSetContentLibraryFolder(const char* folder) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginLibraryOutput output;
+        orvanta::PluginOutput output;
         orvanta::contentLibrary().moveTo(orvanta::fromHostText(folder), output.get());
     });
 }
@@ -43,7 +44,7 @@ const char* obrGetTexturesPath(void) {
 
 void obrSetSelectedGalleryMaterial(const char* materialFile) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginLibraryOutput output;
+        orvanta::PluginOutput output;
         orvanta::contentLibrary().selectGalleryMaterial(orvanta::hostBytes(materialFile),
                                                         output.get());
     });
@@ -63,7 +64,7 @@ const char* obrGetGalleryMaterialTexture(const char* material, const char* textu
 
 void obrExportMI(const char* file) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginLibraryOutput output;
+        orvanta::PluginOutput output;
         orvanta::contentLibrary().exportScene(orvanta::boundedHostText(file ? file : ""),
                                               output.get());
     });

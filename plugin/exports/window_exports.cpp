@@ -2,6 +2,7 @@
 // which acts through the plug-in's sender when there is one.
 #include "OrvantaForSketchup.h"
 #include "platform/window.h"
+#include "plugin/export/render_output.h"
 #include "plugin/exports/export_guard.h"
 #include "plugin/lifecycle/window_control.h"
 
@@ -9,84 +10,84 @@ extern "C" {
 
 void obrShowWindow(void) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().showSettingsWindow(true, output.get());
     });
 }
 
 void obrHideWindow(void) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().showSettingsWindow(false, output.get());
     });
 }
 
 bool obrIsWindowVisible(void) {
     return orvanta::guarded(__func__, false, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         return orvanta::windowControl().settingsWindowVisible(output.get());
     });
 }
 
 void obrShowRenderWindow(void) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().showRenderWindow(true, output.get());
     });
 }
 
 void obrHideRenderWindow(void) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().showRenderWindow(false, output.get());
     });
 }
 
 bool obrIsRenderWindowVisible(void) {
     return orvanta::guarded(__func__, false, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         return orvanta::windowControl().renderWindowVisible(output.get());
     });
 }
 
 void obrShowMaterialsDialog(void) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().showMaterialsDialog(true, output.get());
     });
 }
 
 void obrHideMaterialsDialog(void) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().showMaterialsDialog(false, output.get());
     });
 }
 
 bool obrIsMaterialsDialogVisible(void) {
     return orvanta::guarded(__func__, false, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         return orvanta::windowControl().materialsDialogVisible(output.get());
     });
 }
 
 void obrShowImagesDialog(void) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().showImagesDialog(true, output.get());
     });
 }
 
 void obrHideImagesDialog(void) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().showImagesDialog(false, output.get());
     });
 }
 
 void obrShowProdutionDialog(void) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().showProductionDialog(output.get());
     });
 }
@@ -98,21 +99,21 @@ bool obrIsProductionWindowVisible(void) {
 
 void obrActivateWindows(void) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().activateWindows(output.get());
     });
 }
 
 void obrHideAllWindows(void) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().hideAllWindows(output.get());
     });
 }
 
 void obrSetRenderWindowMode(int32_t mode) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().setRenderWindowMode(mode, output.get());
     });
 }
@@ -124,7 +125,7 @@ int32_t obrRenderWindowMode(void) {
 
 void obrSetWindowMode(int32_t mode) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().setWindowMode(mode, output.get());
     });
 }
@@ -135,7 +136,7 @@ int32_t obrWindowMode(void) {
 
 void obrSetParentWindowHandle(int64_t handle) {
     orvanta::guarded(__func__, [&] {
-        orvanta::PluginWindowOutput output;
+        orvanta::PluginOutput output;
         orvanta::windowControl().setParentWindowHandle(handle, output.get());
     });
 }

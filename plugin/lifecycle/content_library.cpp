@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "XelRemoteRenderSender.h"
+#include "plugin/export/render_output.h"
 #include "plugin/lifecycle/app_settings.h"
 #include "plugin/lifecycle/plugin_state.h"
 #include "plugin/util/file_names.h"
@@ -23,20 +23,6 @@ const wchar_t* wideCopy(const QString& text, QString& source, std::wstring& wide
 
 }  // namespace
 
-void SenderLibraryOutput::sendDictionaryMessage(const char* owner, const char* dictionary,
-                                                const char* key, const char* value) {
-    m_sender.sendDictionaryMessage(owner, dictionary, key, value);
-}
-
-void SenderLibraryOutput::exportScene(const char* targetPath) {
-    m_sender.exportScene(targetPath);
-}
-
-PluginLibraryOutput::PluginLibraryOutput() {
-    if (XelRemoteRenderSender* sender = renderSender())
-        m_output.emplace(*sender);
-}
-
 const char* ContentLibrary::folder() const {
     return pluginState().contentLibraryFolderUtf8.constData();
 }
@@ -53,7 +39,7 @@ const char* ContentLibrary::texturesFolder() const {
     return pluginState().sessionFolder.constData();
 }
 
-void ContentLibrary::moveTo(const QString& folder, LibraryOutput* output) {
+void ContentLibrary::moveTo(const QString& folder, RenderOutput* output) {
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         return;
     setContentLibraryFolder(folder);
@@ -63,7 +49,7 @@ void ContentLibrary::moveTo(const QString& folder, LibraryOutput* output) {
                                       pluginState().contentLibraryFolderUtf8.constData());
 }
 
-void ContentLibrary::selectGalleryMaterial(const QByteArray& materialFile, LibraryOutput* output) {
+void ContentLibrary::selectGalleryMaterial(const QByteArray& materialFile, RenderOutput* output) {
     const QDir materials(pluginState().contentLibraryFolder + QStringLiteral("/Materials"));
     QString relative = materials.relativeFilePath(QString::fromUtf8(materialFile));
     relative.remove(QStringLiteral(".xml"), Qt::CaseSensitive);
@@ -108,7 +94,7 @@ const char* ContentLibrary::galleryMaterialTexture(const QString& material,
     return m_galleryTexturePath.constData();
 }
 
-void ContentLibrary::exportScene(const char* file, LibraryOutput* output) {
+void ContentLibrary::exportScene(const char* file, RenderOutput* output) {
     if (output)
         output->exportScene(file);
 }

@@ -5,47 +5,11 @@
 #include <QByteArray>
 #include <QString>
 
-#include <optional>
 #include <string>
-
-class XelRemoteRenderSender;
 
 namespace orvanta {
 
-// The sender operations the content library uses, with the sender's signatures and meaning. Texts
-// are read during the call only. Host thread.
-class LibraryOutput {
-public:
-    virtual ~LibraryOutput() = default;
-
-    virtual void sendDictionaryMessage(const char* owner, const char* dictionary, const char* key,
-                                       const char* value) = 0;
-    virtual void exportScene(const char* targetPath) = 0;
-};
-
-// The output over one sender, which must outlive it.
-class SenderLibraryOutput final : public LibraryOutput {
-public:
-    explicit SenderLibraryOutput(XelRemoteRenderSender& sender) : m_sender(sender) {}
-
-    void sendDictionaryMessage(const char* owner, const char* dictionary, const char* key,
-                               const char* value) override;
-    void exportScene(const char* targetPath) override;
-
-private:
-    XelRemoteRenderSender& m_sender;
-};
-
-// The output over the plug-in's sender as it stands when constructed; get() is null before
-// start-up. The sender is never deleted. Host thread, one export call long.
-class PluginLibraryOutput {
-public:
-    PluginLibraryOutput();
-    LibraryOutput* get() { return m_output ? &*m_output : nullptr; }
-
-private:
-    std::optional<SenderLibraryOutput> m_output;
-};
+class RenderOutput;
 
 // The library works on the process's plug-in state (pluginState()): the content library folder,
 // the plug-in folder, the session folder and the settings store. It keeps of its own the selected
@@ -66,12 +30,12 @@ public:
     // Moves the library to `folder` when it names an existing folder, remembers it in the settings
     // store under "RenderContentsPath" (when the store is open and writable), and tells the render
     // window the folder. An empty text or a folder that does not exist changes nothing.
-    void moveTo(const QString& folder, LibraryOutput* output);
+    void moveTo(const QString& folder, RenderOutput* output);
 
     // Records the gallery material whose file is `materialFile` (UTF-8): its path relative to the
     // library's "Materials" folder ("../" steps when outside it) with every ".xml" removed; tells
     // the render window the file as given.
-    void selectGalleryMaterial(const QByteArray& materialFile, LibraryOutput* output);
+    void selectGalleryMaterial(const QByteArray& materialFile, RenderOutput* output);
     // The recorded gallery material, UTF-8; "" before the first; valid until the next selection.
     const char* selectedGalleryMaterial() const { return m_selectedGalleryMaterial.constData(); }
 
@@ -87,7 +51,7 @@ public:
     const char* galleryMaterialTexture(const QString& material, const QString& textureName);
 
     // Asks the render window to export its scene to `file` (UTF-8).
-    void exportScene(const char* file, LibraryOutput* output);
+    void exportScene(const char* file, RenderOutput* output);
 
 private:
     QByteArray m_selectedGalleryMaterial;

@@ -1,103 +1,49 @@
 #include "plugin/lifecycle/window_control.h"
 
-#include "XelRemoteRenderSender.h"
 #include "platform/window.h"
+#include "plugin/export/render_output.h"
 #include "plugin/lifecycle/plugin_state.h"
 
 namespace orvanta {
 
-void SenderWindowOutput::showSettingsUI(bool visible) {
-    m_sender.showSettingsUI(visible);
-}
-
-bool SenderWindowOutput::settingsUIVisible() const {
-    return m_sender.settingsUIVisible();
-}
-
-void SenderWindowOutput::setRenderWindowVisible(bool visible) {
-    m_sender.setRenderWindowVisible(visible);
-}
-
-bool SenderWindowOutput::renderWindowVisible() const {
-    return m_sender.renderWindowVisible();
-}
-
-void SenderWindowOutput::showMaterialsUI(bool visible) {
-    m_sender.showMaterialsUI(visible);
-}
-
-bool SenderWindowOutput::materialsUIVisible() const {
-    return m_sender.materialsUIVisible();
-}
-
-void SenderWindowOutput::showImagesGallery(bool visible) {
-    m_sender.showImagesGallery(visible);
-}
-
-void SenderWindowOutput::showProductionDialog() {
-    m_sender.showProductionDialog();
-}
-
-void SenderWindowOutput::setCurrentState(bool reserved, bool loadingModel, bool closing,
-                                         bool renderWindowVisible, bool settingsUIVisible,
-                                         bool materialsUIVisible, bool productionDialogRequested,
-                                         bool dockedWindowsMode, long long renderWindowParent) {
-    m_sender.setCurrentState(reserved, loadingModel, closing, renderWindowVisible,
-                             settingsUIVisible, materialsUIVisible, productionDialogRequested,
-                             dockedWindowsMode, renderWindowParent);
-}
-
-void SenderWindowOutput::setRenderWindowParent(long long handle) {
-    m_sender.setRenderWindowParent(handle);
-}
-
-void SenderWindowOutput::setDockedWindowsMode(bool docked) {
-    m_sender.setDockedWindowsMode(docked);
-}
-
-PluginWindowOutput::PluginWindowOutput() {
-    if (XelRemoteRenderSender* sender = renderSender())
-        m_output.emplace(*sender);
-}
-
-void WindowControl::showSettingsWindow(bool visible, WindowOutput* output) {
+void WindowControl::showSettingsWindow(bool visible, RenderOutput* output) {
     if (output)
         output->showSettingsUI(visible);
 }
 
-bool WindowControl::settingsWindowVisible(const WindowOutput* output) const {
+bool WindowControl::settingsWindowVisible(const RenderOutput* output) const {
     return output && output->settingsUIVisible();
 }
 
-void WindowControl::showRenderWindow(bool visible, WindowOutput* output) {
+void WindowControl::showRenderWindow(bool visible, RenderOutput* output) {
     if (output)
         output->setRenderWindowVisible(visible);
 }
 
-bool WindowControl::renderWindowVisible(const WindowOutput* output) const {
+bool WindowControl::renderWindowVisible(const RenderOutput* output) const {
     return output && output->renderWindowVisible();
 }
 
-void WindowControl::showMaterialsDialog(bool visible, WindowOutput* output) {
+void WindowControl::showMaterialsDialog(bool visible, RenderOutput* output) {
     if (output)
         output->showMaterialsUI(visible);
 }
 
-bool WindowControl::materialsDialogVisible(const WindowOutput* output) const {
+bool WindowControl::materialsDialogVisible(const RenderOutput* output) const {
     return output && output->materialsUIVisible();
 }
 
-void WindowControl::showImagesDialog(bool visible, WindowOutput* output) {
+void WindowControl::showImagesDialog(bool visible, RenderOutput* output) {
     if (output)
         output->showImagesGallery(visible);
 }
 
-void WindowControl::showProductionDialog(WindowOutput* output) {
+void WindowControl::showProductionDialog(RenderOutput* output) {
     if (output)
         output->showProductionDialog();
 }
 
-void WindowControl::activateWindows(WindowOutput* output) {
+void WindowControl::activateWindows(RenderOutput* output) {
     xel::platform::activateWindow(m_mainWindowHandle);
     if (!output)
         return;
@@ -105,27 +51,27 @@ void WindowControl::activateWindows(WindowOutput* output) {
     output->setRenderWindowVisible(true);
 }
 
-void WindowControl::hideAllWindows(WindowOutput* output) {
+void WindowControl::hideAllWindows(RenderOutput* output) {
     if (output)
         output->setCurrentState(false, false, false, false, false, false, false, m_windowsDocked,
                                 renderWindowParent());
 }
 
-void WindowControl::setRenderWindowMode(int mode, WindowOutput* output) {
+void WindowControl::setRenderWindowMode(int mode, RenderOutput* output) {
     if (!output)
         return;
     m_renderWindowEmbedded = mode == 0;
     output->setRenderWindowParent(renderWindowParent());
 }
 
-void WindowControl::setWindowMode(int mode, WindowOutput* output) {
+void WindowControl::setWindowMode(int mode, RenderOutput* output) {
     if (!output)
         return;
     m_windowsDocked = mode == 0;
     output->setDockedWindowsMode(m_windowsDocked);
 }
 
-void WindowControl::setParentWindowHandle(std::int64_t handle, WindowOutput* output) {
+void WindowControl::setParentWindowHandle(std::int64_t handle, RenderOutput* output) {
     m_parentWindowHandle = handle;
     if (output)
         output->setRenderWindowParent(renderWindowParent());

@@ -3,7 +3,6 @@
 #include <QString>
 
 #include <cstddef>
-#include <new>
 
 #include "plugin/lifecycle/app_settings.h"
 
@@ -61,7 +60,7 @@ std::int32_t* createIntegerBlock(std::int32_t count) {
                       QStringLiteral("a negative count (%1); it answers null").arg(count));
         return nullptr;
     }
-    return new (std::nothrow) std::int32_t[count == 0 ? 1 : static_cast<std::size_t>(count)]();
+    return new std::int32_t[count == 0 ? 1 : static_cast<std::size_t>(count)]();
 }
 
 void releaseIntegerBlock(std::int32_t* block) {

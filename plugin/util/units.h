@@ -23,8 +23,9 @@ double lengthToInches(double value, const char* unit, const QByteArray& modelUni
 const char* keepLengthUnitText(const QByteArray& unit);
 
 // A zero-filled block of `count` integers, of one integer when `count` is 0; null for a negative
-// count (logged, rate-limited) or when the memory cannot be had. The caller owns it and releases it
-// with releaseIntegerBlock(). Any thread.
+// count (logged, rate-limited). Throws std::bad_alloc when the memory cannot be had, which the
+// export's guard answers with null. The caller owns it and releases it with releaseIntegerBlock().
+// Any thread.
 std::int32_t* createIntegerBlock(std::int32_t count);
 // Releases a block of createIntegerBlock(); null is ignored. Any thread.
 void releaseIntegerBlock(std::int32_t* block);

@@ -5,6 +5,18 @@
 // most 11 characters and an opaque payload. Each side runs one reader thread that hands every
 // message of the peer to its observer, in the order the peer wrote them. No message is lost
 // silently: one that cannot be delivered is reported to the sending side's observer.
+//
+// Out of memory, the one policy of the render link and the plug-in over it:
+// - The channel and the message catalogue never throw for lack of memory. A message whose payload
+//   or bookkeeping (backlog entry, delivery list, receive block) cannot be allocated is dropped
+//   and reported through onError() with kNoMemory; a payload the catalogue cannot build or decode
+//   is refused with the call's failure value (PayloadBuilder::ok() false, decode() false). The
+//   reports' texts are made without allocating. Not yet covered: the list in which one call
+//   collects the messages it gives up (a few dozen bytes each); its growth failing still throws.
+// - Plug-in code runs inside its exports' guard (plugin/exports/export_guard.h) and allocates the
+//   ordinary way: a std::bad_alloc ends the export, the guard logs it and answers the export's
+//   documented failure value. No plug-in code allocates with std::nothrow to answer that value
+//   itself.
 #pragma once
 
 #include <cstdint>

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <set>
@@ -332,34 +333,33 @@ void MessageChannel::notDelivered(Failures& failures, const TypeField& type, std
 }
 
 void MessageChannel::report(const Failures& failures) {
+    // The texts are made without allocating: a report may be what running out of memory causes.
     for (const Failure& failure : failures) {
         const std::uint64_t count = m_dropped.fetch_add(1) + 1;
-        const char* reason = "the peer is gone";
-        std::string stalled;
+        char reason[64] = "the peer is gone";
         switch (failure.code) {
             case XelInterProcessMessagesObserver::kPeerStalled:
-                stalled =
-                    "the peer took nothing for " + std::to_string(m_options.stallLimitMs) + " ms";
-                reason = stalled.c_str();
+                std::snprintf(reason, sizeof reason, "the peer took nothing for %d ms",
+                              m_options.stallLimitMs);
                 break;
             case XelInterProcessMessagesObserver::kBacklogFull:
-                reason = "the asynchronous backlog is full";
+                std::snprintf(reason, sizeof reason, "the asynchronous backlog is full");
                 break;
             case XelInterProcessMessagesObserver::kNoMemory:
-                reason = "no memory to hold it";
+                std::snprintf(reason, sizeof reason, "no memory to hold it");
                 break;
             default:
                 break;
         }
-        const std::string text =
-            "Message \"" +
-            std::string(failure.type.data(), ::strnlen(failure.type.data(), kTypeBytes)) + "\" (" +
-            std::to_string(failure.size) + " bytes) not delivered: " + reason + ".";
+        char text[160];
+        std::snprintf(text, sizeof text, "Message \"%.*s\" (%llu bytes) not delivered: %s.",
+                      static_cast<int>(::strnlen(failure.type.data(), kTypeBytes)),
+                      failure.type.data(), static_cast<unsigned long long>(failure.size), reason);
         if (count == 1 || count % 1000 == 0)
-            qWarning("Message channel %d: %s (%llu not delivered so far)", int(m_queueId),
-                     text.c_str(), static_cast<unsigned long long>(count));
+            qWarning("Message channel %d: %s (%llu not delivered so far)", int(m_queueId), text,
+                     static_cast<unsigned long long>(count));
         if (m_observer)
-            m_observer->onError(failure.code, text.c_str());
+            m_observer->onError(failure.code, text);
     }
 }
 
@@ -1075,7 +1075,12 @@ void MessageChannel::enqueue(const TypeField& type, const char* data, std::uint6
         std::memcpy(message.data.get(), data, static_cast<std::size_t>(size));
     if (!m_senderThread.joinable())
         m_senderThread = std::thread(&MessageChannel::senderLoop, this);
-    m_queue.push_back(std::move(message));
+    try {
+        m_queue.push_back(std::move(message));
+    } catch (const std::bad_alloc&) {
+        failures.push_back({type, size, XelInterProcessMessagesObserver::kNoMemory});
+        return;
+    }
     m_queuedBytes += static_cast<std::size_t>(size);
     m_pending.fetch_add(1);
     lock.unlock();

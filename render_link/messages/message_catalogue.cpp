@@ -257,9 +257,14 @@ FieldValue FieldValue::str(std::string_view text) {
 
 FieldValue FieldValue::wstr(const wchar_t* text) {
     FieldValue value;
+    if (text) {
+        try {
+            value.m_wide = toUtf16(text);
+        } catch (const std::bad_alloc&) {
+            return value;  // a U8, which no wide-string field accepts: payloadSize() refuses it
+        }
+    }
     value.m_kind = FieldKind::WStr;
-    if (text)
-        value.m_wide = toUtf16(text);
     return value;
 }
 
@@ -490,10 +495,23 @@ void PayloadBuilder::trim(std::size_t keepBytes) {
 }
 
 bool DecodedMessage::decode(const MessageLayout& layout, const void* data, std::size_t size) {
+    try {
+        return decodeFields(layout, data, size);
+    } catch (const std::bad_alloc&) {
+        clear();
+        return false;
+    }
+}
+
+void DecodedMessage::clear() {
     m_fields.clear();
     m_texts.clear();
     m_wides.clear();
     m_copies.clear();
+}
+
+bool DecodedMessage::decodeFields(const MessageLayout& layout, const void* data, std::size_t size) {
+    clear();
     if (!data && size)
         return false;
     m_fields.reserve(layout.fieldCount);
@@ -588,10 +606,7 @@ bool DecodedMessage::decode(const MessageLayout& layout, const void* data, std::
     }
 
     if (!fits || !reader.ok()) {
-        m_fields.clear();
-        m_texts.clear();
-        m_wides.clear();
-        m_copies.clear();
+        clear();
         return false;
     }
     return true;

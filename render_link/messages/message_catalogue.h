@@ -1,6 +1,10 @@
 // Every message of the render link: its type, direction, delivery and payload layout, with one
 // table-driven encoder and one bounds-checked decoder for all of them.
 //
+// Out of memory: as the render link's policy (XelInterProcessMessagesManager.h), nothing here
+// throws for lack of memory; a payload that cannot be built or decoded is refused with the
+// failure value of the call.
+//
 // Payload fields follow each other without gaps, little-endian:
 //   Str       u64 byte length, then the UTF-8 bytes, no terminator
 //   WStr      u64 byte length (2 x code units), then UTF-16LE code units, no terminator
@@ -313,7 +317,9 @@ class FieldValue {
 public:
     static FieldValue str(const char* text);  // null encodes as empty
     static FieldValue str(std::string_view text);
-    static FieldValue wstr(const wchar_t* text);  // null encodes as empty
+    // Null encodes as empty. A text that cannot be converted for lack of memory gives a value no
+    // layout accepts: payloadSize() and build() refuse it.
+    static FieldValue wstr(const wchar_t* text);
     static FieldValue u8(bool value);
     static FieldValue i32(std::int32_t value);
     static FieldValue f32(float value);
@@ -356,8 +362,8 @@ void encodePayloadPiece(const MessageLayout& layout, const FieldValue* values, s
 class PayloadBuilder {
 public:
     // Encodes `values` by `layout` and returns the payload, valid until the next build() or
-    // trim(). Returns
-    // an empty view and sets ok() false if the values do not match the layout's field kinds.
+    // trim(). Returns an empty view and sets ok() false if the values do not match the layout's
+    // field kinds or the buffer cannot be allocated. Never throws.
     std::string_view build(const MessageLayout& layout, const FieldValue* values,
                            std::size_t count);
     std::string_view build(const MessageLayout& layout, std::initializer_list<FieldValue> values) {
@@ -383,6 +389,8 @@ private:
 // point into the payload, while the payload lives.
 class DecodedMessage {
 public:
+    // False, and no fields, for a payload that is rejected or whose copies cannot be allocated.
+    // Never throws.
     bool decode(const MessageLayout& layout, const void* data, std::size_t size);
 
     std::size_t fieldCount() const;
@@ -403,6 +411,10 @@ public:
     const bool* bools(std::size_t field) const;
 
 private:
+    // decode() without its guard: throws std::bad_alloc when a copy cannot be made.
+    bool decodeFields(const MessageLayout& layout, const void* data, std::size_t size);
+    void clear();
+
     struct Field {
         FieldKind kind;
         std::uint64_t count = 0;

@@ -93,6 +93,13 @@ struct Options {
     QString pngPath;  // absolute; empty with --no-png
 };
 
+// The command line as read: the options to run with, or, when it asks for help or cannot be used
+// (its reason printed already), no options and the exit code the driver ends with at once.
+struct ParsedCommandLine {
+    std::optional<Options> options;
+    int exitCode = 0;
+};
+
 // The plug-in logs through the Qt message stream of the process (obrAppendLog): shown as it comes.
 void printQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
     const char* kind = type == QtDebugMsg ? "plug-in log" : "Qt message";
@@ -355,14 +362,16 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
     return awaitRenderWindow(renderLog, QStringLiteral("onRedraw"), "the redraw request");
 }
 
-// Reads the command line; exits with kUsageExitCode on a command line it cannot use.
-Options parseOptions(const QCoreApplication& application) {
+// Reads the command line. Prints the help on standard output for --help (exit code 0), and the
+// reason on standard error for a command line it cannot parse (exit code 1, as Qt's parser gives
+// it) or use (kUsageExitCode); main() ends the driver with that code.
+ParsedCommandLine parseOptions(const QCoreApplication& application) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Plays the host script: loads the plug-in, exports a model (the built-in one "
         "or a model file) to the render window, has it export its view as a PNG and "
         "prints what crossed."));
-    parser.addHelpOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption modelOption(
         QStringLiteral("model"),
         QStringLiteral("Export <file>, any model the Assimp library reads (glTF, OBJ, FBX, "
@@ -412,7 +421,24 @@ Options parseOptions(const QCoreApplication& application) {
     parser.addPositionalArgument(QStringLiteral("plugin"),
                                  QStringLiteral("The plug-in library (default: the one built with "
                                                 "this program)."));
-    parser.process(application);
+    if (!parser.parse(application.arguments())) {
+        std::fprintf(stderr, "%s: %s\n", qUtf8Printable(QCoreApplication::applicationName()),
+                     qUtf8Printable(parser.errorText()));
+        return {std::nullopt, EXIT_FAILURE};
+    }
+    const bool helpAll = parser.isSet(QStringLiteral("help-all"));
+    if (helpAll || parser.isSet(helpOption)) {
+        if (helpAll) {  // the option Qt's own help lists for --help-all
+            parser.addOption(QCommandLineOption(
+                QStringLiteral("qmljsdebugger"),
+                QStringLiteral("Activates the QML/JS debugger with a specified port. The value "
+                               "must be of format port:1234[,block]. \"block\" makes the "
+                               "application wait for a connection."),
+                QStringLiteral("value")));
+        }
+        std::fputs(qUtf8Printable(parser.helpText()), stdout);
+        return {std::nullopt, EXIT_SUCCESS};
+    }
 
     Options options;
     options.edits = parser.isSet(editsOption);
@@ -427,20 +453,20 @@ Options parseOptions(const QCoreApplication& application) {
             std::fprintf(stderr,
                          "orvanta_host_driver: --generate takes a positive number of triangles "
                          "and no --model\n");
-            std::exit(kUsageExitCode);
+            return {std::nullopt, kUsageExitCode};
         }
     }
     bool interruptKnown = false;
     options.interrupt = Interruption::kindOf(parser.value(interruptOption), &interruptKnown);
     if (!interruptKnown) {
         std::fprintf(stderr, "orvanta_host_driver: --interrupt takes kill or stop\n");
-        std::exit(kUsageExitCode);
+        return {std::nullopt, kUsageExitCode};
     }
     bool exportsNumber = false;
     options.exports = parser.value(exportsOption).toInt(&exportsNumber);
     if (!exportsNumber || options.exports < 1) {
         std::fprintf(stderr, "orvanta_host_driver: --exports takes a positive count\n");
-        std::exit(kUsageExitCode);
+        return {std::nullopt, kUsageExitCode};
     }
     const QStringList positional = parser.positionalArguments();
     options.pluginPath =
@@ -451,9 +477,9 @@ Options parseOptions(const QCoreApplication& application) {
         std::fprintf(stderr,
                      "orvanta_host_driver: --edits plays on the built-in model; leave out "
                      "--model\n");
-        std::exit(kUsageExitCode);
+        return {std::nullopt, kUsageExitCode};
     }
-    return options;
+    return {std::move(options)};
 }
 
 // The copy of the driver that only tries to read `path`, within the memory ceiling: exit code 0
@@ -533,7 +559,10 @@ std::optional<HostModel> prepareModel(const Options& options) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
-    const Options options = parseOptions(application);
+    const ParsedCommandLine commandLine = parseOptions(application);
+    if (!commandLine.options)
+        return commandLine.exitCode;
+    const Options& options = *commandLine.options;
     if (!options.checkModelPath.isEmpty())
         return checkModel(options.checkModelPath);
 

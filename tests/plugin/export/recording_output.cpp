@@ -37,6 +37,10 @@ void RecordingOutput::record(std::string event) {
     busyCounts.push_back(sessionBusyCount());
 }
 
+bool RecordingOutput::isLoadingModel() const {
+    return loading;
+}
+
 void RecordingOutput::addMesh(const char* meshId, const char* entityId, const char* meshLabel,
                               const float* positions, const float*, const float*, const float*,
                               const bool*, const int* indices, int indexCount, int vertexCount,
@@ -138,6 +142,10 @@ void RecordingOutput::endTransaction(bool abort) {
     record(format("endTransaction %d", abort));
 }
 
+bool RecordingOutput::transactionInProgress() const {
+    return depth > 0;
+}
+
 void RecordingOutput::setLoadingModel(bool loadingModel) {
     loading = loadingModel;
     record(format("setLoadingModel %d", loadingModel));
@@ -156,6 +164,59 @@ void RecordingOutput::invalidateRender() {
 
 void RecordingOutput::echo(const char* text) {
     record(format("echo %s", shown(text)));
+}
+
+void RecordingOutput::exportScene(const char* targetPath) {
+    record(format("exportScene %s", shown(targetPath)));
+}
+
+void RecordingOutput::showSettingsUI(bool visible) {
+    record(format("showSettingsUI %d", visible));
+}
+
+bool RecordingOutput::settingsUIVisible() const {
+    return windowsVisible;
+}
+
+void RecordingOutput::setRenderWindowVisible(bool visible) {
+    record(format("setRenderWindowVisible %d", visible));
+}
+
+bool RecordingOutput::renderWindowVisible() const {
+    return windowsVisible;
+}
+
+void RecordingOutput::showMaterialsUI(bool visible) {
+    record(format("showMaterialsUI %d", visible));
+}
+
+bool RecordingOutput::materialsUIVisible() const {
+    return windowsVisible;
+}
+
+void RecordingOutput::showImagesGallery(bool visible) {
+    record(format("showImagesGallery %d", visible));
+}
+
+void RecordingOutput::showProductionDialog() {
+    record("showProductionDialog");
+}
+
+void RecordingOutput::setCurrentState(bool reserved, bool loadingModel, bool closing,
+                                      bool renderWindowVisible, bool settingsUIVisible,
+                                      bool materialsUIVisible, bool productionDialogRequested,
+                                      bool dockedWindowsMode, long long renderWindowParent) {
+    record(format("setCurrentState %d %d %d %d %d %d %d %d %lld", reserved, loadingModel, closing,
+                  renderWindowVisible, settingsUIVisible, materialsUIVisible,
+                  productionDialogRequested, dockedWindowsMode, renderWindowParent));
+}
+
+void RecordingOutput::setRenderWindowParent(long long handle) {
+    record(format("setRenderWindowParent %lld", handle));
+}
+
+void RecordingOutput::setDockedWindowsMode(bool docked) {
+    record(format("setDockedWindowsMode %d", docked));
 }
 
 void RecordingSession::addEntity(const char* id, EntityTable table,

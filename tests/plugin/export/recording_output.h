@@ -22,13 +22,23 @@ namespace orvanta::test {
 // "addLayer <id> <flag> <value> <default>", "setCamera <scene> <fifteen values>",
 // "invalidateRender", "echo <text>", "removeEntity <id> <parent> <contentTable>
 // <forUpdate>", "removeEntityMeshes <id>", "clearSession", "setEntityVisible <id> <visible>
-// <label>", "beginTransaction <name>", "endTransaction <abort>", "setLoadingModel <loading>".
-// Numbers print with %g, booleans as 0 or 1, a null text as "(null)".
-class RecordingOutput final : public RenderOutput {
+// <label>", "beginTransaction <name>", "endTransaction <abort>", "setLoadingModel <loading>",
+// "exportScene <path>", "showSettingsUI <visible>", "setRenderWindowVisible <visible>",
+// "showMaterialsUI <visible>", "showImagesGallery <visible>", "showProductionDialog",
+// "setCurrentState <eight flags> <parent>", "setRenderWindowParent <handle>",
+// "setDockedWindowsMode <docked>". Numbers print with %g, booleans as 0 or 1, a null text as
+// "(null)". A test double of one area derives from it and records that area's calls its own way.
+class RecordingOutput : public RenderOutput {
 public:
     explicit RecordingOutput(std::vector<std::string>& events) : m_events(events) {}
+    // Records into a list of its own.
+    RecordingOutput() : m_events(m_ownEvents) {}
+    RecordingOutput(const RecordingOutput&) = delete;
+    RecordingOutput& operator=(const RecordingOutput&) = delete;
 
     bool loading = false;
+    // What settingsUIVisible(), renderWindowVisible() and materialsUIVisible() answer.
+    bool windowsVisible = false;
     // The ids isProxyEntity() answers true for.
     std::vector<std::string> proxies;
     // The transaction depth, counted as the sender counts it.
@@ -39,47 +49,14 @@ public:
     const float* lastPositions = nullptr;
     const int* lastIndices = nullptr;
 
-    bool isLoadingModel() const override { return loading; }
-    void addMesh(const char* meshId, const char* entityId, const char* meshLabel,
-                 const float* positions, const float* normals, const float* frontUVs,
-                 const float* backUVs, const bool* vertexFlags, const int* indices, int indexCount,
-                 int vertexCount, const char* frontMaterial, const char* backMaterial) override;
-    void addMaterial(const char* materialId, const char* materialName, const char* detailText,
-                     int intValue, float floatValue, const char* extraText) override;
-    void setSectionPlane(int planeNumber, bool active, const float* firstVector,
-                         const float* secondVector, bool capsOn, int capsValue) override;
-    void removeSectionPlane(int planeNumber) override;
-    void setSceneLight(int p1, float p2, float p3, float p4, float p5, int p6, float p7, float p8,
-                       float p9) override;
-    void sendDictionaryMessage(const char* owner, const char* dictionary, const char* key,
-                               const char* value) override;
-    void addGroup(const char* groupId, const char* parentId, const char* recordLabel,
-                  const char* passText, const float* transform, const char* recordNote) override;
-    void addInstance(const char* instanceId, const char* parentId, const char* definitionId,
-                     const char* recordLabel, const char* passText, const float* transform,
-                     const char* recordNote) override;
-    void addComponentDef(const char* definitionId, const char* defText, bool defFlag,
-                         const char* defNote) override;
-    void addLayer(const char* layerId, bool layerFlag, int layerValue, bool defaultLayer) override;
-    void removeEntity(const char* entityId, const char* parentId, bool contentTable,
-                      bool forUpdate) override;
-    void removeEntityMeshes(const char* entityId) override;
-    void clearSession() override;
-    void setEntityVisible(const char* entityId, bool visible, const char* recordLabel) override;
-    bool isProxyEntity(const char* entityId) const override;
-    void beginTransaction(const char* name) override;
-    void endTransaction(bool abort) override;
-    bool transactionInProgress() const override { return depth > 0; }
-    void setLoadingModel(bool loading) override;
-    void setCamera(float v1, float v2, float v3, float v4, float v5, float v6, float v7, float v8,
-                   float v9, bool flag1, bool flag2, float v10, float v11, float v12, float v13,
-                   const char* sceneName) override;
-    void invalidateRender() override;
-    void echo(const char* text) override;
+    // Every operation of the seam's list; isLoadingModel() answers `loading`,
+    // transactionInProgress() whether `depth` is above 0; the queries record nothing.
+    ORVANTA_RENDER_OUTPUT_OPERATIONS(ORVANTA_RENDER_OUTPUT_OVERRIDE)
 
 private:
     void record(std::string event);
 
+    std::vector<std::string> m_ownEvents;
     std::vector<std::string>& m_events;
 };
 

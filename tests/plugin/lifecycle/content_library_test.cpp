@@ -14,12 +14,13 @@
 
 #include "OrvantaForSketchup.h"
 #include "plugin/lifecycle/plugin_state.h"
+#include "tests/plugin/export/recording_output.h"
 #include "tests/plugin/lifecycle/test_environment.h"
 
 namespace {
 
-// Records each sender call as one line.
-class RecordingLibraryOutput final : public orvanta::LibraryOutput {
+// Records each library call as one line; every other operation goes to the recording beneath.
+class RecordingLibraryOutput final : public orvanta::test::RecordingOutput {
 public:
     std::vector<std::string> calls;
 

@@ -8,42 +8,21 @@
 #include <gtest/gtest.h>
 
 #include "OrvantaForSketchup.h"
+#include "tests/plugin/export/recording_output.h"
 
 namespace {
 
-// Records each sender call as one line, and answers the visibility queries with what it is told.
-class RecordingWindowOutput final : public orvanta::WindowOutput {
-public:
+struct WindowCalls {
     std::vector<std::string> calls;
-    bool visible = true;
+};
 
-    void showSettingsUI(bool shown) override { record("showSettingsUI", shown); }
-    bool settingsUIVisible() const override { return visible; }
-    void setRenderWindowVisible(bool shown) override { record("setRenderWindowVisible", shown); }
-    bool renderWindowVisible() const override { return visible; }
-    void showMaterialsUI(bool shown) override { record("showMaterialsUI", shown); }
-    bool materialsUIVisible() const override { return visible; }
-    void showImagesGallery(bool shown) override { record("showImagesGallery", shown); }
-    void showProductionDialog() override { calls.push_back("showProductionDialog"); }
-    void setCurrentState(bool reserved, bool loadingModel, bool closing, bool renderWindowVisible,
-                         bool settingsUIVisible, bool materialsUIVisible,
-                         bool productionDialogRequested, bool dockedWindowsMode,
-                         long long renderWindowParent) override {
-        std::string line = "setCurrentState";
-        for (bool flag : {reserved, loadingModel, closing, renderWindowVisible, settingsUIVisible,
-                          materialsUIVisible, productionDialogRequested, dockedWindowsMode})
-            line += flag ? " 1" : " 0";
-        calls.push_back(line + " " + std::to_string(renderWindowParent));
-    }
-    void setRenderWindowParent(long long handle) override {
-        calls.push_back("setRenderWindowParent " + std::to_string(handle));
-    }
-    void setDockedWindowsMode(bool docked) override { record("setDockedWindowsMode", docked); }
+// The recording with the line of every call in `calls` (as "showSettingsUI 1",
+// "setCurrentState <eight flags> <parent>"), answering the visibility queries with true.
+class RecordingWindowOutput final : private WindowCalls, public orvanta::test::RecordingOutput {
+public:
+    using WindowCalls::calls;
 
-private:
-    void record(const char* name, bool value) {
-        calls.push_back(std::string(name) + (value ? " 1" : " 0"));
-    }
+    RecordingWindowOutput() : orvanta::test::RecordingOutput(calls) { windowsVisible = true; }
 };
 
 class WindowControlTest : public ::testing::Test {
@@ -54,7 +33,7 @@ protected:
     RecordingWindowOutput m_output;
 };
 
-using Action = std::function<void(orvanta::WindowControl&, orvanta::WindowOutput*)>;
+using Action = std::function<void(orvanta::WindowControl&, orvanta::RenderOutput*)>;
 
 TEST_F(WindowControlTest, EachActionMakesItsSenderCall) {
     struct Case {
@@ -63,7 +42,7 @@ TEST_F(WindowControlTest, EachActionMakesItsSenderCall) {
         std::vector<std::string> expected;
     };
     using C = orvanta::WindowControl;
-    using O = orvanta::WindowOutput;
+    using O = orvanta::RenderOutput;
     const Case cases[] = {
         {"show settings", [](C& c, O* o) { c.showSettingsWindow(true, o); }, {"showSettingsUI 1"}},
         {"hide settings", [](C& c, O* o) { c.showSettingsWindow(false, o); }, {"showSettingsUI 0"}},

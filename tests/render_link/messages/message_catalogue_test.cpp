@@ -15,12 +15,16 @@
 #include <vector>
 
 // Allocation watch: every operator new of this test program is counted, with its largest request,
-// so that a test can tell whether code under test allocated, and how much.
+// so that a test can tell whether code under test allocated, and how much. A request of at least
+// gFailingFrom bytes fails, as it would with no memory left.
 namespace {
 std::atomic<std::size_t> gAllocations{0};
 std::atomic<std::size_t> gLargestAllocation{0};
+std::atomic<std::size_t> gFailingFrom{SIZE_MAX};
 
 void* countedAllocation(std::size_t size) noexcept {
+    if (size >= gFailingFrom)
+        return nullptr;
     ++gAllocations;
     std::size_t largest = gLargestAllocation.load();
     while (size > largest && !gLargestAllocation.compare_exchange_weak(largest, size)) {
@@ -75,6 +79,15 @@ public:
     }
     std::size_t count() const { return gAllocations; }
     std::size_t largest() const { return gLargestAllocation; }
+};
+
+// Allocations of at least `bytes` fail while the object lives.
+class FailingAllocations {
+public:
+    explicit FailingAllocations(std::size_t bytes) { gFailingFrom = bytes; }
+    ~FailingAllocations() { gFailingFrom = SIZE_MAX; }
+    FailingAllocations(const FailingAllocations&) = delete;
+    FailingAllocations& operator=(const FailingAllocations&) = delete;
 };
 
 // One field value as a test states it: it becomes a FieldValue to encode and is what a decoded
@@ -1131,6 +1144,70 @@ TEST(PayloadBuilder, KeepsItsBufferUntilTrimmed) {
     EXPECT_EQ(allocationsOfOneBuild(), 0u);
     builder.trim(size - 1);
     EXPECT_EQ(allocationsOfOneBuild(), 1u);
+}
+
+// Allocations this large fail in the out-of-memory tests; every other one of them is far smaller.
+constexpr std::size_t kLargeBytes = 64 * 1024;
+
+// A message with field `field` of its generated values replaced by `large`.
+struct LargeFieldCase {
+    const char* type;
+    std::size_t field;
+    Value large;
+    std::size_t shift;  // where the payload starts after an aligned address
+};
+
+std::vector<LargeFieldCase> largeFieldCases() {
+    return {
+        {"DicMes", 2, S(std::string(kLargeBytes, 'k')), 0},
+        {"MATMAPS", 3, W(std::wstring(kLargeBytes, L'w')), 0},
+        {"BEGINTRAN", 0, R(std::string(kLargeBytes, 'r')), 0},
+        {"setCutP", 2, FA(std::vector<float>(kLargeBytes / 4, 0.5f)), 1},  // copied to align
+    };
+}
+
+TEST(DecodedMessage, AFieldThatCannotBeCopiedForLackOfMemoryRejectsThePayloadWithoutThrowing) {
+    DecodedMessage message;
+    for (const LargeFieldCase& c : largeFieldCases()) {
+        SCOPED_TRACE(c.type);
+        const MessageLayout& layout = layoutOf(c.type);
+        std::vector<Value> values = generatedValues(layout);
+        ASSERT_EQ(values.at(c.field).kind, c.large.kind);
+        values[c.field] = c.large;
+        const Placed payload(encode(layout, values), c.shift);
+        ASSERT_TRUE(message.decode(layout, payload.data(), payload.size()));
+
+        bool decoded = true;
+        {
+            const FailingAllocations failing(kLargeBytes);
+            EXPECT_NO_THROW(decoded = message.decode(layout, payload.data(), payload.size()));
+        }
+        EXPECT_FALSE(decoded);
+        EXPECT_EQ(message.fieldCount(), 0u);
+
+        ASSERT_TRUE(message.decode(layout, payload.data(), payload.size()));
+        expectFields(message, values, "with the memory back");
+    }
+}
+
+TEST(PayloadBuilder, APayloadThatCannotBeBuiltForLackOfMemoryIsRefusedWithoutThrowing) {
+    for (const LargeFieldCase& c : largeFieldCases()) {
+        SCOPED_TRACE(c.type);
+        const MessageLayout& layout = layoutOf(c.type);
+        std::vector<Value> values = generatedValues(layout);
+        values[c.field] = c.large;
+        PayloadBuilder builder;
+        {
+            const FailingAllocations failing(kLargeBytes);
+            EXPECT_NO_THROW({
+                const Fields in = fieldsOf(values);
+                EXPECT_TRUE(builder.build(layout, in.fields.data(), in.fields.size()).empty());
+            });
+        }
+        EXPECT_FALSE(builder.ok());
+        EXPECT_FALSE(encode(builder, layout, values).empty());
+        EXPECT_TRUE(builder.ok()) << "with the memory back";
+    }
 }
 
 }  // namespace

@@ -62,4 +62,57 @@ TEST(DriverCommandLine, EditsPlayOnTheBuiltInModelOnly) {
     EXPECT_TRUE(run.output.isEmpty());
 }
 
+// A command line the driver cannot use ends it before anything else, with its exit code and its
+// one line on standard error.
+struct RefusedCommandLine {
+    QStringList arguments;
+    int exitCode;
+    const char* line;
+};
+
+TEST(DriverCommandLine, EachCommandLineItCannotUseEndsItWithItsCodeAndLine) {
+    const RefusedCommandLine cases[] = {
+        {{QStringLiteral("--generate"), QStringLiteral("0")},
+         2,
+         "orvanta_host_driver: --generate takes a positive number of triangles and no --model\n"},
+        {{QStringLiteral("--generate"), QStringLiteral("10"), QStringLiteral("--model"),
+          QStringLiteral("/nonexistent.obj")},
+         2,
+         "orvanta_host_driver: --generate takes a positive number of triangles and no --model\n"},
+        {{QStringLiteral("--interrupt"), QStringLiteral("pause")},
+         2,
+         "orvanta_host_driver: --interrupt takes kill or stop\n"},
+        {{QStringLiteral("--exports"), QStringLiteral("0")},
+         2,
+         "orvanta_host_driver: --exports takes a positive count\n"},
+        {{QStringLiteral("--edits"), QStringLiteral("--generate"), QStringLiteral("10")},
+         2,
+         "orvanta_host_driver: --edits plays on the built-in model; leave out --model\n"},
+        {{QStringLiteral("--no-such-option")},
+         1,
+         "orvanta_host_driver: Unknown option 'no-such-option'.\n"},
+        {{QStringLiteral("--model")}, 1, "orvanta_host_driver: Missing value after '--model'.\n"},
+    };
+    for (const RefusedCommandLine& c : cases) {
+        SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
+        const DriverRun run = runDriver(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.errors.toStdString(), c.line);
+        EXPECT_TRUE(run.output.isEmpty()) << run.output.constData();
+    }
+}
+
+TEST(DriverCommandLine, HelpIsPrintedOnStandardOutputAndEndsItWithCodeZero) {
+    for (const QString& option :
+         {QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--help-all")}) {
+        SCOPED_TRACE(option.toStdString());
+        const DriverRun run = runDriver({option});
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_TRUE(run.output.startsWith("Usage: ")) << run.output.constData();
+        EXPECT_TRUE(run.output.contains("--interrupt <kill|stop>")) << run.output.constData();
+        EXPECT_FALSE(run.output.contains("check-model")) << "the hidden option stays hidden";
+        EXPECT_TRUE(run.errors.isEmpty()) << run.errors.constData();
+    }
+}
+
 }  // namespace

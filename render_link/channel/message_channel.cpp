@@ -1,8 +1,6 @@
 #include "render_link/channel/message_channel.h"
 
-#include <QFile>
 #include <QSharedMemory>
-#include <QSystemSemaphore>
 #include <QtDebug>
 
 #include <algorithm>
@@ -150,6 +148,13 @@ int stallLimitFromEnvironment(const char* variable) {
     bool ok = false;
     const int ms = qEnvironmentVariable(variable).trimmed().toInt(&ok);
     return ok && ms >= kMinStallLimitMs && ms <= kMaxStallLimitMs ? ms : kStallLimitMs;
+}
+
+void removeSyncObjectNames(const ChannelNames& names) {
+    for (const std::string& name : names.events)
+        NamedEvent::remove(name);
+    InterProcessMutex::remove(names.senderLock);
+    InterProcessMutex::remove(names.receiverLock);
 }
 
 ChannelNames ChannelNames::forQueue(qint32 queueId) {
@@ -1140,17 +1145,10 @@ void MessageChannel::releaseNames() {
     if (!m_isCreator)
         return;
     for (Segment* segment : {m_sender.get(), m_receiver.get()}) {
-        if (!segment->memory)
-            continue;
-        platform::removeSegment(*segment->memory);
-        QFile::remove(segment->memory->nativeKey());
-        // Qt's lock semaphore of the key, which this library does not use.
-        QSystemSemaphore(segment->key, 1, QSystemSemaphore::Create);
+        if (segment->memory)
+            platform::removeSegmentName(segment->key);
     }
-    for (const std::string& name : m_names.events)
-        NamedEvent::remove(name);
-    InterProcessMutex::remove(m_names.senderLock);
-    InterProcessMutex::remove(m_names.receiverLock);
+    removeSyncObjectNames(m_names);
 }
 
 void MessageChannel::waitForAsyncIdle() {
@@ -1160,20 +1158,9 @@ void MessageChannel::waitForAsyncIdle() {
 
 void MessageChannel::removeLeftovers(qint32 queueId) {
     const ChannelNames names = ChannelNames::forQueue(queueId);
-    for (const std::string& name : {names.senderSegment, names.receiverSegment}) {
-        const QString key = QString::fromStdString(name);
-        {
-            QSharedMemory probe(key);
-            platform::removeSegment(probe);
-            QFile::remove(probe.nativeKey());
-        }
-        // Qt's lock semaphore for the key: an owner made with Create removes it when destroyed.
-        QSystemSemaphore(key, 1, QSystemSemaphore::Create);
-    }
-    for (const std::string& name : names.events)
-        NamedEvent::remove(name);
-    InterProcessMutex::remove(names.senderLock);
-    InterProcessMutex::remove(names.receiverLock);
+    for (const std::string& name : {names.senderSegment, names.receiverSegment})
+        platform::removeSegmentName(QString::fromStdString(name));
+    removeSyncObjectNames(names);
 }
 
 }  // namespace xel

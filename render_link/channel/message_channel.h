@@ -126,6 +126,11 @@ struct ChannelNames {
     static ChannelNames forQueue(qint32 queueId);
 };
 
+// Removes the names of the events and locks of `names`: handles open anywhere keep working, and a
+// later open of a name finds a new object or none. Any thread; never while a live session is meant
+// to open the names.
+void removeSyncObjectNames(const ChannelNames& names);
+
 class MessageChannel {
 public:
     // See XelInterProcessMessagesManager. `observer` is not owned and must outlive the channel.

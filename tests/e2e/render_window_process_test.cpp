@@ -2,7 +2,6 @@
 // render window announces itself, takes the state and answers requests, and the render
 // window ends when asked; killed, it leaves the sender responsive. Each test starts its own
 // render window; the sender's queue id is this process's id.
-#include <signal.h>
 
 #include <QDir>
 #include <QFile>
@@ -160,7 +159,7 @@ protected:
             printLog(*m_log);
         // A test that failed half-way leaves no render window behind.
         if (m_watch && !m_watch->hasEnded())
-            ::kill(static_cast<pid_t>(m_pid), SIGKILL);
+            m_watch->terminate();
     }
 
     QStringList logLines() const { return m_log->lines(); }
@@ -247,7 +246,8 @@ TEST_F(RenderWindowProcess, AnnouncesItselfAnswersAndEndsWhenAsked) {
 }
 
 TEST_F(RenderWindowProcess, KilledRenderWindowLeavesTheSenderResponsive) {
-    ASSERT_EQ(::kill(static_cast<pid_t>(m_pid), SIGKILL), 0);
+    ASSERT_FALSE(m_watch->hasEnded());
+    m_watch->terminate();
     ASSERT_TRUE(m_watch->waitForEnd());
     // The sender watches the process it started: its end counts as the render window's "EXIT".
     ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.processEnds > 0; }));

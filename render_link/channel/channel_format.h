@@ -4,8 +4,8 @@
 // Normal mode: word 0, the count, is the number of records waiting; the records follow back to
 // back from kRecordsOffset. A record is a word holding its length (kRecordHeaderBytes + payload),
 // the kTypeBytes type field (the message type's name, zero-padded, unterminated when it fills the
-// field), then the payload. A record is appended only while more than kMinFreeBytes - 1 bytes are
-// free behind the last one.
+// field), then the payload. A record is appended only while at least kMinFreeBytes bytes are free
+// behind the last one.
 //
 // Chunk mode, while a record that did not fit is continued: word 0 is kChunkWaiting while a chunk
 // waits and 0 once the reader took it; the chunk follows from kRecordsOffset and fills the segment

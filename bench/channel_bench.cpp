@@ -34,17 +34,13 @@
 #include <benchmark/benchmark.h>
 
 #include <errno.h>
-#include <fcntl.h>
-#include <limits.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/types.h>
 #include <sys/uio.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
@@ -69,6 +65,8 @@
 
 #include "XelInterProcessMessagesManager.h"
 #include "bench/bench_support.h"
+#include "platform/process.h"
+#include "platform/process_watch.h"
 #include "render_link/channel/message_channel.h"
 
 namespace {
@@ -258,82 +256,53 @@ bool batchComplete(std::uint64_t received, std::uint64_t disorder) {
     return received == kBatchMessages && disorder == 0;
 }
 
-// Starts a copy of this program as a peer, with the arguments `mode` and `argument`; returns its
-// process id, or -1. `inheritedFd`, unless -1, stays open in the peer; the program's other
-// descriptors are close-on-exec or of no use to the peer. The peer receives SIGKILL when the
-// calling thread ends, so call it from the main thread (which runs the benchmarks).
-pid_t startPeer(const char* mode, const std::string& argument, int inheritedFd = -1) {
-    char self[PATH_MAX] = {};
-    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-        return -1;
-    std::string modeArgument = mode;
-    std::string value = argument;
-    char* arguments[] = {self, modeArgument.data(), value.data(), nullptr};
-    const pid_t parent = ::getpid();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // Only async-signal-safe calls until exec: this process has other threads.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        sigset_t none;
-        ::sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (inheritedFd >= 0 && ::fcntl(inheritedFd, F_SETFD, 0) != 0)
-            ::_exit(127);
-        if (::getppid() == parent)
-            ::execv(self, arguments);
-        ::_exit(127);
-    }
-    return child;
-}
-
-// A peer process started by startPeer(). Owner's thread only.
+// A copy of this program started as a peer, with the arguments `mode` and `argument`. The peer is
+// killed when the thread that started it ends, so start it from the main thread (which runs the
+// benchmarks). Owner's thread only.
 class PeerProcess {
 public:
+    // `inheritedFd`, unless -1, stays open in the peer; the program's other descriptors are
+    // close-on-exec or of no use to the peer.
     bool start(const char* mode, const std::string& argument, int inheritedFd = -1) {
-        m_pid = startPeer(mode, argument, inheritedFd);
-        return m_pid > 0;
+        const std::string self = xel::platform::currentExecutablePath();
+        if (self.empty())
+            return false;
+        m_pid = xel::platform::startChildProcess(self, {mode, argument}, inheritedFd);
+        if (m_pid <= 0)
+            return false;
+        m_watch = std::make_unique<xel::platform::ProcessWatch>(m_pid);
+        return true;
     }
 
-    // Whether the peer still runs; collects its status if it ended.
-    bool running() {
-        if (m_pid <= 0 || m_ended)
-            return false;
-        const pid_t done = ::waitpid(m_pid, &m_status, WNOHANG);
-        if (done == m_pid)
-            m_ended = true;
-        return done == 0;
-    }
+    // Whether the peer still runs.
+    bool running() const { return m_watch && !m_watch->hasEnded(); }
 
     // Ends the peer: waits for it if it confirmed the quit (`answered`), kills it otherwise.
     // Returns whether it answered and exited with status 0; says on stderr what went wrong.
     bool finish(bool answered, const char* name) {
         if (m_pid <= 0)
             return true;
-        if (!m_ended && !answered)
-            ::kill(m_pid, SIGKILL);
-        while (!m_ended) {
-            const pid_t done = ::waitpid(m_pid, &m_status, 0);
-            m_ended = done == m_pid || (done < 0 && errno != EINTR);
-        }
+        if (!answered)
+            m_watch->terminate();
+        const int status = xel::platform::waitForChildExit(m_pid);
+        m_watch.reset();
         m_pid = -1;
         if (!answered) {
             std::fprintf(stderr, "channel_bench: the %s peer did not answer \"quit\"\n", name);
             return false;
         }
-        if (!WIFEXITED(m_status) || WEXITSTATUS(m_status) != 0) {
-            std::fprintf(stderr, "channel_bench: the %s peer ended with status %d\n", name,
-                         m_status);
+        if (status != 0) {
+            std::fprintf(stderr, "channel_bench: the %s peer ended with status %d\n", name, status);
             return false;
         }
         return true;
     }
 
-    pid_t pid() const { return m_pid; }
+    pid_t pid() const { return static_cast<pid_t>(m_pid); }
 
 private:
-    pid_t m_pid = -1;
-    bool m_ended = false;
-    int m_status = 0;
+    std::int64_t m_pid = -1;
+    std::unique_ptr<xel::platform::ProcessWatch> m_watch;
 };
 
 // What every session shares: its peer, and whether it still works. A broken session (the peer

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace xel::platform {
 
@@ -25,5 +27,24 @@ std::int64_t privateMemoryBytes();
 // within bounds. Returns false, changing nothing, where the system offers no such cap or where a
 // sanitizer's runtime needs the address space for itself.
 bool limitOwnMemory(std::uint64_t bytes);
+
+// The path of the calling process's program file; empty if the system does not say.
+std::string currentExecutablePath();
+
+// Starts `program` with `arguments` (the program's name not among them) as a child of the calling
+// process and returns its id, or -1. The child is killed when the thread that started it ends, so
+// a program that starts its children from its main thread takes them along however it ends; it
+// starts with no signal blocked. `inheritedDescriptor`, unless -1, stays open in the child under
+// the same number; the caller's other descriptors must be close-on-exec or of no use to the child.
+// Safe while other threads run. Where the system offers no such start, returns -1 and starts
+// nothing.
+std::int64_t startChildProcess(const std::string& program,
+                               const std::vector<std::string>& arguments,
+                               int inheritedDescriptor = -1);
+
+// Waits for the end of a child that startChildProcess() started, and collects it: its exit code,
+// or -1 if it did not exit by itself (a signal ended it) or is no such child. Once per child, by
+// one thread.
+int waitForChildExit(std::int64_t pid);
 
 }  // namespace xel::platform

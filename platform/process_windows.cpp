@@ -61,6 +61,29 @@ bool limitOwnMemory(std::uint64_t bytes) {
     return limited;
 }
 
+std::string currentExecutablePath() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length == MAX_PATH)
+        return {};
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), nullptr, 0,
+                                            nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), utf8.data(), bytes, nullptr,
+                          nullptr);
+    return utf8;
+}
+
+std::int64_t startChildProcess(const std::string&, const std::vector<std::string>&, int) {
+    // Not offered: a child that dies with its starter's thread, inheriting one descriptor, is what
+    // the Linux-only benchmarks need, and nothing on Windows starts children this way.
+    return -1;
+}
+
+int waitForChildExit(std::int64_t) {
+    return -1;
+}
+
 std::int64_t privateMemoryBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     if (!::GetProcessMemoryInfo(::GetCurrentProcess(),

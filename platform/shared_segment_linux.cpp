@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QSharedMemory>
+#include <QSystemSemaphore>
 
 namespace xel::platform {
 namespace {
@@ -34,6 +35,18 @@ std::optional<SegmentOwnership> segmentOwnership(const QSharedMemory& segment) {
 bool removeSegment(const QSharedMemory& segment) {
     const int id = segmentId(segment);
     return id != -1 && ::shmctl(id, IPC_RMID, nullptr) == 0;
+}
+
+void removeSegmentName(const QString& key) {
+    {
+        // Naming the key opens (and may create) Qt's lock semaphore; the owner made below removes
+        // it again.
+        QSharedMemory probe(key);
+        removeSegment(probe);
+        QFile::remove(probe.nativeKey());
+    }
+    // An owner made with Create removes the semaphore and its key file when it is destroyed.
+    QSystemSemaphore(key, 1, QSystemSemaphore::Create);
 }
 
 }  // namespace xel::platform

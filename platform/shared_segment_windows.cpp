@@ -13,4 +13,9 @@ bool removeSegment(const QSharedMemory&) {
     return false;
 }
 
+void removeSegmentName(const QString&) {
+    // Nothing to do: a mapping's name, and that of Qt's lock semaphore, vanish with their last
+    // handle.
+}
+
 }  // namespace xel::platform

@@ -1,14 +1,5 @@
-// The engine behind XelInterProcessMessagesManager.
-//
-// Segment layout. Normal mode: word 0 is the number of records waiting, records follow back to
-// back from offset 8: a 64-bit record length (20 + payload), 12 type bytes, the payload. Chunk
-// mode, while a record that did not fit is continued: word 0 is 1 while a chunk waits and 0 once
-// the reader took it, the chunk follows from offset 8. All words are 64-bit little-endian.
-//
-// A writer that gives up on a chunked message (the reader took nothing for the stall limit, or the
-// channel is closing) retracts the record if the reader has not seen it yet, and
-// otherwise stores kChunkAbandoned into word 0; the reader then drops the message and stores 0.
-// A reader that is closing in the middle of a chunked message delivers nothing of it.
+// The engine behind XelInterProcessMessagesManager: two segments, one written by each side, in the
+// layout of channel_format.h, each with a lock and four events named as in channel_names.h.
 //
 // The reader takes every waiting record out of the segment in one pass, clears the count, and only
 // then hands the messages to the observer: a handler never runs under a lock the writer needs, and
@@ -41,6 +32,8 @@
 #include <vector>
 
 #include "platform/interprocess_mutex.h"
+#include "render_link/channel/channel_format.h"
+#include "render_link/channel/channel_names.h"
 
 class QSharedMemory;
 class XelInterProcessMessagesObserver;
@@ -51,11 +44,6 @@ namespace platform {
 class NamedEvent;
 }  // namespace platform
 
-constexpr std::size_t kSegmentBytes = 671088640;  // 640 MiB
-constexpr std::size_t kRecordHeaderBytes = 20;
-constexpr std::size_t kTypeBytes = 12;
-constexpr std::size_t kMinFreeBytes = 37;  // a record is written only with more than 36 bytes free
-constexpr std::uint64_t kChunkAbandoned = ~std::uint64_t(0);
 constexpr int kWaitTimeoutMs = 180000;
 constexpr int kStallLimitMs = 10000;
 
@@ -103,28 +91,6 @@ std::size_t segmentBytesFromEnvironment(const char* variable);
 constexpr int kMinStallLimitMs = 100;
 constexpr int kMaxStallLimitMs = 600000;
 int stallLimitFromEnvironment(const char* variable);
-
-// The names of the channel's objects for one queue id.
-struct ChannelNames {
-    enum Event {
-        ReceiverData,
-        SenderData,
-        ReceiverDataReceived,
-        SenderDataReceived,
-        ReceiverDataPartial,
-        SenderDataPartial,
-        ReceiverDataReceivedPartial,
-        SenderDataReceivedPartial,
-        EventCount
-    };
-    std::string senderSegment;
-    std::string receiverSegment;
-    std::array<std::string, EventCount> events;
-    std::string senderLock;
-    std::string receiverLock;
-
-    static ChannelNames forQueue(qint32 queueId);
-};
 
 class MessageChannel {
 public:
@@ -248,6 +214,9 @@ private:
 
     void setUp();
     bool openSyncObjects(bool fresh);
+    // Under m_writeMutex, once the reader and the sender have ended: no write reaches the
+    // segments from now on, and both are detached.
+    void detachSegments();
 
     // Reader thread.
     void readerLoop();
@@ -256,12 +225,12 @@ private:
     void letBurstGather(const Segment& segment) const;
     // What one pass has taken of the segment so far.
     struct Listing {
-        std::uint64_t records = 0;        // records listed (the count last seen)
-        std::uint64_t offset = 8;         // where the record after them begins
-        std::size_t block = 0;            // where the records go: as Delivery::block
-        std::size_t batchBytes = 0;       // bytes of that block in use
-        std::uint64_t partialOffset = 0;  // of the last record, when it continues in chunks
-        bool ended = false;               // no record after these is taken: the pass ends
+        std::uint64_t records = 0;              // records listed (the count last seen)
+        std::uint64_t offset = kRecordsOffset;  // where the record after them begins
+        std::size_t block = 0;                  // where the records go: as Delivery::block
+        std::size_t batchBytes = 0;             // bytes of that block in use
+        std::uint64_t partialOffset = 0;        // of the last record, when it continues in chunks
+        bool ended = false;                     // no record after these is taken: the pass ends
     };
     // Whether a count below the records listed means that the writer took back the last, which
     // continues in chunks.

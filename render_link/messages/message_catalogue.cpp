@@ -1,6 +1,6 @@
 #include "render_link/messages/message_catalogue.h"
 
-#include "render_link/channel/message_channel.h"
+#include "render_link/channel/channel_format.h"
 #include "render_link/channel/payload_codec.h"
 
 #include <algorithm>

@@ -1,7 +1,5 @@
 #include "tests/e2e/driver_run.h"
 
-#include <signal.h>
-
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -17,7 +15,7 @@ DriverRun::~DriverRun() {
         m_driver.waitForFinished(kStepDeadlineMs);
     }
     if (m_renderWindow && !m_renderWindow->hasEnded()) {
-        ::kill(static_cast<pid_t>(m_renderWindow->pid()), SIGKILL);
+        m_renderWindow->terminate();
         m_renderWindow->waitForEnd();
     }
     if (m_driverPid > 0)

@@ -180,7 +180,7 @@ protected:
             printLog(*m_log);
         // A test that failed half-way leaves no render window behind.
         if (m_watch && !m_watch->hasEnded())
-            ::kill(static_cast<pid_t>(m_pid), SIGKILL);
+            m_watch->terminate();
     }
 
     QStringList logLines() const { return m_log->lines(); }
@@ -267,7 +267,8 @@ TEST_F(RenderWindowProcess, AnnouncesItselfAnswersAndEndsWhenAsked) {
 }
 
 TEST_F(RenderWindowProcess, KilledRenderWindowLeavesTheSenderResponsive) {
-    ASSERT_EQ(::kill(static_cast<pid_t>(m_pid), SIGKILL), 0);
+    ASSERT_FALSE(m_watch->hasEnded());
+    m_watch->terminate();
     ASSERT_TRUE(m_watch->waitForEnd());
     // The sender watches the process it started: its end counts as the render window's "EXIT".
     ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.processEnds > 0; }));

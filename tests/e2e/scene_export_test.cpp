@@ -19,8 +19,6 @@
 #include <QVector>
 #include "tests/support/xxh3_hex.h"
 
-#include <signal.h>
-
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -355,7 +353,7 @@ protected:
         if (!m_watch)
             return;
         if (!m_log->waitForLine(QStringLiteral("closed"), kStepDeadlineMs))
-            ::kill(static_cast<pid_t>(m_watch->pid()), SIGKILL);
+            m_watch->terminate();
         m_watch->waitForEnd();
     }
 

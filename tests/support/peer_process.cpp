@@ -2,7 +2,6 @@
 
 #include <QDeadlineTimer>
 
-#include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 
@@ -12,6 +11,8 @@ PeerProcess::PeerProcess(const QStringList& arguments) : m_process(std::make_uni
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process->start(qEnvironmentVariable("XEL_TEST_PEER"), arguments);
     m_started = m_process->waitForStarted(60000);
+    if (m_started)
+        m_watch = std::make_unique<platform::ProcessWatch>(m_process->processId());
 }
 
 PeerProcess::~PeerProcess() {
@@ -48,16 +49,18 @@ void PeerProcess::kill() {
 }
 
 void PeerProcess::stop() {
-    const auto pid = static_cast<pid_t>(m_process->processId());
-    ::kill(pid, SIGSTOP);
-    // The signal takes effect asynchronously: wait until the process has stopped, leaving its
-    // state to be waited for by its owner.
+    if (!m_watch)
+        return;
+    m_watch->suspend();
+    // The stop takes effect asynchronously: wait until the process, a child of this one, has
+    // stopped, leaving its state to be collected by QProcess.
     siginfo_t info{};
-    ::waitid(P_PID, static_cast<id_t>(pid), &info, WSTOPPED | WNOWAIT);
+    ::waitid(P_PID, static_cast<id_t>(m_watch->pid()), &info, WSTOPPED | WNOWAIT);
 }
 
 void PeerProcess::resume() {
-    ::kill(static_cast<pid_t>(m_process->processId()), SIGCONT);
+    if (m_watch)
+        m_watch->resume();
 }
 
 int PeerProcess::waitForExit(int timeoutMs) {

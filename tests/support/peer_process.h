@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/process_watch.h"
+
 namespace xel::test {
 
 class PeerProcess {
@@ -26,10 +28,10 @@ public:
     void writeLine(const std::string& line);
     // Writes `command` and returns the peer's answer line.
     std::string ask(const std::string& command, int timeoutMs = 120000);
-    // SIGKILL, then waits for the process to be gone.
+    // Ends the peer at once, then waits for the process to be gone.
     void kill();
-    // SIGSTOP, returning once the process has stopped, and SIGCONT: a peer that hangs, and one that
-    // goes on.
+    // Stops every thread of the peer, returning once it has stopped, and lets it go on: a peer that
+    // hangs, and one that goes on. Both go through the platform's process watch.
     void stop();
     void resume();
     // Waits for a normal exit; returns the exit code, or -1.
@@ -38,6 +40,9 @@ public:
 
 private:
     std::unique_ptr<QProcess> m_process;
+    // The started peer, addressed as the process itself rather than by its id; null if it did not
+    // start.
+    std::unique_ptr<platform::ProcessWatch> m_watch;
     bool m_started = false;
 };
 

@@ -6,13 +6,15 @@
 
 #include <cstdio>
 
+#include "tools/common/render_log_texts.h"
+
 namespace orvanta::e2e {
 namespace {
 
 // "started <arguments> pid=<pid>": the arguments, then the id.
 QRegularExpressionMatch matchStartLine(const LogFollower& log) {
-    static const QRegularExpression startLine(QStringLiteral("^started (.*) pid=(\\d+)$"));
-    return startLine.match(log.findLine(QStringLiteral("started ")));
+    static const QRegularExpression startLine(tools::startedLinePattern());
+    return startLine.match(log.findLine(QLatin1String(tools::kStartedLinePrefix)));
 }
 
 }  // namespace

@@ -8,11 +8,19 @@
 
 #include <cstdint>
 
+#include "tools/common/render_log_texts.h"
 #include "tools/host_driver/log_follower.h"
 
 namespace orvanta::e2e {
 
 using tools::LogFollower;
+// The render window's log lines the tests wait on.
+using tools::kClosedLine;
+using tools::kDigestLinePrefix;
+using tools::kExportedLinePrefix;
+using tools::kPluginReadyLine;
+using tools::kSentExitLine;
+using tools::kStartedLinePrefix;
 
 // How long one step of the render window may take: a process started from scratch, maybe under
 // a sanitizer, on a busy machine. Waits end as soon as their event arrives.

@@ -149,7 +149,7 @@ protected:
         ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) { return e.inits > 0; }))
             << "no INIT from the render window";
         // The render window's own check that the sender counts it as running.
-        ASSERT_TRUE(m_log->waitForLine(QStringLiteral("plug-in ready"), kStepDeadlineMs));
+        ASSERT_TRUE(m_log->waitForLine(QLatin1String(kPluginReadyLine), kStepDeadlineMs));
         m_pid = renderWindowPid(*m_log);
         ASSERT_GT(m_pid, 0);
         m_watch = std::make_unique<xel::platform::ProcessWatch>(m_pid);
@@ -242,8 +242,8 @@ TEST_F(RenderWindowProcess, AnnouncesItselfAnswersAndEndsWhenAsked) {
     const QStringList lines = logLines();
     const int exitRequested = lines.indexOf(QStringLiteral("exit requested"));
     EXPECT_GE(exitRequested, 0);
-    EXPECT_GT(lines.indexOf(QStringLiteral("sent EXIT")), exitRequested);
-    EXPECT_EQ(lines.last(), QStringLiteral("closed"));
+    EXPECT_GT(lines.indexOf(QLatin1String(kSentExitLine)), exitRequested);
+    EXPECT_EQ(lines.last(), QLatin1String(kClosedLine));
 }
 
 TEST_F(RenderWindowProcess, KilledRenderWindowLeavesTheSenderResponsive) {

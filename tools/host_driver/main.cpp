@@ -46,6 +46,7 @@
 #include <utility>
 
 #include "platform/process.h"
+#include "tools/common/render_log_texts.h"
 #include "tools/host_driver/console.h"
 #include "tools/host_driver/edit_session.h"
 #include "tools/host_driver/host_model.h"
@@ -111,7 +112,7 @@ bool awaitRenderWindow(const LogFollower& log, const QString& prefix, const char
     say("host: waiting for the render window: %s", what);
     const auto reached = [&](const QStringList& lines) {
         for (const QString& line : lines) {
-            if (line.startsWith(prefix) || line == QLatin1String("closed"))
+            if (line.startsWith(prefix) || line == QLatin1String(kClosedLine))
                 return true;
         }
         return false;
@@ -215,7 +216,7 @@ bool checkAttributeRoundTrip(const LogFollower& log) {
     // The window may send once the plug-in's state says the model no longer loads, which the
     // plug-in sends after the export's transaction.
     const auto settled = [&](const QStringList& lines) {
-        if (hasLine(lines, sent) || hasLine(lines, QStringLiteral("closed")))
+        if (hasLine(lines, sent) || hasLine(lines, QLatin1String(kClosedLine)))
             return true;
         const int begin = lines.indexOf(QStringLiteral("onBeginTransaction name=EnumeratingScene"));
         for (int i = begin < 0 ? lines.size() : begin + 1; i < lines.size(); ++i) {
@@ -246,11 +247,11 @@ bool exportView(const PluginLibrary& plugin, const LogFollower& log, const QStri
     const QByteArray file = path.toUtf8();
     say("host: obrExportMI(\"%s\")", file.constData());
     plugin.exportMI(file.constData());
-    const QString done = QStringLiteral("exported ") + path;
-    const QString failed = QStringLiteral("export failed ") + path + QLatin1Char(':');
+    const QString done = QLatin1String(kExportedLinePrefix) + path;
+    const QString failed = QLatin1String(kExportFailedLinePrefix) + path + QLatin1Char(':');
     const auto answered = [&](const QStringList& lines) {
         for (const QString& line : lines) {
-            if (line == done || line.startsWith(failed) || line == QLatin1String("closed"))
+            if (line == done || line.startsWith(failed) || line == QLatin1String(kClosedLine))
                 return true;
         }
         return false;
@@ -310,7 +311,7 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
         say("host: FAILED: the render window did not start within %d s", kStepDeadlineMs / 1000);
         return false;
     }
-    if (!awaitRenderWindow(renderLog, QStringLiteral("plug-in ready"),
+    if (!awaitRenderWindow(renderLog, QLatin1String(kPluginReadyLine),
                            "it is up and the plug-in counts it as running"))
         return false;
 
@@ -589,8 +590,8 @@ bool closeRenderWindow(const PluginLibrary& plugin, const LogFollower& renderLog
     say("host: obrUninitialize()");
     plugin.uninitialize();
     const bool closed =
-        awaitRenderWindow(renderLog, QStringLiteral("sent EXIT"), "its answer EXIT") &&
-        awaitRenderWindow(renderLog, QStringLiteral("closed"), "its end");
+        awaitRenderWindow(renderLog, QLatin1String(kSentExitLine), "its answer EXIT") &&
+        awaitRenderWindow(renderLog, QLatin1String(kClosedLine), "its end");
     printRenderWindowLog(renderLog);
     return closed;
 }

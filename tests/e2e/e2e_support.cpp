@@ -60,16 +60,4 @@ int threadCount() {
     }
 }
 
-ScopedVariable::ScopedVariable(const char* name, const QByteArray& value)
-    : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name)) {
-    qputenv(name, value);
-}
-
-ScopedVariable::~ScopedVariable() {
-    if (m_had)
-        qputenv(m_name, m_saved);
-    else
-        qunsetenv(m_name);
-}
-
 }  // namespace orvanta::e2e

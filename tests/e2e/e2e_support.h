@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "tests/support/scoped_variable.h"
 #include "tools/common/render_log_texts.h"
 #include "tools/host_driver/log_follower.h"
 
@@ -41,18 +42,6 @@ void printLog(const LogFollower& log);
 // The number of threads of this process now, -1 if the system does not tell.
 int threadCount();
 
-// Sets an environment variable for the life of the object, then restores it.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const QByteArray& value);
-    ~ScopedVariable();
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_saved;
-};
+using xel::test::ScopedVariable;
 
 }  // namespace orvanta::e2e

@@ -341,6 +341,23 @@ struct Edge {
     }
 };
 
+// Fills band.cuts with the planes that cut the triangle, each as its distance * q at the three
+// vertices; false, with band.cuts unspecified, when one plane cuts the whole triangle away.
+bool collectCuts(const Frame& frame, const RasterVertex& v0, const RasterVertex& v1,
+                 const RasterVertex& v2, Band& band) {
+    band.cuts.clear();
+    for (const ClipPlane& plane : frame.planes) {
+        const float d0 = dot(v0.world - plane.point, plane.normal);
+        const float d1 = dot(v1.world - plane.point, plane.normal);
+        const float d2 = dot(v2.world - plane.point, plane.normal);
+        if (d0 < 0 && d1 < 0 && d2 < 0)
+            return false;
+        if (d0 < 0 || d1 < 0 || d2 < 0)
+            band.cuts.push_back({d0 * v0.q, d1 * v1.q, d2 * v2.q});
+    }
+    return true;
+}
+
 void rasterTriangle(const Frame& frame, const MeshSetup& setup, RasterVertex v0, RasterVertex v1,
                     RasterVertex v2, bool smooth, float faceIntensity, Band& band) {
     std::int64_t area = (v1.x - v0.x) * (v2.y - v0.y) - (v1.y - v0.y) * (v2.x - v0.x);
@@ -359,16 +376,8 @@ void rasterTriangle(const Frame& frame, const MeshSetup& setup, RasterVertex v0,
     if (x0 > x1 || y0 > y1)
         return;
 
-    band.cuts.clear();
-    for (const ClipPlane& plane : frame.planes) {
-        const float d0 = dot(v0.world - plane.point, plane.normal);
-        const float d1 = dot(v1.world - plane.point, plane.normal);
-        const float d2 = dot(v2.world - plane.point, plane.normal);
-        if (d0 < 0 && d1 < 0 && d2 < 0)
-            return;
-        if (d0 < 0 || d1 < 0 || d2 < 0)
-            band.cuts.push_back({d0 * v0.q, d1 * v1.q, d2 * v2.q});
-    }
+    if (!collectCuts(frame, v0, v1, v2, band))
+        return;
 
     const float inverseArea = 1.0f / static_cast<float>(area);
     const float c0 = v0.q * inverseArea;

@@ -90,12 +90,15 @@
 #include "plugin/export/render_output.h"
 #include "plugin/session/entity_registry.h"
 #include "render_link/launch_environment.h"
+#include "tests/support/empty_render_receiver.h"
+#include "tests/support/observed_sender.h"
 
 namespace {
 
 using xel::bench::get64;
 using xel::bench::isType;
 using xel::bench::put64;
+using xel::test::ObservedSender;
 
 using Clock = std::chrono::steady_clock;
 
@@ -205,10 +208,10 @@ private:
 
 // The render window: answers every mesh with its fingerprint and ends when asked, or when the
 // benchmark process is gone. Every other message is ignored.
-class MeshWindow final : public XelRemoteRenderReceiver {
+class MeshWindow final : public xel::test::EmptyRenderReceiver {
 public:
     MeshWindow(const wchar_t* sessionPath, long queueId)
-        : XelRemoteRenderReceiver(sessionPath, queueId) {}
+        : EmptyRenderReceiver(sessionPath, queueId) {}
     // Constructing thread.
     ~MeshWindow() override { stopReceiving(); }
 
@@ -248,31 +251,6 @@ protected:
         std::fprintf(stderr, "mesh_export_bench window: render link error %d: %s\n", code, text);
         close();
     }
-
-    void onGenerateMaterialMaps(const char*, int, int, int, int, float, int, int) override {}
-    void onSetCamera(float, float, float, float, float, float, float, float, float, bool, bool,
-                     float, float, float, float, const char*) override {}
-    void onSetSunLight(int, float, float, float, float, int, float, float, float) override {}
-    void onRemoveEntity(const char*, const char*, bool, bool) override {}
-    void onRemoveEntityMeshes(const char*) override {}
-    void onClearSession() override {}
-    void onAddGroup(const char*, const char*, const char*, const char*, const float*,
-                    const char*) override {}
-    void onAddInstance(const char*, const char*, const char*, const char*, const char*,
-                       const float*, const char*) override {}
-    void onAddComponentDef(const char*, const char*, bool, const char*) override {}
-    void onAddMaterial(const char*, const char*, const char*, int, float, const char*) override {}
-    void onAddLayer(const char*, bool, bool, bool) override {}
-    void onDictionaryMessage(const char*, const char*, const char*, const char*) override {}
-    void onGetState(bool&, bool&, bool&, bool&, bool&, bool&, bool&, bool&, long long&) override {}
-    void onSetState(bool, bool, bool, bool, bool, bool, bool, bool, long long) override {}
-    void onSaveRequested() override {}
-    void onSetEntityVisible(const char*, const char*, bool) override {}
-    void onSetSectionPlane(int, float, float, float, float, float, float, bool, bool,
-                           int) override {}
-    void onSetLanguage(const char*) override {}
-    void onRedraw() override {}
-    void onExportScene(const char*) override {}
 
 private:
     std::atomic<bool> m_closing{false};
@@ -328,12 +306,11 @@ int runRenderWindow(int argc, char** argv) {
 
 // What reached the benchmark process, recorded by the sender's threads (reader and process watch)
 // and the raw channel's reader, waited on by the benchmark thread. Predicates run under the lock.
-struct BenchEvents {
+struct BenchEvents final : xel::test::SenderWatcher {
     int inits = 0;
-    std::thread::id readerThread;  // the thread that reported "INIT": the sender's reader
-    int exitAnswers = 0;           // "EXIT" from the window, on the reader thread
-    int processEnds = 0;           // the end of the window's process, seen by the sender's watch
-    std::uint64_t answers = 0;     // mesh answers so far
+    int exitAnswers = 0;        // "EXIT" from the window, on the reader thread
+    int processEnds = 0;        // the end of the window's process, seen by the sender's watch
+    std::uint64_t answers = 0;  // mesh answers so far
     std::string lastAnswer;
     bool rawConnected = false;
     bool rawFailed = false;
@@ -363,6 +340,13 @@ struct BenchEvents {
         changed.notify_all();
     }
 
+    void renderWindowAnnounced() override {
+        record([](BenchEvents& e) { ++e.inits; });
+    }
+    void renderWindowEnded(bool answered) override {
+        record([answered](BenchEvents& e) { ++(answered ? e.exitAnswers : e.processEnds); });
+    }
+
     std::mutex mutex;
     std::condition_variable changed;
 };
@@ -378,33 +362,6 @@ void onEntityContentRequest(const char* text) {
         ++e.answers;
     });
 }
-
-// The plug-in's sender, reporting the window's announcement and end.
-class MeshSender final : public XelRemoteRenderSender {
-public:
-    MeshSender(const std::wstring& sessionPath, long queueId)
-        : XelRemoteRenderSender(sessionPath.c_str(), nullptr, &onEntityContentRequest, nullptr,
-                                nullptr, nullptr, queueId) {}
-    ~MeshSender() override { stopSending(); }
-
-protected:
-    void onRenderInit() override {
-        XelRemoteRenderSender::onRenderInit();
-        g_events.record([](BenchEvents& e) {
-            ++e.inits;
-            e.readerThread = std::this_thread::get_id();
-        });
-    }
-    void onRenderExit() override {
-        XelRemoteRenderSender::onRenderExit();
-        g_events.record([](BenchEvents& e) {
-            if (std::this_thread::get_id() == e.readerThread)
-                ++e.exitAnswers;
-            else
-                ++e.processEnds;
-        });
-    }
-};
 
 // The benchmark's end of the raw channel. Reader thread.
 class RawEnd : public XelInterProcessMessagesObserver {
@@ -486,7 +443,8 @@ public:
     // with a message, if any step fails; whatever was set up stays for stop().
     bool start(const QString& program) {
         setPhase(Phase::Starting);
-        m_sender = std::make_unique<MeshSender>(QDir::tempPath().toStdWString(), m_queueId);
+        m_sender = std::make_unique<ObservedSender>(QDir::tempPath().toStdWString(), m_queueId,
+                                                    g_events, &onEntityContentRequest);
         m_sender->startRender(program.toStdWString().c_str(), 0, 0);
         const bool announced = g_events.waitUntil(
             [](const BenchEvents& e) { return e.inits > 0 || e.processEnds > 0; }, kStartTimeout);
@@ -554,8 +512,8 @@ private:
     }
 
     const long m_queueId;
-    std::unique_ptr<MeshSender> m_sender;
-    RawEnd m_rawEnd;  // outlives the raw channel
+    std::unique_ptr<ObservedSender> m_sender;  // reports to g_events
+    RawEnd m_rawEnd;                           // outlives the raw channel
     std::unique_ptr<XelInterProcessMessagesManager> m_raw;
     bool m_broken = false;
     std::uint64_t m_meshSeq = 0;

@@ -184,7 +184,7 @@ std::uint32_t base64Hash(SceneSession& session, const Attribute& address) {
 }
 
 void requestEntityAttributes(SceneSession& session, const QByteArray& owner,
-                             const QByteArray& dictionary, int mode, RenderOutput* output) {
+                             const QByteArray& dictionary, RequestMode mode, RenderOutput* output) {
     const HostRequest request{QLatin1String(request_kind::kEnumEntityAttributes), utf8(owner),
                               utf8(dictionary)};
     if (!postsRequest(mode)) {
@@ -212,7 +212,7 @@ void requestEntityAttributes(SceneSession& session, const QByteArray& owner,
     session.requests.post(request);
 }
 
-void requestSetEntityAttribute(SceneSession& session, const Attribute& attribute, int mode,
+void requestSetEntityAttribute(SceneSession& session, const Attribute& attribute, RequestMode mode,
                                RenderOutput* output) {
     const bool hostThread = onHostThread();
     if (attribute.owner.startsWith('%')) {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <map>
 
+#include "plugin/requests/host_request_queue.h"
+
 namespace orvanta {
 
 class RenderOutput;
@@ -73,7 +75,7 @@ std::uint32_t base64Hash(SceneSession& session, const Attribute& address);
 // thread; as plain forwards on any other, whose thread must not touch the host thread's values),
 // then the request is posted. Any thread.
 void requestEntityAttributes(SceneSession& session, const QByteArray& owner,
-                             const QByteArray& dictionary, int mode, RenderOutput* output);
+                             const QByteArray& dictionary, RequestMode mode, RenderOutput* output);
 
 // Remembers `attribute` as a session attribute unless its dictionary has one already. Host thread.
 void rememberSceneAttribute(SceneSession& session, const Attribute& attribute);
@@ -86,7 +88,7 @@ void rememberSceneAttribute(SceneSession& session, const Attribute& attribute);
 // unchanged. Then it is posted, or run: the cache takes the Base64 value and the host's callback
 // runs. Off the host thread, the session attribute list is edited by posted requests that the host
 // thread runs (a "%" edit, a remembered "Camera" attribute). Any thread.
-void requestSetEntityAttribute(SceneSession& session, const Attribute& attribute, int mode,
+void requestSetEntityAttribute(SceneSession& session, const Attribute& attribute, RequestMode mode,
                                RenderOutput* output);
 
 }  // namespace orvanta

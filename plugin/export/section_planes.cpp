@@ -68,8 +68,9 @@ void SectionPlaneList::setCaps(int capsMode, std::uint32_t capsValue, RenderOutp
 
 void exportShadowsInfo(const ShadowsInfo& shadows, RenderOutput* output) {
     if (output)
-        output->setSceneLight(shadows.a, shadows.b, shadows.c, 0.0f, 0.0f, shadows.d, shadows.e,
-                              shadows.f, shadows.g);
+        output->setSceneLight(shadows.shadowsOn, shadows.lightIntensity, shadows.ambientIntensity,
+                              0.0f, 0.0f, shadows.sunLightsFaces, shadows.sunDirectionX,
+                              shadows.sunDirectionY, shadows.sunDirectionZ);
 }
 
 }  // namespace orvanta

@@ -60,17 +60,18 @@ private:
 
 // The model's shadow settings, as the host reports them.
 struct ShadowsInfo {
-    int a = 0;
-    float b = 0.0f;
-    float c = 0.0f;
-    int d = 0;
-    float e = 0.0f;
-    float f = 0.0f;
-    float g = 0.0f;
+    int shadowsOn = 0;              // 1 when shadows are on
+    float lightIntensity = 0.0f;    // 0 to 1
+    float ambientIntensity = 0.0f;  // 0 to 1
+    int sunLightsFaces = 0;         // 1 when the sun lights the faces
+    float sunDirectionX = 0.0f;     // (X, Y, Z): the direction towards the sun
+    float sunDirectionY = 0.0f;
+    float sunDirectionZ = 0.0f;
 };
 
-// Sends the settings as the scene light (a, b, c, 0, 0, d, e, f, g): the values unchanged, two
-// zeros inserted after the third. Nothing without an output. Host thread.
+// Sends the settings as the scene light (shadows on, light intensity, ambient intensity, 0, 0,
+// sun lights faces, sun direction): the values unchanged, two zeros inserted after the third.
+// Nothing without an output. Host thread.
 void exportShadowsInfo(const ShadowsInfo& shadows, RenderOutput* output);
 
 }  // namespace orvanta

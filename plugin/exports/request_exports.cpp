@@ -11,19 +11,22 @@ using orvanta::boundedHostText;
 extern "C" {
 
 void obrSkpEnumEntityContent(const char* entityId, bool, int mode) {
-    orvanta::guarded(__func__,
-                     [&] { orvanta::enumEntityContent(boundedHostText(entityId), mode); });
+    orvanta::guarded(__func__, [&] {
+        orvanta::enumEntityContent(boundedHostText(entityId), orvanta::requestModeOf(mode));
+    });
 }
 
 void obrSkpEnumEntityAttributes(const char* owner, const char* dictionary, int mode) {
     orvanta::guarded(__func__, [&] {
-        orvanta::enumEntityAttributes(boundedHostText(owner), boundedHostText(dictionary), mode);
+        orvanta::enumEntityAttributes(boundedHostText(owner), boundedHostText(dictionary),
+                                      orvanta::requestModeOf(mode));
     });
 }
 
 void obrSkpExportTexture(const char* first, const char* second, int mode) {
     orvanta::guarded(__func__, [&] {
-        orvanta::exportTexture(boundedHostText(first), boundedHostText(second), mode);
+        orvanta::exportTexture(boundedHostText(first), boundedHostText(second),
+                               orvanta::requestModeOf(mode));
     });
 }
 
@@ -31,12 +34,14 @@ void obrSkpSetEntityAttribute(const char* owner, const char* dictionary, const c
                               const char* value, int mode) {
     orvanta::guarded(__func__, [&] {
         orvanta::setEntityAttribute(boundedHostText(owner), boundedHostText(dictionary),
-                                    boundedHostText(key), boundedHostText(value), mode);
+                                    boundedHostText(key), boundedHostText(value),
+                                    orvanta::requestModeOf(mode));
     });
 }
 
 void obrSkpDestroyPointer(int64_t pointer, int mode) {
-    orvanta::guarded(__func__, [&] { orvanta::destroyPointer(pointer, mode); });
+    orvanta::guarded(__func__,
+                     [&] { orvanta::destroyPointer(pointer, orvanta::requestModeOf(mode)); });
 }
 
 void obrSkpExecuteCustomAction(const char* action, const char* subject, const char* parameter) {

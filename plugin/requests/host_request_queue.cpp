@@ -40,7 +40,7 @@ const HostCallbacks& host() {
     return pluginState().host;
 }
 
-void routeRequest(const HostRequest& request, int mode) {
+void routeRequest(const HostRequest& request, RequestMode mode) {
     if (postsRequest(mode))
         hostRequestQueue().post(request);
     else
@@ -117,7 +117,7 @@ HostRequestQueue& hostRequestQueue() {
     return *queue;
 }
 
-bool postsRequest(int mode) {
+bool postsRequest(RequestMode mode) {
     if (mode == AlwaysPost)
         return true;
     return mode == PostOffHostThread && QThread::currentThreadId() != pluginState().hostThreadId;
@@ -169,26 +169,26 @@ void callHost(const HostRequest& request) {
     }
 }
 
-void enumEntityContent(const char* entityId, int mode) {
+void enumEntityContent(const char* entityId, RequestMode mode) {
     routeRequest({QLatin1String(request_kind::kEnumEntityContent), text(entityId)}, mode);
 }
 
-void enumEntityAttributes(const char* owner, const char* dictionary, int mode) {
+void enumEntityAttributes(const char* owner, const char* dictionary, RequestMode mode) {
     PluginOutput output;
     requestEntityAttributes(sceneSession(), owner ? owner : "", dictionary ? dictionary : "", mode,
                             output.get());
 }
 
-void exportTexture(const char* first, const char* second, int mode) {
+void exportTexture(const char* first, const char* second, RequestMode mode) {
     routeRequest({QLatin1String(request_kind::kExportTexture), text(first), text(second)}, mode);
 }
 
-void destroyPointer(std::int64_t pointer, int mode) {
+void destroyPointer(std::int64_t pointer, RequestMode mode) {
     routeRequest({QLatin1String(request_kind::kDestroyPointer), QString::number(pointer)}, mode);
 }
 
 void setEntityAttribute(const char* owner, const char* dictionary, const char* key,
-                        const char* value, int mode) {
+                        const char* value, RequestMode mode) {
     PluginOutput output;
     requestSetEntityAttribute(
         sceneSession(),

@@ -43,6 +43,11 @@ enum RequestMode : int {
     PostOffHostThread = 2,
 };
 
+// The request mode an export's `int` argument stands for; every int is a valid RequestMode.
+inline RequestMode requestModeOf(int mode) {
+    return static_cast<RequestMode>(mode);
+}
+
 // The first set-attribute text that every poll runs at once, whatever the session is doing.
 inline constexpr char kExecuteAction[] = "ExecuteAction";
 
@@ -76,7 +81,7 @@ HostRequestQueue& hostRequestQueue();
 
 // Whether a request in `mode` goes to the queue rather than running on the calling thread. Any
 // thread; before start-up no thread is the host thread.
-bool postsRequest(int mode);
+bool postsRequest(RequestMode mode);
 
 // The session busy count: above 0 while the session is being reset. Raise and lower in pairs.
 // Any thread, though only the host thread is expected to change it.
@@ -107,12 +112,12 @@ void callHost(const HostRequest& request);
 // when that callback is null. Texts are UTF-8, may be null, and are copied when posted. The two
 // attribute operations first take the steps of the attribute export (caching, drops) on the
 // process's scene session.
-void enumEntityContent(const char* entityId, int mode);
-void enumEntityAttributes(const char* owner, const char* dictionary, int mode);
-void exportTexture(const char* first, const char* second, int mode);
-void destroyPointer(std::int64_t pointer, int mode);
+void enumEntityContent(const char* entityId, RequestMode mode);
+void enumEntityAttributes(const char* owner, const char* dictionary, RequestMode mode);
+void exportTexture(const char* first, const char* second, RequestMode mode);
+void destroyPointer(std::int64_t pointer, RequestMode mode);
 void setEntityAttribute(const char* owner, const char* dictionary, const char* key,
-                        const char* value, int mode);
+                        const char* value, RequestMode mode);
 // setEntityAttribute("ExecuteAction", action, subject, parameter, PostOffHostThread).
 void executeCustomAction(const char* action, const char* subject, const char* parameter);
 

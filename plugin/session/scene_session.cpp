@@ -7,7 +7,7 @@ namespace orvanta {
 SceneSession& sceneSession() {
     static SceneSession* const session = new SceneSession(
         sessionRegistry(), hostRequestQueue(),
-        [](const char* entityId, int mode) { enumEntityContent(entityId, mode); },
+        [](const char* entityId, RequestMode mode) { enumEntityContent(entityId, mode); },
         [](const HostRequest& request) { callHost(request); });
     return *session;
 }

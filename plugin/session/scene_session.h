@@ -18,10 +18,11 @@
 
 namespace orvanta {
 
-// Asks the host to enumerate the content of `entityId`, in request mode `mode` (0: at once on the
-// calling thread; 2: at once on the host thread, posted from any other). Returns when the host's
-// callback has run or the request is posted; the callback may call other exports.
-using EnumerateContent = std::function<void(const char* entityId, int mode)>;
+// Asks the host to enumerate the content of `entityId` in request mode `mode` (RunNow: at once on
+// the calling thread; PostOffHostThread: at once on the host thread, posted from any other).
+// Returns when the host's callback has run or the request is posted; the callback may call other
+// exports.
+using EnumerateContent = std::function<void(const char* entityId, RequestMode mode)>;
 // Runs `request` now on the calling thread: the host's callback of its kind, if there is one.
 using RunHostRequest = std::function<void(const HostRequest& request)>;
 

@@ -6,13 +6,15 @@
 
 #include <cstdio>
 
+#include "tools/common/render_log_texts.h"
+
 namespace orvanta::e2e {
 namespace {
 
 // "started <arguments> pid=<pid>": the arguments, then the id.
 QRegularExpressionMatch matchStartLine(const LogFollower& log) {
-    static const QRegularExpression startLine(QStringLiteral("^started (.*) pid=(\\d+)$"));
-    return startLine.match(log.findLine(QStringLiteral("started ")));
+    static const QRegularExpression startLine(tools::startedLinePattern());
+    return startLine.match(log.findLine(QLatin1String(tools::kStartedLinePrefix)));
 }
 
 }  // namespace
@@ -56,23 +58,6 @@ int threadCount() {
             return ok ? count : -1;
         }
     }
-}
-
-ScopedVariable::ScopedVariable(const char* name, const QByteArray& value)
-    : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name)) {
-    qputenv(name, value);
-}
-
-ScopedVariable::ScopedVariable(const char* name)
-    : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name)) {
-    qunsetenv(name);
-}
-
-ScopedVariable::~ScopedVariable() {
-    if (m_had)
-        qputenv(m_name, m_saved);
-    else
-        qunsetenv(m_name);
 }
 
 }  // namespace orvanta::e2e

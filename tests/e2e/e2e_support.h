@@ -8,11 +8,20 @@
 
 #include <cstdint>
 
+#include "tests/support/scoped_variable.h"
+#include "tools/common/render_log_texts.h"
 #include "tools/host_driver/log_follower.h"
 
 namespace orvanta::e2e {
 
 using tools::LogFollower;
+// The render window's log lines the tests wait on.
+using tools::kClosedLine;
+using tools::kDigestLinePrefix;
+using tools::kExportedLinePrefix;
+using tools::kPluginReadyLine;
+using tools::kSentExitLine;
+using tools::kStartedLinePrefix;
 
 // How long one step of the render window may take: a process started from scratch, maybe under
 // a sanitizer, on a busy machine. Waits end as soon as their event arrives.
@@ -33,19 +42,6 @@ void printLog(const LogFollower& log);
 // The number of threads of this process now, -1 if the system does not tell.
 int threadCount();
 
-// Sets an environment variable, or unsets it, for the life of the object, then restores it.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const QByteArray& value);
-    explicit ScopedVariable(const char* name);  // unsets
-    ~ScopedVariable();
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_saved;
-};
+using xel::test::ScopedVariable;
 
 }  // namespace orvanta::e2e

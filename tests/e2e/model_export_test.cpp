@@ -27,7 +27,6 @@ namespace {
 
 using namespace orvanta::e2e;
 
-constexpr char kDigestPrefix[] = "scene digest ";
 bool isSceneLine(const QString& line) {
     for (const char* handler :
          {"onAddMesh ", "onAddGroup ", "onAddInstance ", "onAddComponentDef ", "onAddMaterial ",
@@ -66,7 +65,8 @@ TEST(ModelExport, TheRenderWindowHoldsTheHostsModelAfterTheExportAndEveryEdit) {
     const QString view = work.path() + QStringLiteral("/orvanta_view.png");
     ASSERT_TRUE(run.start({QStringLiteral("--edits"), QStringLiteral("--png"), view}));
     // Watched from the start, so that its end is never taken for another process's.
-    if (log.waitForLine(QStringLiteral("started "), kStepDeadlineMs) && renderWindowPid(log) > 0)
+    if (log.waitForLine(QLatin1String(kStartedLinePrefix), kStepDeadlineMs) &&
+        renderWindowPid(log) > 0)
         run.watchRenderWindow(renderWindowPid(log));
     ASSERT_TRUE(run.finish()) << "the driver did not end";
     const QStringList output = run.output();
@@ -88,7 +88,7 @@ TEST(ModelExport, TheRenderWindowHoldsTheHostsModelAfterTheExportAndEveryEdit) {
     while (end < lines.size() && !lines[end].startsWith(QLatin1String("onEndTransaction ")))
         ++end;
     int digest = end + 1;
-    while (digest < lines.size() && !lines[digest].startsWith(QLatin1String(kDigestPrefix)))
+    while (digest < lines.size() && !lines[digest].startsWith(QLatin1String(kDigestLinePrefix)))
         ++digest;
     ASSERT_LT(digest, lines.size()) << "no digest after the export";
     for (int i = 0; i < begin; ++i)
@@ -142,8 +142,8 @@ TEST(ModelExport, TheRenderWindowHoldsTheHostsModelAfterTheExportAndEveryEdit) {
     }
     QStringList windowDigests;
     for (const QString& line : lines) {
-        if (line.startsWith(QLatin1String(kDigestPrefix)))
-            windowDigests << line.mid(static_cast<int>(sizeof kDigestPrefix) - 1);
+        if (line.startsWith(QLatin1String(kDigestLinePrefix)))
+            windowDigests << line.mid(static_cast<int>(sizeof kDigestLinePrefix) - 1);
     }
     const QStringList expectedSteps = {
         "export", "hide", "show", "move", "retexture", "retexture-refresh", "erase", "new-model"};
@@ -152,9 +152,9 @@ TEST(ModelExport, TheRenderWindowHoldsTheHostsModelAfterTheExportAndEveryEdit) {
 
     // The render window closed and ended, and nothing of the channel is left: no segment made
     // by either process, no named event or lock of the driver's queue id.
-    EXPECT_EQ(lines.last(), QStringLiteral("closed"));
+    EXPECT_EQ(lines.last(), QLatin1String(kClosedLine));
     ASSERT_NE(run.renderWindow(), nullptr);
-    if (lines.last() == QLatin1String("closed")) {
+    if (lines.last() == QLatin1String(kClosedLine)) {
         EXPECT_TRUE(run.renderWindow()->waitForEnd());
     }
     EXPECT_EQ(channelLeftovers(run.driverPid(), run.renderWindow()->pid()),

@@ -47,7 +47,7 @@ TEST(PluginProcess, StartsTheRenderWindowAndClosesItOnUninitialize) {
     EXPECT_TRUE(initialized());
 
     const LogFollower log(logPath);
-    ASSERT_TRUE(log.waitForLine(QStringLiteral("plug-in ready"), kStepDeadlineMs))
+    ASSERT_TRUE(log.waitForLine(QLatin1String(kPluginReadyLine), kStepDeadlineMs))
         << "the render window did not come up";
     const QString sessionFolder =
         QDir::cleanPath(session.folders.temporary()) + QLatin1Char('/') + QString::number(pid);
@@ -61,7 +61,7 @@ TEST(PluginProcess, StartsTheRenderWindowAndClosesItOnUninitialize) {
     xel::platform::ProcessWatch renderWindow(renderPid);
 
     uninitialize();
-    ASSERT_TRUE(log.waitForLine(QStringLiteral("sent EXIT"), kStepDeadlineMs))
+    ASSERT_TRUE(log.waitForLine(QLatin1String(kSentExitLine), kStepDeadlineMs))
         << "the render window did not answer EXIT";
     EXPECT_TRUE(log.lines().contains(QStringLiteral("exit requested")));
     EXPECT_TRUE(renderWindow.waitForEnd());
@@ -87,7 +87,7 @@ TEST(HostProcessKilled, RenderWindowExitsByItself) {
     const std::int64_t driverPid = driver.processId();
 
     const LogFollower log(work.path() + QStringLiteral("/render_window.log"));
-    ASSERT_TRUE(log.waitForLine(QStringLiteral("plug-in ready"), kStepDeadlineMs))
+    ASSERT_TRUE(log.waitForLine(QLatin1String(kPluginReadyLine), kStepDeadlineMs))
         << "the render window did not come up";
     const std::int64_t renderPid = renderWindowPid(log);
     ASSERT_GT(renderPid, 0);
@@ -101,8 +101,8 @@ TEST(HostProcessKilled, RenderWindowExitsByItself) {
     const QStringList lines = log.lines();
     const int requested = lines.indexOf(QStringLiteral("exit requested"));
     EXPECT_GE(requested, 0);
-    EXPECT_GT(lines.indexOf(QStringLiteral("sent EXIT")), requested);
-    EXPECT_EQ(lines.last(), QStringLiteral("closed"));
+    EXPECT_GT(lines.indexOf(QLatin1String(kSentExitLine)), requested);
+    EXPECT_EQ(lines.last(), QLatin1String(kClosedLine));
 
     // Both ends of the driver's channel are gone.
     xel::MessageChannel::removeLeftovers(static_cast<qint32>(driverPid));

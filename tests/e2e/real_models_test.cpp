@@ -25,7 +25,6 @@ namespace {
 using namespace orvanta::e2e;
 
 const QString kModels = QStringLiteral("/usr/share/assimp/models/");
-constexpr char kDigestPrefix[] = "scene digest ";
 
 // The host's digest of a step as the driver printed it, or a null string.
 QString hostDigest(const QStringList& output, const char* step) {
@@ -41,8 +40,8 @@ QString windowExportDigest(const QStringList& lines) {
     bool ended = false;
     for (const QString& line : lines) {
         ended = ended || line.startsWith(QLatin1String("onEndTransaction "));
-        if (ended && line.startsWith(QLatin1String(kDigestPrefix)))
-            return line.mid(static_cast<int>(sizeof kDigestPrefix) - 1);
+        if (ended && line.startsWith(QLatin1String(kDigestLinePrefix)))
+            return line.mid(static_cast<int>(sizeof kDigestLinePrefix) - 1);
     }
     return QString();
 }
@@ -91,7 +90,8 @@ TEST_P(RealModel, ArrivesWholeAndIsShown) {
     const LogOnFailure printer{log};
 
     ASSERT_TRUE(run.start({QStringLiteral("--model"), model, QStringLiteral("--png"), picture}));
-    if (log.waitForLine(QStringLiteral("started "), kStepDeadlineMs) && renderWindowPid(log) > 0)
+    if (log.waitForLine(QLatin1String(kStartedLinePrefix), kStepDeadlineMs) &&
+        renderWindowPid(log) > 0)
         run.watchRenderWindow(renderWindowPid(log));
     ASSERT_TRUE(run.finish()) << "the driver did not end";
     const QStringList output = run.output();
@@ -102,7 +102,7 @@ TEST_P(RealModel, ArrivesWholeAndIsShown) {
     const QString host = hostDigest(output, "export");
     ASSERT_FALSE(host.isEmpty());
     EXPECT_EQ(windowExportDigest(lines), host);
-    EXPECT_TRUE(lines.contains(QStringLiteral("exported ") + picture));
+    EXPECT_TRUE(lines.contains(QLatin1String(kExportedLinePrefix) + picture));
 
     // The picture shows something shaded, not a blank or single-coloured frame.
     const QImage image(picture);

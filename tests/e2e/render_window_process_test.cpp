@@ -28,7 +28,6 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -38,18 +37,19 @@
 #include "platform/process_watch.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/channel_test_support.h"
+#include "tests/support/observed_sender.h"
 
 namespace {
 
 using namespace orvanta::e2e;
+using xel::test::ObservedSender;
 
 // What reached the sender, recorded on the sender's threads for the test thread to wait on. The
 // predicates of waitUntil() run under the lock.
-struct SenderEvents {
+struct SenderEvents final : xel::test::SenderWatcher {
     int inits = 0;
-    std::thread::id readerThread;  // the thread that announced the render window: the reader
-    int exitAnswers = 0;           // "EXIT" from the render window, on the reader thread
-    int processEnds = 0;           // the end of its process, seen by the sender's watch
+    int exitAnswers = 0;  // "EXIT" from the render window, on the reader thread
+    int processEnds = 0;  // the end of its process, seen by the sender's watch
     int saves = 0;
     std::vector<std::string> materialMaps;
 
@@ -68,6 +68,16 @@ struct SenderEvents {
         changed.notify_all();
     }
 
+    void renderWindowAnnounced() override {
+        record([](SenderEvents& e) { ++e.inits; });
+    }
+    void renderWindowEnded(bool answered) override {
+        record([answered](SenderEvents& e) { ++(answered ? e.exitAnswers : e.processEnds); });
+    }
+    void renderDataSaved() override {
+        record([](SenderEvents& e) { ++e.saves; });
+    }
+
     std::mutex mutex;
     std::condition_variable changed;
 };
@@ -81,41 +91,6 @@ void materialMapsDone(const char* materialName, bool, const wchar_t*, const wcha
     const std::string name = materialName;
     s_events->record([&](SenderEvents& e) { e.materialMaps.push_back(name); });
 }
-
-// The sender as the plug-in makes it (no host callbacks needed here), reporting what it handled.
-class ObservedSender final : public XelRemoteRenderSender {
-public:
-    ObservedSender(const std::wstring& sessionPath, SenderEvents& events)
-        : XelRemoteRenderSender(sessionPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                0),
-          m_events(events) {}
-    ~ObservedSender() override { stopSending(); }
-
-protected:
-    void onRenderInit() override {
-        XelRemoteRenderSender::onRenderInit();
-        m_events.record([](SenderEvents& e) {
-            ++e.inits;
-            e.readerThread = std::this_thread::get_id();
-        });
-    }
-    void onRenderExit() override {
-        XelRemoteRenderSender::onRenderExit();
-        m_events.record([](SenderEvents& e) {
-            if (std::this_thread::get_id() == e.readerThread)
-                ++e.exitAnswers;
-            else
-                ++e.processEnds;
-        });
-    }
-    void onRenderDataSaved() override {
-        XelRemoteRenderSender::onRenderDataSaved();
-        m_events.record([](SenderEvents& e) { ++e.saves; });
-    }
-
-private:
-    SenderEvents& m_events;
-};
 
 // Counts the warnings of the Qt message stream (where the channel reports dropped messages) while
 // it lives.
@@ -158,7 +133,7 @@ protected:
         m_logVariable.emplace("ORVANTA_RENDER_LOG", QFile::encodeName(logPath));
         m_log = std::make_unique<LogFollower>(logPath);
 
-        m_sender = std::make_unique<ObservedSender>(m_session.toStdWString(), m_events);
+        m_sender = std::make_unique<ObservedSender>(m_session.toStdWString(), 0, m_events);
         m_sender->startRender(QStringLiteral(ORVANTA_RENDER_WINDOW).toStdWString().c_str(), 2050,
                               0);
         ASSERT_TRUE(m_events.waitUntil([](const SenderEvents& e) {
@@ -169,7 +144,7 @@ protected:
             ASSERT_GT(m_events.inits, 0) << "the render window ended before its INIT";
         }
         // The render window's own check that the sender counts it as running.
-        ASSERT_TRUE(m_log->waitForLine(QStringLiteral("plug-in ready"), kStepDeadlineMs));
+        ASSERT_TRUE(m_log->waitForLine(QLatin1String(kPluginReadyLine), kStepDeadlineMs));
         m_pid = renderWindowPid(*m_log);
         ASSERT_GT(m_pid, 0);
         m_watch = std::make_unique<xel::platform::ProcessWatch>(m_pid);
@@ -262,8 +237,8 @@ TEST_F(RenderWindowProcess, AnnouncesItselfAnswersAndEndsWhenAsked) {
     const QStringList lines = logLines();
     const int exitRequested = lines.indexOf(QStringLiteral("exit requested"));
     EXPECT_GE(exitRequested, 0);
-    EXPECT_GT(lines.indexOf(QStringLiteral("sent EXIT")), exitRequested);
-    EXPECT_EQ(lines.last(), QStringLiteral("closed"));
+    EXPECT_GT(lines.indexOf(QLatin1String(kSentExitLine)), exitRequested);
+    EXPECT_EQ(lines.last(), QLatin1String(kClosedLine));
 }
 
 TEST_F(RenderWindowProcess, KilledRenderWindowLeavesTheSenderResponsive) {

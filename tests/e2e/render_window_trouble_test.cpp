@@ -105,7 +105,8 @@ TEST_P(RenderWindowTrouble, TheViewGetsTheWholeSceneAgainAndNothingIsLeftBehind)
     ASSERT_TRUE(run.start({QStringLiteral("--generate"), QStringLiteral("200000"),
                            QStringLiteral("--no-png"), QStringLiteral("--interrupt"),
                            QString::fromLatin1(trouble.interrupt)}));
-    if (log.waitForLine(QStringLiteral("started "), kStepDeadlineMs) && renderWindowPid(log) > 0)
+    if (log.waitForLine(QLatin1String(kStartedLinePrefix), kStepDeadlineMs) &&
+        renderWindowPid(log) > 0)
         run.watchRenderWindow(renderWindowPid(log));
     ASSERT_TRUE(run.finish()) << "the driver did not end; it said:\n"
                               << run.output().join(QLatin1Char('\n')).toStdString();
@@ -129,7 +130,7 @@ TEST_P(RenderWindowTrouble, TheViewGetsTheWholeSceneAgainAndNothingIsLeftBehind)
         // A new render window, which got the scene and closed at the end of the session.
         ASSERT_EQ(pids.size(), 2u);
         EXPECT_NE(pids[0], pids[1]);
-        EXPECT_EQ(log.lines().last(), QStringLiteral("closed"));
+        EXPECT_EQ(log.lines().last(), QLatin1String(kClosedLine));
         xel::platform::ProcessWatch second(pids[1]);
         EXPECT_TRUE(second.waitForEnd());
         const std::set<std::string> more = channelLeftovers(run.driverPid(), pids[1]);
@@ -161,7 +162,8 @@ TEST(RenderWindowWithoutItsWindowSystem, TheHostNoticesItsEndAtOnceAndNothingIsL
     QElapsedTimer clock;
     clock.start();
     ASSERT_TRUE(run.start({QStringLiteral("--no-png")}));
-    if (log.waitForLine(QStringLiteral("started "), kStepDeadlineMs) && renderWindowPid(log) > 0)
+    if (log.waitForLine(QLatin1String(kStartedLinePrefix), kStepDeadlineMs) &&
+        renderWindowPid(log) > 0)
         run.watchRenderWindow(renderWindowPid(log));
     ASSERT_TRUE(run.finish()) << "the driver did not end";
     EXPECT_LT(clock.elapsed(), kStepDeadlineMs / 2) << "the render window's end went unnoticed";

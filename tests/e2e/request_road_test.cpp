@@ -126,7 +126,7 @@ TEST(RequestRoad, RenderWindowRequestsReachTheHostOnlyInsideItsPollOnItsThreadIn
     }
 
     uninitialize();
-    ASSERT_TRUE(log.waitForLine(QStringLiteral("sent EXIT"), kStepDeadlineMs))
+    ASSERT_TRUE(log.waitForLine(QLatin1String(kSentExitLine), kStepDeadlineMs))
         << "the render window did not answer EXIT";
     EXPECT_TRUE(renderWindow.waitForEnd());
     // The library stays loaded: its threads and state live until the process ends.

@@ -335,7 +335,7 @@ protected:
         m_started = true;
         m_log = std::make_unique<LogFollower>(m_session.logPath);
         // The sender drops scene content until it counts the render window as running.
-        ASSERT_TRUE(m_log->waitForLine(QStringLiteral("plug-in ready"), kStepDeadlineMs))
+        ASSERT_TRUE(m_log->waitForLine(QLatin1String(kPluginReadyLine), kStepDeadlineMs))
             << "the render window did not come up";
         const std::int64_t pid = renderWindowPid(*m_log);
         ASSERT_GT(pid, 0);
@@ -352,7 +352,7 @@ protected:
         m_plugin.uninitialize();
         if (!m_watch)
             return;
-        if (!m_log->waitForLine(QStringLiteral("closed"), kStepDeadlineMs))
+        if (!m_log->waitForLine(QLatin1String(kClosedLine), kStepDeadlineMs))
             m_watch->terminate();
         m_watch->waitForEnd();
     }
@@ -363,10 +363,10 @@ protected:
     void closeRenderWindow() {
         m_closed = true;
         m_plugin.uninitialize();
-        ASSERT_TRUE(m_log->waitForLine(QStringLiteral("sent EXIT"), kStepDeadlineMs))
+        ASSERT_TRUE(m_log->waitForLine(QLatin1String(kSentExitLine), kStepDeadlineMs))
             << "the render window did not answer EXIT";
         EXPECT_TRUE(m_watch->waitForEnd());
-        EXPECT_EQ(m_log->lines().last(), QStringLiteral("closed"));
+        EXPECT_EQ(m_log->lines().last(), QLatin1String(kClosedLine));
 
         const QString queueId = QString::number(xel::platform::currentProcessId());
         for (const char* segment : {"_Sender", "_Receiver"}) {

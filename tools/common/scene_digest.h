@@ -101,7 +101,4 @@ struct SceneDigest {
     QString text() const;
 };
 
-// How the render window's digest line begins; the digest's text() follows.
-inline constexpr char kDigestLinePrefix[] = "scene digest ";
-
 }  // namespace orvanta::tools

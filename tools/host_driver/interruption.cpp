@@ -3,17 +3,18 @@
 #include <QRegularExpression>
 
 #include "platform/process_watch.h"
+#include "tools/common/render_log_texts.h"
 #include "tools/host_driver/console.h"
 
 namespace orvanta::tools {
 
 QList<qint64> startedRenderWindows(const QStringList& lines) {
-    static const QRegularExpression startLine(QStringLiteral("^started .* pid=(\\d+)$"));
+    static const QRegularExpression startLine(startedLinePattern());
     QList<qint64> pids;
     for (const QString& line : lines) {
         const QRegularExpressionMatch match = startLine.match(line);
         if (match.hasMatch())
-            pids << match.captured(1).toLongLong();
+            pids << match.captured(2).toLongLong();
     }
     return pids;
 }

@@ -46,6 +46,7 @@
 #include <utility>
 
 #include "platform/process.h"
+#include "tools/common/render_log_texts.h"
 #include "tools/host_driver/console.h"
 #include "tools/host_driver/edit_session.h"
 #include "tools/host_driver/host_model.h"
@@ -118,7 +119,7 @@ bool awaitRenderWindow(const LogFollower& log, const QString& prefix, const char
     say("host: waiting for the render window: %s", what);
     const auto reached = [&](const QStringList& lines) {
         for (const QString& line : lines) {
-            if (line.startsWith(prefix) || line == QLatin1String("closed"))
+            if (line.startsWith(prefix) || line == QLatin1String(kClosedLine))
                 return true;
         }
         return false;
@@ -222,7 +223,7 @@ bool checkAttributeRoundTrip(const LogFollower& log) {
     // The window may send once the plug-in's state says the model no longer loads, which the
     // plug-in sends after the export's transaction.
     const auto settled = [&](const QStringList& lines) {
-        if (hasLine(lines, sent) || hasLine(lines, QStringLiteral("closed")))
+        if (hasLine(lines, sent) || hasLine(lines, QLatin1String(kClosedLine)))
             return true;
         const int begin = lines.indexOf(QStringLiteral("onBeginTransaction name=EnumeratingScene"));
         for (int i = begin < 0 ? lines.size() : begin + 1; i < lines.size(); ++i) {
@@ -253,11 +254,11 @@ bool exportView(const PluginLibrary& plugin, const LogFollower& log, const QStri
     const QByteArray file = path.toUtf8();
     say("host: obrExportMI(\"%s\")", file.constData());
     plugin.exportMI(file.constData());
-    const QString done = QStringLiteral("exported ") + path;
-    const QString failed = QStringLiteral("export failed ") + path + QLatin1Char(':');
+    const QString done = QLatin1String(kExportedLinePrefix) + path;
+    const QString failed = QLatin1String(kExportFailedLinePrefix) + path + QLatin1Char(':');
     const auto answered = [&](const QStringList& lines) {
         for (const QString& line : lines) {
-            if (line == done || line.startsWith(failed) || line == QLatin1String("closed"))
+            if (line == done || line.startsWith(failed) || line == QLatin1String(kClosedLine))
                 return true;
         }
         return false;
@@ -317,7 +318,7 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
         say("host: FAILED: the render window did not start within %d s", kStepDeadlineMs / 1000);
         return false;
     }
-    if (!awaitRenderWindow(renderLog, QStringLiteral("plug-in ready"),
+    if (!awaitRenderWindow(renderLog, QLatin1String(kPluginReadyLine),
                            "it is up and the plug-in counts it as running"))
         return false;
 
@@ -362,6 +363,108 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
     return awaitRenderWindow(renderLog, QStringLiteral("onRedraw"), "the redraw request");
 }
 
+// The options of the command line, declared once for the parser and for reading their values.
+struct DeclaredOptions {
+    DeclaredOptions();
+    QList<QCommandLineOption> all() const {
+        return {model, generate, png, noPng, edits, hold, exports, interrupt, checkModel, work};
+    }
+
+    const QCommandLineOption model;
+    const QCommandLineOption generate;
+    const QCommandLineOption png;
+    const QCommandLineOption noPng;
+    const QCommandLineOption edits;
+    const QCommandLineOption hold;
+    const QCommandLineOption exports;
+    const QCommandLineOption interrupt;
+    QCommandLineOption checkModel;
+    const QCommandLineOption work;
+};
+
+DeclaredOptions::DeclaredOptions()
+    : model(QStringLiteral("model"),
+            QStringLiteral("Export <file>, any model the Assimp library reads (glTF, OBJ, FBX, "
+                           "Collada, STL, PLY, 3DS, ...), instead of the built-in model."),
+            QStringLiteral("file")),
+      generate(QStringLiteral("generate"),
+               QStringLiteral("Export a generated terrain of about <triangles> triangles instead "
+                              "of the built-in model, and report how fast it arrived."),
+               QStringLiteral("triangles")),
+      png(QStringLiteral("png"),
+          QStringLiteral("Where the render window exports its view (default: orvanta_view.png in "
+                         "the current folder)."),
+          QStringLiteral("path"), QStringLiteral("orvanta_view.png")),
+      noPng(QStringLiteral("no-png"), QStringLiteral("Do not have the view exported.")),
+      edits(QStringLiteral("edits"),
+            QStringLiteral("After the export, hide and show an entity, move an instance, change a "
+                           "texture, erase a group and open a new model, comparing after each. "
+                           "Plays on the built-in model only.")),
+      hold(QStringLiteral("hold"),
+           QStringLiteral("Keep the plug-in and the render window running until killed.")),
+      exports(QStringLiteral("exports"),
+              QStringLiteral("Walk the model <count> times (default 1), each walk in its own "
+                             "enumeration bracket, comparing digests and reporting the timing of "
+                             "each."),
+              QStringLiteral("count"), QStringLiteral("1")),
+      interrupt(QStringLiteral("interrupt"),
+                QStringLiteral("At half of the export, kill the render window (kill: then have "
+                               "the plug-in start a new one) or stop it (stop: resumed after the "
+                               "export), and check that the view gets the whole scene again."),
+                QStringLiteral("kill|stop")),
+      checkModel(QString::fromLatin1(kCheckModelOption), QStringLiteral("Only try to read <file>."),
+                 QStringLiteral("file")),
+      work(QStringLiteral("work-dir"),
+           QStringLiteral("Keep the session's files in <dir> (default: a temporary folder)."),
+           QStringLiteral("dir")) {
+    checkModel.setFlags(QCommandLineOption::HiddenFromHelp);
+}
+
+// The values of a processed command line; none, with the reason on standard error and
+// kUsageExitCode, for values it cannot use.
+ParsedCommandLine optionsFrom(const QCommandLineParser& parser, const DeclaredOptions& declared) {
+    Options options;
+    options.edits = parser.isSet(declared.edits);
+    options.hold = parser.isSet(declared.hold);
+    options.workFolder = parser.value(declared.work);
+    options.modelPath = parser.value(declared.model);
+    options.checkModelPath = parser.value(declared.checkModel);
+    if (parser.isSet(declared.generate)) {
+        bool number = false;
+        options.generatedTriangles = parser.value(declared.generate).toLongLong(&number);
+        if (!number || options.generatedTriangles <= 0 || !options.modelPath.isEmpty()) {
+            std::fprintf(stderr,
+                         "orvanta_host_driver: --generate takes a positive number of triangles "
+                         "and no --model\n");
+            return {std::nullopt, kUsageExitCode};
+        }
+    }
+    bool interruptKnown = false;
+    options.interrupt = Interruption::kindOf(parser.value(declared.interrupt), &interruptKnown);
+    if (!interruptKnown) {
+        std::fprintf(stderr, "orvanta_host_driver: --interrupt takes kill or stop\n");
+        return {std::nullopt, kUsageExitCode};
+    }
+    bool exportsNumber = false;
+    options.exports = parser.value(declared.exports).toInt(&exportsNumber);
+    if (!exportsNumber || options.exports < 1) {
+        std::fprintf(stderr, "orvanta_host_driver: --exports takes a positive count\n");
+        return {std::nullopt, kUsageExitCode};
+    }
+    const QStringList positional = parser.positionalArguments();
+    options.pluginPath =
+        positional.isEmpty() ? QString::fromUtf8(ORVANTA_PLUGIN_LIBRARY) : positional.first();
+    if (!parser.isSet(declared.noPng))
+        options.pngPath = QFileInfo(parser.value(declared.png)).absoluteFilePath();
+    if (options.edits && (!options.modelPath.isEmpty() || options.generatedTriangles > 0)) {
+        std::fprintf(stderr,
+                     "orvanta_host_driver: --edits plays on the built-in model; leave out "
+                     "--model\n");
+        return {std::nullopt, kUsageExitCode};
+    }
+    return {std::move(options)};
+}
+
 // Reads the command line. Prints the help on standard output for --help (exit code 0), and the
 // reason on standard error for a command line it cannot parse (exit code 1, as Qt's parser gives
 // it) or use (kUsageExitCode); main() ends the driver with that code.
@@ -372,52 +475,8 @@ ParsedCommandLine parseOptions(const QCoreApplication& application) {
         "or a model file) to the render window, has it export its view as a PNG and "
         "prints what crossed."));
     const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption modelOption(
-        QStringLiteral("model"),
-        QStringLiteral("Export <file>, any model the Assimp library reads (glTF, OBJ, FBX, "
-                       "Collada, STL, PLY, 3DS, ...), instead of the built-in model."),
-        QStringLiteral("file"));
-    const QCommandLineOption generateOption(
-        QStringLiteral("generate"),
-        QStringLiteral("Export a generated terrain of about <triangles> triangles instead of the "
-                       "built-in model, and report how fast it arrived."),
-        QStringLiteral("triangles"));
-    const QCommandLineOption pngOption(
-        QStringLiteral("png"),
-        QStringLiteral("Where the render window exports its view (default: orvanta_view.png in "
-                       "the current folder)."),
-        QStringLiteral("path"), QStringLiteral("orvanta_view.png"));
-    const QCommandLineOption noPngOption(QStringLiteral("no-png"),
-                                         QStringLiteral("Do not have the view exported."));
-    const QCommandLineOption editsOption(
-        QStringLiteral("edits"),
-        QStringLiteral("After the export, hide and show an entity, move an instance, change a "
-                       "texture, erase a group and open a new model, comparing after each. Plays "
-                       "on the built-in model only."));
-    const QCommandLineOption holdOption(
-        QStringLiteral("hold"),
-        QStringLiteral("Keep the plug-in and the render window running until killed."));
-    const QCommandLineOption exportsOption(
-        QStringLiteral("exports"),
-        QStringLiteral("Walk the model <count> times (default 1), each walk in its own "
-                       "enumeration bracket, comparing digests and reporting the timing of each."),
-        QStringLiteral("count"), QStringLiteral("1"));
-    const QCommandLineOption interruptOption(
-        QStringLiteral("interrupt"),
-        QStringLiteral("At half of the export, kill the render window (kill: then have the "
-                       "plug-in start a new one) or stop it (stop: resumed after the export), and "
-                       "check that the view gets the whole scene again."),
-        QStringLiteral("kill|stop"));
-    QCommandLineOption checkModelOption(QString::fromLatin1(kCheckModelOption),
-                                        QStringLiteral("Only try to read <file>."),
-                                        QStringLiteral("file"));
-    checkModelOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    const QCommandLineOption workOption(
-        QStringLiteral("work-dir"),
-        QStringLiteral("Keep the session's files in <dir> (default: a temporary folder)."),
-        QStringLiteral("dir"));
-    parser.addOptions({modelOption, generateOption, pngOption, noPngOption, editsOption, holdOption,
-                       exportsOption, interruptOption, checkModelOption, workOption});
+    const DeclaredOptions declared;
+    parser.addOptions(declared.all());
     parser.addPositionalArgument(QStringLiteral("plugin"),
                                  QStringLiteral("The plug-in library (default: the one built with "
                                                 "this program)."));
@@ -439,47 +498,7 @@ ParsedCommandLine parseOptions(const QCoreApplication& application) {
         std::fputs(qUtf8Printable(parser.helpText()), stdout);
         return {std::nullopt, EXIT_SUCCESS};
     }
-
-    Options options;
-    options.edits = parser.isSet(editsOption);
-    options.hold = parser.isSet(holdOption);
-    options.workFolder = parser.value(workOption);
-    options.modelPath = parser.value(modelOption);
-    options.checkModelPath = parser.value(checkModelOption);
-    if (parser.isSet(generateOption)) {
-        bool number = false;
-        options.generatedTriangles = parser.value(generateOption).toLongLong(&number);
-        if (!number || options.generatedTriangles <= 0 || !options.modelPath.isEmpty()) {
-            std::fprintf(stderr,
-                         "orvanta_host_driver: --generate takes a positive number of triangles "
-                         "and no --model\n");
-            return {std::nullopt, kUsageExitCode};
-        }
-    }
-    bool interruptKnown = false;
-    options.interrupt = Interruption::kindOf(parser.value(interruptOption), &interruptKnown);
-    if (!interruptKnown) {
-        std::fprintf(stderr, "orvanta_host_driver: --interrupt takes kill or stop\n");
-        return {std::nullopt, kUsageExitCode};
-    }
-    bool exportsNumber = false;
-    options.exports = parser.value(exportsOption).toInt(&exportsNumber);
-    if (!exportsNumber || options.exports < 1) {
-        std::fprintf(stderr, "orvanta_host_driver: --exports takes a positive count\n");
-        return {std::nullopt, kUsageExitCode};
-    }
-    const QStringList positional = parser.positionalArguments();
-    options.pluginPath =
-        positional.isEmpty() ? QString::fromUtf8(ORVANTA_PLUGIN_LIBRARY) : positional.first();
-    if (!parser.isSet(noPngOption))
-        options.pngPath = QFileInfo(parser.value(pngOption)).absoluteFilePath();
-    if (options.edits && (!options.modelPath.isEmpty() || options.generatedTriangles > 0)) {
-        std::fprintf(stderr,
-                     "orvanta_host_driver: --edits plays on the built-in model; leave out "
-                     "--model\n");
-        return {std::nullopt, kUsageExitCode};
-    }
-    return {std::move(options)};
+    return optionsFrom(parser, declared);
 }
 
 // The copy of the driver that only tries to read `path`, within the memory ceiling: exit code 0
@@ -555,52 +574,59 @@ std::optional<HostModel> prepareModel(const Options& options) {
     return model;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
-    const ParsedCommandLine commandLine = parseOptions(application);
-    if (!commandLine.options)
-        return commandLine.exitCode;
-    const Options& options = *commandLine.options;
-    if (!options.checkModelPath.isEmpty())
-        return checkModel(options.checkModelPath);
-
-    // Before anything of the session exists: a model that cannot be read leaves nothing behind.
-    std::optional<HostModel> loaded = prepareModel(options);
-    if (!loaded)
-        return kUsageExitCode;
-    HostModel model = std::move(*loaded);
-    loaded.reset();
-    const SceneDigest summary = model.digest();
+// The model's make-up, as the driver is about to export it.
+void describeLoadedModel(const HostModel& model, const SceneDigest& summary) {
     say("host: model \"%s\": %d materials, %d definitions, %d groups, %d instances, %d meshes, "
         "%lld triangles, %s camera",
         model.title.constData(), summary.materials, summary.definitions, summary.groups,
         summary.instances, summary.meshes, static_cast<long long>(summary.triangles),
         model.camera ? "its own" : "a framing");
+}
 
-    std::unique_ptr<QTemporaryDir> temporary;
-    QString workFolder = options.workFolder;
+// The absolute work folder: `requested`, or a fresh temporary folder that `temporary` then owns
+// (removed with it). Nothing, after saying why, when no temporary folder can be made.
+std::optional<QString> makeWorkFolder(const QString& requested,
+                                      std::unique_ptr<QTemporaryDir>& temporary) {
+    QString workFolder = requested;
     if (workFolder.isEmpty()) {
         temporary = std::make_unique<QTemporaryDir>();
         if (!temporary->isValid()) {
             say("host: FAILED: no temporary folder: %s", qUtf8Printable(temporary->errorString()));
-            return 1;
+            return std::nullopt;
         }
         workFolder = temporary->path();
     }
-    workFolder = QDir(workFolder).absolutePath();
-    const LogFollower renderLog(prepareWorkFolder(workFolder));
-    say("host: work folder %s", qUtf8Printable(workFolder));
+    return QDir(workFolder).absolutePath();
+}
 
-    PluginLibrary plugin(options.pluginPath);
+// Loads the plug-in and shows its log lines from then on; false, after saying why, when it does
+// not load.
+bool loadPlugin(PluginLibrary& plugin, const QString& path) {
     if (!plugin.load()) {
         say("host: FAILED: cannot load the plug-in: %s", qUtf8Printable(plugin.errorString()));
-        return 1;
+        return false;
     }
-    say("host: loaded %s", qUtf8Printable(options.pluginPath));
+    say("host: loaded %s", qUtf8Printable(path));
     qInstallMessageHandler(printQtMessage);
+    return true;
+}
 
+// Ends the plug-in, which closes the render window, and waits for the window's end; then prints
+// what crossed. Whether the window closed as it should.
+bool closeRenderWindow(const PluginLibrary& plugin, const LogFollower& renderLog) {
+    say("host: obrUninitialize()");
+    plugin.uninitialize();
+    const bool closed =
+        awaitRenderWindow(renderLog, QLatin1String(kSentExitLine), "its answer EXIT") &&
+        awaitRenderWindow(renderLog, QLatin1String(kClosedLine), "its end");
+    printRenderWindowLog(renderLog);
+    return closed;
+}
+
+// Starts the loaded plug-in, plays the session and closes the render window (or, with --hold,
+// keeps both running). The program's exit code.
+int playSession(const PluginLibrary& plugin, HostModel& model, const SceneDigest& summary,
+                const LogFollower& renderLog, const Options& options) {
     ModelExporter exporter(plugin, model);
     ProgressBar bar(standardErrorIsTerminal() && summary.triangles > kProgressBarTriangles);
     Interruption interruption(options.interrupt, renderLog);
@@ -623,14 +649,42 @@ int main(int argc, char* argv[]) {
     }
 
     // Also after a failure: the render window goes with the session.
-    say("host: obrUninitialize()");
-    plugin.uninitialize();
-    const bool closed =
-        awaitRenderWindow(renderLog, QStringLiteral("sent EXIT"), "its answer EXIT") &&
-        awaitRenderWindow(renderLog, QStringLiteral("closed"), "its end");
-    printRenderWindowLog(renderLog);
+    const bool closed = closeRenderWindow(plugin, renderLog);
     if (!ok || !closed)
         return 1;
     say("host: done");
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    const ParsedCommandLine commandLine = parseOptions(application);
+    if (!commandLine.options)
+        return commandLine.exitCode;
+    const Options& options = *commandLine.options;
+    if (!options.checkModelPath.isEmpty())
+        return checkModel(options.checkModelPath);
+
+    // Before anything of the session exists: a model that cannot be read leaves nothing behind.
+    std::optional<HostModel> loaded = prepareModel(options);
+    if (!loaded)
+        return kUsageExitCode;
+    HostModel model = std::move(*loaded);
+    loaded.reset();
+    const SceneDigest summary = model.digest();
+    describeLoadedModel(model, summary);
+
+    std::unique_ptr<QTemporaryDir> temporary;
+    const std::optional<QString> workFolder = makeWorkFolder(options.workFolder, temporary);
+    if (!workFolder)
+        return 1;
+    const LogFollower renderLog(prepareWorkFolder(*workFolder));
+    say("host: work folder %s", qUtf8Printable(*workFolder));
+
+    PluginLibrary plugin(options.pluginPath);
+    if (!loadPlugin(plugin, options.pluginPath))
+        return 1;
+    return playSession(plugin, model, summary, renderLog, options);
 }

@@ -1,5 +1,6 @@
 #include "tools/host_driver/window_digests.h"
 
+#include "tools/common/render_log_texts.h"
 #include "tools/common/scene_digest.h"
 
 namespace orvanta::tools {
@@ -43,7 +44,7 @@ std::optional<QString> WindowDigests::awaitNext(int count, int timeoutMs) {
     const int wanted = m_taken + count;
     m_log.waitUntil(
         [&](const QStringList& lines) {
-            return digestsIn(lines).size() >= wanted || lines.contains(QStringLiteral("closed"));
+            return digestsIn(lines).size() >= wanted || lines.contains(QLatin1String(kClosedLine));
         },
         timeoutMs);
     const QStringList digests = digestsIn(m_log.lines());

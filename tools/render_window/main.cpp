@@ -29,6 +29,7 @@
 
 #include "platform/display_server.h"
 #include "platform/heap.h"
+#include "tools/common/render_log_texts.h"
 #include "tools/render_window/render_log.h"
 #include "tools/render_window/render_window.h"
 
@@ -104,9 +105,9 @@ int main(int argc, char* argv[]) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    log.line(QStringLiteral("started %1 pid=%2")
-                 .arg(arguments.join(QLatin1Char(' ')))
-                 .arg(QCoreApplication::applicationPid()));
+    log.line(QLatin1String(orvanta::tools::kStartedLinePrefix) + arguments.join(QLatin1Char(' ')) +
+             QLatin1String(orvanta::tools::kStartedPidLabel) +
+             QString::number(QCoreApplication::applicationPid()));
     const bool offscreenBehind = choosePlatform(log);
     QGuiApplication application(argc, argv);
     // The view window closes the program through the plug-in's exit path, never on its own.
@@ -138,6 +139,6 @@ int main(int argc, char* argv[]) {
             &application, [&window] { window.announce(); }, Qt::QueuedConnection);
         exitCode = QCoreApplication::exec();
     }
-    log.line(QStringLiteral("closed"));
+    log.line(QLatin1String(orvanta::tools::kClosedLine));
     return exitCode;
 }

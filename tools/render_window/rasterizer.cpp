@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -342,6 +343,23 @@ struct Edge {
     }
 };
 
+// Fills band.cuts with the planes that cut the triangle, each as its distance * q at the three
+// vertices; false, with band.cuts unspecified, when one plane cuts the whole triangle away.
+bool collectCuts(const Frame& frame, const RasterVertex& v0, const RasterVertex& v1,
+                 const RasterVertex& v2, Band& band) {
+    band.cuts.clear();
+    for (const ClipPlane& plane : frame.planes) {
+        const float d0 = dot(v0.world - plane.point, plane.normal);
+        const float d1 = dot(v1.world - plane.point, plane.normal);
+        const float d2 = dot(v2.world - plane.point, plane.normal);
+        if (d0 < 0 && d1 < 0 && d2 < 0)
+            return false;
+        if (d0 < 0 || d1 < 0 || d2 < 0)
+            band.cuts.push_back({d0 * v0.q, d1 * v1.q, d2 * v2.q});
+    }
+    return true;
+}
+
 void rasterTriangle(const Frame& frame, const MeshSetup& setup, RasterVertex v0, RasterVertex v1,
                     RasterVertex v2, bool smooth, float faceIntensity, Band& band) {
     std::int64_t area = (v1.x - v0.x) * (v2.y - v0.y) - (v1.y - v0.y) * (v2.x - v0.x);
@@ -360,16 +378,8 @@ void rasterTriangle(const Frame& frame, const MeshSetup& setup, RasterVertex v0,
     if (x0 > x1 || y0 > y1)
         return;
 
-    band.cuts.clear();
-    for (const ClipPlane& plane : frame.planes) {
-        const float d0 = dot(v0.world - plane.point, plane.normal);
-        const float d1 = dot(v1.world - plane.point, plane.normal);
-        const float d2 = dot(v2.world - plane.point, plane.normal);
-        if (d0 < 0 && d1 < 0 && d2 < 0)
-            return;
-        if (d0 < 0 || d1 < 0 || d2 < 0)
-            band.cuts.push_back({d0 * v0.q, d1 * v1.q, d2 * v2.q});
-    }
+    if (!collectCuts(frame, v0, v1, v2, band))
+        return;
 
     const float inverseArea = 1.0f / static_cast<float>(area);
     const float c0 = v0.q * inverseArea;
@@ -456,6 +466,57 @@ RasterVertex rasterVertex(const Frame& frame, const ClipVertex& c) {
     return v;
 }
 
+// Clip plane k of the frame (0 the near plane, 1 to 4 the guard band's sides): distance(v) >= 0 is
+// kept.
+float clipDistance(const Frame& frame, int k, const ClipVertex& v) {
+    switch (k) {
+        case 0:
+            return v.w - frame.near;
+        case 1:
+            return frame.guardX * v.w - v.x;
+        case 2:
+            return frame.guardX * v.w + v.x;
+        case 3:
+            return frame.guardY * v.w - v.y;
+        default:
+            return frame.guardY * v.w + v.y;
+    }
+}
+
+// Where the edge from the kept vertex `in` to the dropped `out` crosses clip plane k, put exactly
+// on the plane. Computed from the kept end so that an edge two triangles share is cut at the same
+// point in both.
+ClipVertex clipIntersection(const Frame& frame, int k, const ClipVertex& in, float dIn,
+                            const ClipVertex& out, float dOut) {
+    const float t = dIn / (dIn - dOut);
+    ClipVertex v;
+    v.x = in.x + (out.x - in.x) * t;
+    v.y = in.y + (out.y - in.y) * t;
+    v.w = in.w + (out.w - in.w) * t;
+    v.z = in.z + (out.z - in.z) * t;
+    v.world = in.world + (out.world - in.world) * t;
+    v.normal = in.normal + (out.normal - in.normal) * t;
+    // Put it exactly on the plane.
+    switch (k) {
+        case 0:
+            v.w = frame.near;
+            break;
+        case 1:
+            v.x = frame.guardX * v.w;
+            break;
+        case 2:
+            v.x = -frame.guardX * v.w;
+            break;
+        case 3:
+            v.y = frame.guardY * v.w;
+            break;
+        default:
+            v.y = -frame.guardY * v.w;
+            break;
+    }
+    return v;
+}
+
 // Clips the triangle to the near plane and the guard band and draws what is left as a fan.
 void drawClipped(const Frame& frame, const MeshSetup& setup, const std::array<ClipVertex, 3>& tri,
                  bool smooth, float faceIntensity, Band& band) {
@@ -466,64 +527,19 @@ void drawClipped(const Frame& frame, const MeshSetup& setup, const std::array<Cl
     std::array<ClipVertex, kCapacity> next;
     std::copy(tri.begin(), tri.end(), polygon.begin());
     int count = 3;
-    // Plane k: distance(v) >= 0 is kept. Intersections are computed from the kept end so that
-    // an edge two triangles share is cut at the same point in both.
-    const auto distance = [&frame](int k, const ClipVertex& v) {
-        switch (k) {
-            case 0:
-                return v.w - frame.near;
-            case 1:
-                return frame.guardX * v.w - v.x;
-            case 2:
-                return frame.guardX * v.w + v.x;
-            case 3:
-                return frame.guardY * v.w - v.y;
-            default:
-                return frame.guardY * v.w + v.y;
-        }
-    };
-    const auto intersect = [&](int k, const ClipVertex& in, float dIn, const ClipVertex& out,
-                               float dOut) {
-        const float t = dIn / (dIn - dOut);
-        ClipVertex v;
-        v.x = in.x + (out.x - in.x) * t;
-        v.y = in.y + (out.y - in.y) * t;
-        v.w = in.w + (out.w - in.w) * t;
-        v.z = in.z + (out.z - in.z) * t;
-        v.world = in.world + (out.world - in.world) * t;
-        v.normal = in.normal + (out.normal - in.normal) * t;
-        // Put it exactly on the plane.
-        switch (k) {
-            case 0:
-                v.w = frame.near;
-                break;
-            case 1:
-                v.x = frame.guardX * v.w;
-                break;
-            case 2:
-                v.x = -frame.guardX * v.w;
-                break;
-            case 3:
-                v.y = frame.guardY * v.w;
-                break;
-            default:
-                v.y = -frame.guardY * v.w;
-                break;
-        }
-        return v;
-    };
     for (int k = frame.perspective ? 0 : 1; k < 5 && count >= 3; ++k) {
         int kept = 0;
         for (int i = 0; i < count; ++i) {
             const ClipVertex& a = polygon[static_cast<std::size_t>(i)];
             const ClipVertex& b = polygon[static_cast<std::size_t>((i + 1) % count)];
-            const float da = distance(k, a);
-            const float db = distance(k, b);
+            const float da = clipDistance(frame, k, a);
+            const float db = clipDistance(frame, k, b);
             if (da >= 0 && kept < kCapacity)
                 next[static_cast<std::size_t>(kept++)] = a;
             if ((da >= 0) != (db >= 0) && kept < kCapacity) {
                 next[static_cast<std::size_t>(kept++)] =
-                    da >= 0 ? intersect(k, a, da, b, db) : intersect(k, b, db, a, da);
+                    da >= 0 ? clipIntersection(frame, k, a, da, b, db)
+                            : clipIntersection(frame, k, b, db, a, da);
             }
         }
         std::swap(polygon, next);
@@ -733,25 +749,57 @@ RasterCamera frameBounds(const Bounds& bounds, float aspect) {
     return camera;
 }
 
-QImage render(const std::vector<RasterMesh>& meshes, const RasterCamera& camera,
-              const std::vector<ClipPlane>& clips, QSize size, QColor background, int threadCount) {
-    if (size.isEmpty() || size.width() > kMaxImageSide || size.height() > kMaxImageSide)
-        return QImage();
-    QImage image(size, QImage::Format_RGB32);
-    if (image.isNull())
-        return image;
-    image.fill(0xff000000u | (background.rgb() & 0xffffffu));
+namespace {
 
+// The frame and its view of the scene, as render() sets them up from the camera.
+struct FrameView {
+    Frame frame;
+    QMatrix4x4 view;
+    QMatrix4x4 viewProjection;
+};
+
+// Runs of vertices or triangles of one mesh, the unit of work of the frame's threads.
+struct Span {
+    std::uint32_t mesh;
+    int begin;
+    int end;
+};
+
+// The farthest depth along `forward` from `eye` of the corners of the scene's bounds; nothing when
+// the scene has no bounds or lies wholly behind the eye.
+std::optional<float> farthestDepth(const std::vector<RasterMesh>& meshes, const QVector3D& eye,
+                                   const QVector3D& forward) {
+    const Bounds bounds = worldBounds(meshes);
+    if (!bounds.valid())
+        return std::nullopt;
+    float farthest = 0;
+    for (int corner = 0; corner < 8; ++corner) {
+        const QVector3D p((corner & 1) ? bounds.max.x() : bounds.min.x(),
+                          (corner & 2) ? bounds.max.y() : bounds.min.y(),
+                          (corner & 4) ? bounds.max.z() : bounds.min.z());
+        farthest = std::max(farthest, QVector3D::dotProduct(p - eye, forward));
+    }
+    if (!(farthest > 0) || !std::isfinite(farthest))
+        return std::nullopt;
+    return farthest;
+}
+
+// The frame of an image of `size` seen by `camera`, with `clips` and the camera's own near and far
+// planes; nothing when the camera sees no scene (eye on the target, or no automatic near plane).
+std::optional<FrameView> setUpFrame(const std::vector<RasterMesh>& meshes,
+                                    const RasterCamera& camera, const std::vector<ClipPlane>& clips,
+                                    QSize size) {
     QVector3D forward = camera.target - camera.eye;
     const float distance = forward.length();
     if (!(distance > 0) || !std::isfinite(distance))
-        return image;
+        return std::nullopt;
     forward /= distance;
     QVector3D up = camera.up.normalized();
     if (!(QVector3D::crossProduct(forward, up).length() > 1e-4f))
         up = std::abs(forward.z()) < 0.999f ? QVector3D(0, 0, 1) : QVector3D(0, 1, 0);
 
-    Frame frame;
+    FrameView result;
+    Frame& frame = result.frame;
     frame.width = size.width();
     frame.height = size.height();
     frame.perspective = camera.perspective;
@@ -765,7 +813,7 @@ QImage render(const std::vector<RasterMesh>& meshes, const RasterCamera& camera,
         fieldOfView = RasterCamera().fieldOfViewDegrees;
     fieldOfView = std::clamp(fieldOfView, 0.01f, 179.0f);
 
-    QMatrix4x4 view;
+    QMatrix4x4& view = result.view;
     view.lookAt(camera.eye, camera.target, up);
     // Only the projection's x, y and w rows are used: depth comes from w or eye-space z.
     QMatrix4x4 projection;
@@ -773,21 +821,12 @@ QImage render(const std::vector<RasterMesh>& meshes, const RasterCamera& camera,
         float near = camera.nearDistance;
         float far = camera.farDistance;
         if (!(near > 0)) {
-            const Bounds bounds = worldBounds(meshes);
-            if (!bounds.valid())
-                return image;
-            float farthest = 0;
-            for (int corner = 0; corner < 8; ++corner) {
-                const QVector3D p((corner & 1) ? bounds.max.x() : bounds.min.x(),
-                                  (corner & 2) ? bounds.max.y() : bounds.min.y(),
-                                  (corner & 4) ? bounds.max.z() : bounds.min.z());
-                farthest = std::max(farthest, QVector3D::dotProduct(p - camera.eye, forward));
-            }
-            if (!(farthest > 0) || !std::isfinite(farthest))
-                return image;
-            near = farthest * kNearFraction;
+            const std::optional<float> farthest = farthestDepth(meshes, camera.eye, forward);
+            if (!farthest)
+                return std::nullopt;
+            near = *farthest * kNearFraction;
             if (!(far > near))
-                far = farthest;
+                far = *farthest;
         }
         frame.near = near;
         projection.perspective(fieldOfView, aspect, near, std::max(far, near * 2));
@@ -801,28 +840,29 @@ QImage render(const std::vector<RasterMesh>& meshes, const RasterCamera& camera,
     }
     if (camera.farDistance > 0)
         frame.planes.push_back({camera.eye + forward * camera.farDistance, -forward});
-    const QMatrix4x4 viewProjection = projection * view;
+    result.viewProjection = projection * view;
+    return result;
+}
 
+// The drawable meshes, set up for the frame, in their order.
+std::vector<MeshSetup> prepareMeshes(const std::vector<RasterMesh>& meshes,
+                                     const QMatrix4x4& viewProjection, const QMatrix4x4& view) {
     std::vector<MeshSetup> setups;
     setups.reserve(meshes.size());
     for (const RasterMesh& mesh : meshes) {
         if (drawable(mesh))
             setups.push_back(prepareMesh(mesh, viewProjection, view));
     }
-    if (setups.empty())
-        return image;
-    orderForBlending(setups, camera.eye, forward);
+    return setups;
+}
 
-    int threads =
-        threadCount > 0 ? threadCount : static_cast<int>(std::thread::hardware_concurrency());
-    threads = std::clamp(threads, 1, kMaxThreads);
-
+// Steps 1 and 2 of the frame: the vertices transformed, then the triangles sorted into bands, on
+// `threads` threads. The result: per triangle chunk, per band, the opaque then the translucent
+// triangles (two bins a band).
+std::vector<std::vector<std::vector<TriangleRef>>> binTriangles(const Frame& frame,
+                                                                std::vector<MeshSetup>& setups,
+                                                                int bandCount, int threads) {
     // Vertices, in chunks.
-    struct Span {
-        std::uint32_t mesh;
-        int begin;
-        int end;
-    };
     std::vector<Span> vertexSpans;
     std::vector<Span> triangleSpans;
     for (std::size_t m = 0; m < setups.size(); ++m) {
@@ -840,7 +880,6 @@ QImage render(const std::vector<RasterMesh>& meshes, const RasterCamera& camera,
     });
 
     // Triangles into bands, per chunk so that the chunks need no lock and keep their order.
-    const int bandCount = (frame.height + kBandRows - 1) / kBandRows;
     std::vector<std::vector<std::vector<TriangleRef>>> bins(triangleSpans.size());
     runJobs(static_cast<int>(triangleSpans.size()), threads, [&](int job) {
         const Span& span = triangleSpans[static_cast<std::size_t>(job)];
@@ -848,8 +887,13 @@ QImage render(const std::vector<RasterMesh>& meshes, const RasterCamera& camera,
         chunkBins.resize(static_cast<std::size_t>(bandCount) * 2);
         sortTriangles(frame, setups[span.mesh], span.mesh, span.begin, span.end, chunkBins);
     });
+    return bins;
+}
 
-    // Bands.
+// Step 3 of the frame: each band drawn into `image` by one of `threads` threads.
+void drawBands(const Frame& frame, const std::vector<MeshSetup>& setups,
+               const std::vector<std::vector<std::vector<TriangleRef>>>& bins, int bandCount,
+               int threads, QImage& image) {
     std::vector<float> depth(static_cast<std::size_t>(frame.width) * frame.height,
                              -std::numeric_limits<float>::infinity());
     auto* pixels = reinterpret_cast<QRgb*>(image.bits());
@@ -866,6 +910,37 @@ QImage render(const std::vector<RasterMesh>& meshes, const RasterCamera& camera,
             }
         }
     });
+}
+
+}  // namespace
+
+QImage render(const std::vector<RasterMesh>& meshes, const RasterCamera& camera,
+              const std::vector<ClipPlane>& clips, QSize size, QColor background, int threadCount) {
+    if (size.isEmpty() || size.width() > kMaxImageSide || size.height() > kMaxImageSide)
+        return QImage();
+    QImage image(size, QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    image.fill(0xff000000u | (background.rgb() & 0xffffffu));
+
+    const std::optional<FrameView> frameView = setUpFrame(meshes, camera, clips, size);
+    if (!frameView)
+        return image;
+    const Frame& frame = frameView->frame;
+
+    std::vector<MeshSetup> setups =
+        prepareMeshes(meshes, frameView->viewProjection, frameView->view);
+    if (setups.empty())
+        return image;
+    orderForBlending(setups, camera.eye, (camera.target - camera.eye).normalized());
+
+    int threads =
+        threadCount > 0 ? threadCount : static_cast<int>(std::thread::hardware_concurrency());
+    threads = std::clamp(threads, 1, kMaxThreads);
+
+    const int bandCount = (frame.height + kBandRows - 1) / kBandRows;
+    const auto bins = binTriangles(frame, setups, bandCount, threads);
+    drawBands(frame, setups, bins, bandCount, threads, image);
     return image;
 }
 

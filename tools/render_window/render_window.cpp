@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "render_link/messages/message_catalogue.h"
+#include "tools/common/render_log_texts.h"
 #include "tools/render_window/handler_text.h"
 #include "tools/render_window/scene_view.h"
 
@@ -447,7 +448,7 @@ void RenderWindow::onExitRequested() {
         return;
     m_log.line(QStringLiteral("exit requested"));
     notifyRenderExit();
-    m_log.line(QStringLiteral("sent EXIT"));
+    m_log.line(QLatin1String(tools::kSentExitLine));
     quitEventLoop(0);
 }
 
@@ -468,7 +469,7 @@ void RenderWindow::onGetState(bool& reserved, bool& loadingModel, bool& closing,
     m_log.line(QStringLiteral("onGetState %1").arg(state.describe()));
     // A "STATE" request comes only from a plug-in that counts this window as running.
     if (m_announced.load() && !m_pluginReady.exchange(true)) {
-        m_log.line(QStringLiteral("plug-in ready"));
+        m_log.line(QLatin1String(tools::kPluginReadyLine));
         sendConfiguredRequests();
     }
 }

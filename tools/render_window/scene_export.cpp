@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include "tools/common/render_log_texts.h"
 #include "tools/render_window/rasterizer.h"
 #include "tools/render_window/scene_view.h"
 
@@ -75,10 +76,11 @@ QString SceneExporter::renderTo(const QString& path) const {
 bool SceneExporter::exportScene(const QString& path) {
     const QString failure = path.isEmpty() ? QStringLiteral("no path") : renderTo(path);
     if (failure.isEmpty()) {
-        m_log.line(QStringLiteral("exported %1").arg(path));
+        m_log.line(QLatin1String(tools::kExportedLinePrefix) + path);
         return true;
     }
-    m_log.line(QStringLiteral("export failed %1: %2").arg(path, failure));
+    m_log.line(QLatin1String(tools::kExportFailedLinePrefix) + path + QStringLiteral(": ") +
+               failure);
     return false;
 }
 

@@ -67,17 +67,18 @@ struct SceneSectionPlane {
     int capsValue = 0;  // packed AARRGGBB, as a signed 32-bit integer
 };
 
-// The nine values of the receiver's onSetSunLight(), in its parameter order.
+// The nine values of the receiver's onSetSunLight(), in its parameter order, with the meaning
+// docs/host_render_agreement.md gives them.
 struct SceneLight {
-    int p1 = 0;
-    float p2 = 0.0f;
-    float p3 = 0.0f;
-    float p4 = 0.0f;
-    float p5 = 0.0f;
-    int p6 = 0;
-    float p7 = 0.0f;
-    float p8 = 0.0f;
-    float p9 = 0.0f;
+    int shadowsOn = 0;              // 1 when shadows are on
+    float lightIntensity = 0.0f;    // 0 to 1
+    float ambientIntensity = 0.0f;  // 0 to 1
+    float reserved1 = 0.0f;         // 0 from the plug-in; no meaning is agreed
+    float reserved2 = 0.0f;         // 0 from the plug-in; no meaning is agreed
+    int sunLightsFaces = 0;         // 1 when the sun lights the faces
+    float sunDirectionX = 0.0f;     // (X, Y, Z): the direction towards the sun
+    float sunDirectionY = 0.0f;
+    float sunDirectionZ = 0.0f;
 };
 
 // The values of the receiver's onSetCamera(), with the meaning docs/host_render_agreement.md gives

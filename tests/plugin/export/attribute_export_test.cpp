@@ -39,7 +39,7 @@ struct AttributeTest : ::testing::Test, test::RecordingSession {
         receiveAttribute(session, {owner, dictionary, key, value}, &output);
     }
     void set(const char* owner, const char* dictionary, const char* key, const char* value,
-             int mode) {
+             RequestMode mode) {
         requestSetEntityAttribute(session, {owner, dictionary, key, value}, mode, &output);
     }
     QString file(const char* name) const { return folder.path() + QLatin1Char('/') + name; }

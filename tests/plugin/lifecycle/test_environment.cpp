@@ -2,40 +2,18 @@
 
 #include <QDir>
 
-#include <iterator>
-
 namespace orvanta::test {
-namespace {
-
-const char* const kVariables[] = {"HOME", "XDG_CONFIG_HOME", "TMPDIR", "XDG_PUBLICSHARE_DIR",
-                                  "XDG_RUNTIME_DIR"};
-
-}  // namespace
 
 IsolatedUserFolders::IsolatedUserFolders() {
-    static_assert(std::size(kVariables) == kVariableCount);
-    for (int i = 0; i < kVariableCount; ++i) {
-        m_had[i] = qEnvironmentVariableIsSet(kVariables[i]);
-        m_saved[i] = qgetenv(kVariables[i]);
-    }
     if (!m_root.isValid())
         return;
     for (const QString& folder : {home(), configHome(), temporary()})
         QDir().mkpath(folder);
-    qputenv("HOME", QFile::encodeName(home()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
-    qputenv("TMPDIR", QFile::encodeName(temporary()));
-    qunsetenv("XDG_PUBLICSHARE_DIR");
-    qunsetenv("XDG_RUNTIME_DIR");
-}
-
-IsolatedUserFolders::~IsolatedUserFolders() {
-    for (int i = 0; i < kVariableCount; ++i) {
-        if (m_had[i])
-            qputenv(kVariables[i], m_saved[i]);
-        else
-            qunsetenv(kVariables[i]);
-    }
+    m_variables.emplace_back("HOME", QFile::encodeName(home()));
+    m_variables.emplace_back("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
+    m_variables.emplace_back("TMPDIR", QFile::encodeName(temporary()));
+    m_variables.emplace_back("XDG_PUBLICSHARE_DIR", QByteArray());
+    m_variables.emplace_back("XDG_RUNTIME_DIR", QByteArray());
 }
 
 QString IsolatedUserFolders::makeFolder(const QString& relative) const {

@@ -5,6 +5,10 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <deque>
+
+#include "tests/support/scoped_variable.h"
+
 namespace orvanta::test {
 
 // Points HOME, XDG_CONFIG_HOME and TMPDIR into a fresh temporary folder and removes
@@ -14,7 +18,6 @@ namespace orvanta::test {
 class IsolatedUserFolders {
 public:
     IsolatedUserFolders();
-    ~IsolatedUserFolders();
     IsolatedUserFolders(const IsolatedUserFolders&) = delete;
     IsolatedUserFolders& operator=(const IsolatedUserFolders&) = delete;
 
@@ -27,9 +30,7 @@ public:
 
 private:
     QTemporaryDir m_root;
-    static constexpr int kVariableCount = 5;
-    QByteArray m_saved[kVariableCount];
-    bool m_had[kVariableCount] = {};
+    std::deque<xel::test::ScopedVariable> m_variables;  // restored before m_root goes
 };
 
 }  // namespace orvanta::test

@@ -15,11 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/fnv.h"
 #include "tools/host_driver/host_model.h"
 
 namespace {
 
 using namespace orvanta::tools;
+using xel::test::Fnv;
 
 // A mesh of `triangles` triangles over 3 * triangles vertices whose values derive from `seed`.
 HostMesh mesh(int triangles, int seed, const char* front, const char* back = "") {
@@ -53,21 +55,6 @@ HostGroup group(const char* id, const char* parent, std::vector<HostMesh> meshes
 HostInstance instance(const char* id, const char* parent, const char* definition, float x) {
     return {id, parent, definition, "chair", "12", "", placedTransform(90.0f, x, 0.0f, 0.0f)};
 }
-
-// The documented hashing, written out here independently of the code under test.
-struct Fnv {
-    std::uint64_t value = 0xcbf29ce484222325ULL;
-    void bytes(const char* data, std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) {
-            value ^= static_cast<unsigned char>(data[i]);
-            value *= 0x100000001b3ULL;
-        }
-    }
-    void text(const QByteArray& t) {
-        bytes(t.constData(), static_cast<std::size_t>(t.size()));
-        bytes("", 1);
-    }
-};
 
 template <typename T>
 void append(QByteArray& bytes, const std::vector<T>& values) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/scoped_variable.h"
 #include "tools/render_window/handler_text.h"
 #include "tools/render_window/render_log.h"
 
@@ -20,9 +21,10 @@ class HandlerTextTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_folder.isValid());
-        qputenv(RenderLog::kVariable, QFile::encodeName(logPath()));
+        // The log takes its file from the environment when made.
+        const xel::test::ScopedVariable logVariable(RenderLog::kVariable,
+                                                    QFile::encodeName(logPath()));
         m_log = std::make_unique<RenderLog>();
-        qunsetenv(RenderLog::kVariable);
     }
 
     QString logPath() const { return m_folder.filePath(QStringLiteral("render.log")); }

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/image_checks.h"
+#include "tests/support/scoped_variable.h"
 #include "tools/render_window/render_log.h"
 #include "tools/render_window/scene_export.h"
 #include "tools/render_window/scene_store.h"
@@ -19,30 +21,8 @@ namespace {
 
 using namespace orvanta::render_window;
 
-// Sets an environment variable, or unsets it for a null value, for the life of the object.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const QByteArray& value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_saved(qgetenv(name)) {
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    }
-    ~ScopedVariable() {
-        if (m_had)
-            qputenv(m_name, m_saved);
-        else
-            qunsetenv(m_name);
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_saved;
-};
+using xel::test::isUniform;
+using xel::test::ScopedVariable;
 
 // A store holding one square at the root, a log in a temporary folder, and the exporter, made
 // after the variables are set.
@@ -82,16 +62,6 @@ protected:
     std::optional<SceneExporter> m_exporter;
 };
 
-bool uniform(const QImage& image) {
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y) != image.pixel(0, 0))
-                return false;
-        }
-    }
-    return true;
-}
-
 TEST_F(SceneExporterFiles, WritesAPngOfTheConfiguredSizeShowingTheScene) {
     start("64x48");
     const QString path = m_folder.filePath(QStringLiteral("scene.png"));
@@ -101,7 +71,7 @@ TEST_F(SceneExporterFiles, WritesAPngOfTheConfiguredSizeShowingTheScene) {
     QImage image;
     ASSERT_TRUE(image.load(path, "PNG"));
     EXPECT_EQ(image.size(), QSize(64, 48));
-    EXPECT_FALSE(uniform(image));
+    EXPECT_FALSE(isUniform(image));
 }
 
 TEST_F(SceneExporterFiles, AnUnwritablePathLogsTheFailure) {

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/fnv.h"
 #include "tools/render_window/scene_store.h"
 
 // Readable texts in failure messages.
@@ -30,6 +31,7 @@ void PrintTo(const QString& text, std::ostream* out) {
 namespace {
 
 using namespace orvanta::render_window;
+using xel::test::Fnv;
 
 // A plane whose every value derives from `tag`, so that two tags never give equal planes.
 SceneSectionPlane plane(int tag) {
@@ -482,22 +484,6 @@ TEST(SceneStoreTree, HiddenIdsFollowVisibilityOnlyAndGoWithAClear) {
     const orvanta::tools::SceneDigest empty = store.digest();
     EXPECT_EQ(empty.text(), orvanta::tools::SceneDigest().text());
 }
-
-// The documented hashing, written out here independently of the code under test.
-struct Fnv {
-    std::uint64_t value = 0xcbf29ce484222325ULL;
-    void bytes(const char* data, std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) {
-            value ^= static_cast<unsigned char>(data[i]);
-            value *= 0x100000001b3ULL;
-        }
-    }
-    void text(const QString& t) {
-        const QByteArray utf8 = t.toUtf8();
-        bytes(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-        bytes("", 1);
-    }
-};
 
 TEST(SceneStoreDigest, CountsAndChecksumsFollowTheDocumentedRules) {
     SceneStore store;

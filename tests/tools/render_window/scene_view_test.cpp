@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/image_checks.h"
 #include "tools/render_window/scene_store.h"
 #include "tools/render_window/scene_view.h"
 
@@ -30,6 +31,7 @@ void PrintTo(const QString& text, std::ostream* out) {
 namespace {
 
 using namespace orvanta::render_window;
+using xel::test::isUniform;
 
 // The square [-1, 1] x [-1, 1] at z = 0, facing +Z, as the receiver hands a mesh over, its faces
 // on `layer`.
@@ -310,16 +312,6 @@ TEST(SceneView, AnActivePlaneCutsTheRenderedImage) {
     EXPECT_NE(image.pixel(60, 50), kBackgroundColour.rgb()) << "kept";
 }
 
-bool uniform(const QImage& image) {
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y) != image.pixel(0, 0))
-                return false;
-        }
-    }
-    return true;
-}
-
 // The root's square seen from above, by a camera of the given projection and aspect.
 QImage topView(bool perspective, float aspect, QSize size = QSize(100, 100)) {
     SceneStore store;
@@ -369,7 +361,7 @@ TEST(SceneView, WithoutACameraTheWholeSceneIsFramed) {
     store.addMesh("10", "10_0", square());
     const QImage framed = renderScene(store.snapshot(), QSize(160, 100));
     ASSERT_EQ(framed.size(), QSize(160, 100));
-    EXPECT_FALSE(uniform(framed));
+    EXPECT_FALSE(isUniform(framed));
     EXPECT_NE(framed.pixel(80, 50), kBackgroundColour.rgb()) << "the centre is covered";
 
     // A camera looking away from the scene is used as it is: nothing in view.
@@ -379,7 +371,7 @@ TEST(SceneView, WithoutACameraTheWholeSceneIsFramed) {
     away.up = {0, 0, 1};
     away.fieldOfViewDegrees = 35;
     store.setCamera(away);
-    EXPECT_TRUE(uniform(renderScene(store.snapshot(), QSize(160, 100))));
+    EXPECT_TRUE(isUniform(renderScene(store.snapshot(), QSize(160, 100))));
 
     // A clear forgets the camera with the scene; new content is framed again.
     store.clearScene();

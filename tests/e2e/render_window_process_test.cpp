@@ -454,7 +454,7 @@ protected:
         ASSERT_GE(number, 0) << "no display number free for the test";
         m_display = QStringLiteral("%1:%2").arg(QLatin1String(GetParam().displayHost)).arg(number);
         m_displayVariable.emplace("DISPLAY", m_display.toLocal8Bit());
-        m_platformVariable.emplace("QT_QPA_PLATFORM");
+        m_platformVariable.emplace("QT_QPA_PLATFORM", QByteArray());  // unset
         startRenderWindow();
     }
 

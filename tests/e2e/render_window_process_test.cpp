@@ -445,8 +445,10 @@ protected:
             m_server.emplace();
             number = m_server->number();
         } else {
-            for (int candidate = kFirstTestDisplay; candidate <= kLastTestDisplay && number < 0;
-                 ++candidate) {
+            // From the top down: the server of the other case, which may run at the same time,
+            // takes the first free number from the bottom up.
+            for (int candidate = kLastTestDisplay; candidate >= kFirstTestDisplay && number < 0;
+                 --candidate) {
                 if (!displayNumberTaken(candidate))
                     number = candidate;
             }

@@ -189,6 +189,7 @@ TEST_F(HostRequestQueueTest, ACameraAttributeIsRememberedOnEveryPathByTheHostThr
             names.push_back(record.dictionary.toStdString());
         return names;
     };
+    orvanta::sceneSession().sessionAttributes.replace({});
     orvanta::raiseSessionBusy();
     obrSkpSetEntityAttribute("Camera", "Busy", "k", "v", orvanta::AlwaysPost);
     std::thread([] {

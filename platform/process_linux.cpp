@@ -9,9 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+extern char** environ;
 
 namespace xel::platform {
 
@@ -74,6 +77,97 @@ std::int64_t startChildProcess(const std::string& program,
         ::_exit(127);
     }
     return child > 0 ? child : -1;
+}
+
+namespace {
+
+// `entries` as a null-terminated array of pointers into them, for execve(); `entries` must outlive
+// it and stay unchanged.
+std::vector<char*> pointersTo(std::vector<std::string>& entries) {
+    std::vector<char*> pointers;
+    pointers.reserve(entries.size() + 1);
+    for (std::string& entry : entries)
+        pointers.push_back(entry.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Reads exactly `bytes` bytes, or fewer at the end of the stream or on an error.
+std::size_t readFully(int fd, void* out, std::size_t bytes) {
+    std::size_t done = 0;
+    while (done < bytes) {
+        const ssize_t got = ::read(fd, static_cast<char*>(out) + done, bytes - done);
+        if (got > 0)
+            done += static_cast<std::size_t>(got);
+        else if (got == 0 || errno != EINTR)
+            break;
+    }
+    return done;
+}
+
+}  // namespace
+
+std::int64_t startDetachedProcess(const std::string& program,
+                                  const std::vector<std::string>& arguments,
+                                  const std::string& workingDirectory,
+                                  const std::vector<std::string>& environment) {
+    // Everything the new processes need is built before the fork: between fork and exec they may
+    // make async-signal-safe calls only (no allocation: another thread may hold the allocator).
+    std::vector<std::string> argvEntries;
+    argvEntries.reserve(arguments.size() + 1);
+    argvEntries.push_back(program);
+    argvEntries.insert(argvEntries.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> envEntries;
+    const auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const std::string inherited(*entry);
+        const bool replaced =
+            std::any_of(environment.begin(), environment.end(),
+                        [&](const std::string& e) { return nameOf(e) == nameOf(inherited); });
+        if (!replaced)
+            envEntries.push_back(inherited);
+    }
+    envEntries.insert(envEntries.end(), environment.begin(), environment.end());
+    std::vector<char*> argv = pointersTo(argvEntries);
+    std::vector<char*> envp = pointersTo(envEntries);
+    const char* directory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
+
+    // The middle process writes the program's id; the program's own copy of the write end closes
+    // when it starts (close-on-exec), or first carries one byte when it cannot start.
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t middle = ::fork();
+    if (middle == 0) {
+        ::close(ends[0]);
+        ::setsid();
+        const pid_t started = ::fork();
+        if (started == 0) {
+            sigset_t none;
+            ::sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            if (!directory || ::chdir(directory) == 0)
+                ::execve(argv[0], argv.data(), envp.data());
+            const char failed = 1;
+            (void)!::write(ends[1], &failed, 1);
+            ::_exit(127);
+        }
+        const pid_t id = started > 0 ? started : -1;
+        (void)!::write(ends[1], &id, sizeof id);
+        ::_exit(0);
+    }
+    ::close(ends[1]);
+    pid_t id = -1;
+    char failed = 0;
+    if (middle < 0 || readFully(ends[0], &id, sizeof id) != sizeof id || id <= 0 ||
+        readFully(ends[0], &failed, 1) != 0)
+        id = -1;
+    ::close(ends[0]);
+    if (middle > 0) {
+        while (::waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    return id;
 }
 
 int waitForChildExit(std::int64_t pid) {

@@ -2,6 +2,10 @@
 
 #include "platform/win32_object.h"
 
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
 #include <psapi.h>
 #include <tlhelp32.h>
 
@@ -78,6 +82,29 @@ std::int64_t startChildProcess(const std::string&, const std::vector<std::string
     // Not offered: a child that dies with its starter's thread, inheriting one descriptor, is what
     // the Linux-only benchmarks need, and nothing on Windows starts children this way.
     return -1;
+}
+
+std::int64_t startDetachedProcess(const std::string& program,
+                                  const std::vector<std::string>& arguments,
+                                  const std::string& workingDirectory,
+                                  const std::vector<std::string>& environment) {
+    // A new process is not a copy of this one here: Qt's start is safe with other threads running.
+    QProcess process;
+    process.setProgram(QString::fromStdString(program));
+    QStringList list;
+    for (const std::string& argument : arguments)
+        list << QString::fromStdString(argument);
+    process.setArguments(list);
+    process.setWorkingDirectory(QString::fromStdString(workingDirectory));
+    QProcessEnvironment inherited = QProcessEnvironment::systemEnvironment();
+    for (const std::string& entry : environment) {
+        const QString text = QString::fromStdString(entry);
+        const int equals = text.indexOf(QLatin1Char('='));
+        inherited.insert(text.left(equals), equals < 0 ? QString() : text.mid(equals + 1));
+    }
+    process.setProcessEnvironment(inherited);
+    qint64 pid = 0;
+    return process.startDetached(&pid) && pid > 0 ? pid : -1;
 }
 
 int waitForChildExit(std::int64_t) {

@@ -1,7 +1,5 @@
 #include "XelRemoteRenderSender.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QtDebug>
@@ -336,23 +334,24 @@ void XelRemoteRenderSender::stopSending() {
 
 long long XelRemoteRenderSender::startRender(const wchar_t* program, long long mainWindowHandle,
                                              long long parentWindowHandle) {
-    const QString session = QString::fromStdWString(d->sessionPath);
-    QProcess process;
-    process.setProgram(QString::fromWCharArray(program ? program : L""));
-    process.setArguments({QString::number(d->link()->queueId()), QString::number(mainWindowHandle),
-                          QString::number(parentWindowHandle), session});
-    process.setWorkingDirectory(session);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(xel::kStarterPidVariable),
-                       QString::number(xel::platform::currentProcessId()));
-    process.setProcessEnvironment(environment);
+    const std::string session = QString::fromStdWString(d->sessionPath).toStdString();
+    const std::string programPath = QString::fromWCharArray(program ? program : L"").toStdString();
+    const std::vector<std::string> arguments = {std::to_string(d->link()->queueId()),
+                                                std::to_string(mainWindowHandle),
+                                                std::to_string(parentWindowHandle), session};
+    const std::vector<std::string> environment = {
+        std::string(xel::kStarterPidVariable) + "=" +
+        std::to_string(xel::platform::currentProcessId())};
     d->stopWatch();
     d->renderExited.store(false);
     d->renderStalled.store(false);
-    qint64 pid = 0;
-    if (!process.startDetached(&pid) || pid <= 0) {
+    // Not Qt's detached start: its new process allocates before it starts the program, which can
+    // hang it for good when another thread held the allocator at the copy.
+    const std::int64_t pid =
+        xel::platform::startDetachedProcess(programPath, arguments, session, environment);
+    if (pid <= 0) {
         // No render window will take the channel: nothing of it is left behind.
-        qWarning("Render window %s did not start", qUtf8Printable(process.program()));
+        qWarning("Render window %s did not start", programPath.c_str());
         d->renderGone.store(true);
         d->link()->close();
         return 0;

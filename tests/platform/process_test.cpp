@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QString>
+#include <QTemporaryDir>
 #include <QtGlobal>
 
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/process_watch.h"
@@ -70,6 +76,87 @@ TEST(ChildProcess, ThisProgramIsNamedByItsPath) {
     const QFileInfo self(QString::fromStdString(xel::platform::currentExecutablePath()));
     EXPECT_TRUE(self.isAbsolute());
     EXPECT_EQ(self.fileName(), QStringLiteral("platform_tests"));
+}
+
+}  // namespace
+
+namespace {
+
+// Starts /bin/sh detached with `script`, waits for its end and returns what it wrote to `out`.
+std::string runDetached(const std::string& script, const std::string& directory,
+                        const std::vector<std::string>& environment, const QString& out) {
+    const std::int64_t pid =
+        xel::platform::startDetachedProcess("/bin/sh", {"-c", script}, directory, environment);
+    if (pid <= 0)
+        return "(not started)";
+    xel::platform::ProcessWatch watch(pid);
+    if (!watch.waitForEnd())
+        return "(no end)";
+    QFile file(out);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toStdString() : "(no file)";
+}
+
+// A detached program runs where it is told, with the caller's environment and the entries given,
+// which replace the caller's of the same name; arguments arrive one by one.
+TEST(DetachedProcess, StartsWithItsArgumentsDirectoryAndEnvironment) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const std::string directory = QDir(folder.path()).canonicalPath().toStdString();
+    qputenv("XEL_DETACHED_KEPT", "kept");
+    qputenv("XEL_DETACHED_REPLACED", "old");
+    const std::string result = runDetached(
+        "echo \"$XEL_DETACHED_KEPT $XEL_DETACHED_REPLACED $XEL_DETACHED_ADDED $(pwd -P)\""
+        " > out.txt",
+        directory, {"XEL_DETACHED_REPLACED=new", "XEL_DETACHED_ADDED=a b"},
+        folder.filePath(QStringLiteral("out.txt")));
+    qunsetenv("XEL_DETACHED_KEPT");
+    qunsetenv("XEL_DETACHED_REPLACED");
+    EXPECT_EQ(result, "kept new a b " + directory);
+}
+
+TEST(DetachedProcess, AProgramThatCannotStartIsReported) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    EXPECT_EQ(xel::platform::startDetachedProcess(
+                  folder.filePath(QStringLiteral("missing")).toStdString(), {}, "", {}),
+              -1);
+    EXPECT_EQ(xel::platform::startDetachedProcess(
+                  "/bin/sh", {"-c", "true"},
+                  folder.filePath(QStringLiteral("no-such-dir")).toStdString(), {}),
+              -1);
+}
+
+// The start allocates nothing between the process copy and the program's start: threads that
+// allocate all the while (one may hold the allocator at the copy) never hang the new process.
+TEST(DetachedProcess, StartsWhileOtherThreadsAllocate) {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> allocators;
+    for (int t = 0; t < 2; ++t) {
+        allocators.emplace_back([&stop] {
+            while (!stop.load()) {
+                std::vector<std::unique_ptr<char[]>> blocks;
+                for (int i = 0; i < 64; ++i)
+                    blocks.push_back(
+                        std::make_unique<char[]>(static_cast<std::size_t>(16 << i % 12)));
+            }
+        });
+    }
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    int ended = 0;
+    for (int i = 0; i < 40; ++i) {
+        const std::int64_t pid = xel::platform::startDetachedProcess("/bin/sh", {"-c", "true"}, "",
+                                                                     {"XEL_DETACHED_RUN=1"});
+        if (pid <= 0)
+            break;
+        xel::platform::ProcessWatch watch(pid);
+        if (watch.waitForEnd())
+            ++ended;
+    }
+    stop.store(true);
+    for (std::thread& thread : allocators)
+        thread.join();
+    EXPECT_EQ(ended, 40);
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
 // The export guard: whatever a module or a host callback throws, the export returns its failure
 // value and the log tells which export failed and why, in one line.
-#include <sys/resource.h>
 
 #include <QThread>
 
-#include <fstream>
 #include <functional>
 #include <new>
 #include <stdexcept>
@@ -15,6 +13,7 @@
 #include "OrvantaForSketchup.h"
 #include "plugin/exports/export_guard.h"
 #include "plugin/lifecycle/plugin_state.h"
+#include "tests/support/address_space_limit.h"
 #include "tests/support/captured_log.h"
 
 namespace {
@@ -148,37 +147,21 @@ TEST_F(ThrowingHost, PendingRequestsAfterOneThatThrowsStayForTheNextPoll) {
     EXPECT_EQ(obrPendingMessagesCount(), 0);
 }
 
-// The process's address space in bytes, from /proc/self/statm (its first field, in pages).
-rlim_t addressSpaceBytes() {
-    std::ifstream statm("/proc/self/statm");
-    rlim_t pages = 0;
-    statm >> pages;
-    return pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
-}
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;  // their allocators end the process rather than throw
-#else
-constexpr bool kSanitized = false;
-#endif
-
 TEST(ExportGuard, AnAllocationThatFailsInsideAnExportAnswersItsFailureValue) {
-    if (kSanitized)
+    if (xel::test::kSanitized)
         GTEST_SKIP() << "a sanitizer's allocator ends the process when memory runs out";
     // An id of 64 MiB holding "_", which makes it a mesh id; its conversion needs twice that.
     std::string id(std::size_t{64} << 20, 'a');
     id[1] = '_';
     ASSERT_TRUE(obrIsMesh("a_b"));
 
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_AS, &saved), 0);
-    rlimit tight = saved;
-    tight.rlim_cur = addressSpaceBytes() + (std::size_t{32} << 20);
-    ASSERT_TRUE(saved.rlim_cur == RLIM_INFINITY || tight.rlim_cur < saved.rlim_cur);
     const CapturedLog log;
-    ASSERT_EQ(::setrlimit(RLIMIT_AS, &tight), 0);
-    const bool answer = obrIsMesh(id.c_str());
-    ASSERT_EQ(::setrlimit(RLIMIT_AS, &saved), 0);
+    bool answer = true;
+    {
+        const xel::test::AddressSpaceLimit limit(std::size_t{32} << 20);
+        ASSERT_TRUE(limit.set());
+        answer = obrIsMesh(id.c_str());
+    }
 
     EXPECT_FALSE(answer);
     EXPECT_EQ(log.linesWith(QStringLiteral("obrIsMesh failed: std::bad_alloc")).size(), 1)

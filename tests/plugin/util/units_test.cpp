@@ -1,18 +1,15 @@
 #include "plugin/util/units.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <QByteArray>
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "OrvantaForSketchup.h"
 #include "plugin/session/scene_session.h"
+#include "tests/support/address_space_limit.h"
 #include "tests/support/captured_log.h"
 
 namespace {
@@ -106,27 +103,16 @@ TEST(Units, IntegerBlocksAreZeroFilledAndNegativeCountsRefused) {
     obrDestroyIntRef(nullptr);
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;  // their allocators end the process rather than throw
-#else
-constexpr bool kSanitized = false;
-#endif
-
 TEST(Units, AnIntegerBlockThatFindsNoMemoryIsNullAndTheGuardTellsOfIt) {
-    if (kSanitized)
+    if (xel::test::kSanitized)
         GTEST_SKIP() << "a sanitizer's allocator ends the process when memory runs out";
-    std::ifstream statm("/proc/self/statm");
-    rlim_t pages = 0;
-    statm >> pages;
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_AS, &saved), 0);
-    rlimit tight = saved;
-    tight.rlim_cur = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{32} << 20);
-    ASSERT_TRUE(saved.rlim_cur == RLIM_INFINITY || tight.rlim_cur < saved.rlim_cur);
     const xel::test::CapturedLog log;
-    ASSERT_EQ(::setrlimit(RLIMIT_AS, &tight), 0);
-    std::int32_t* const block = obrCreateIntRef(INT32_MAX);  // 8 GiB
-    ASSERT_EQ(::setrlimit(RLIMIT_AS, &saved), 0);
+    std::int32_t* block = nullptr;
+    {
+        const xel::test::AddressSpaceLimit limit(std::size_t{32} << 20);
+        ASSERT_TRUE(limit.set());
+        block = obrCreateIntRef(INT32_MAX);  // 8 GiB
+    }
 
     EXPECT_EQ(block, nullptr);
     EXPECT_EQ(log.linesWith(QStringLiteral("obrCreateIntRef failed: std::bad_alloc")).size(), 1)

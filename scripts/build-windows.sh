@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Cross-builds the project for 64-bit Windows on Debian 12, as root: the two libraries
+# (XelRemoteRender.dll, OrvantaForSketchup.dll) and the render-window program, into
+# build/windows. Qt 5.15.8 for Windows (Core, Gui with the Windows platform plug-in and PNG) is
+# built once into a cache outside the checkout ($ORVANTA_WINDOWS_CACHE, default
+# ~/.cache/orvanta-windows) and reused while its version and flags stay the same; a prebuilt copy
+# in ../shared/toolchains/ beside the checkout seeds the cache when it is there. Can run twice.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+cache=${ORVANTA_WINDOWS_CACHE:-$HOME/.cache/orvanta-windows}
+qt=$cache/qt5-mingw
+seed=$here/../shared/toolchains/qt5.15.8-mingw-w64-x86_64.tar.gz
+seed_sha256=7973809a84a36bd3bfec51bcd85ea996a5dd2bb803f5a1a752179105b7741f74
+qt_source_version=5.15.8+dfsg-11+deb12u3
+qt_flags="-xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32- -prefix $qt
+  -opensource -confirm-license -release -shared -strip -nomake examples -nomake tests -nomake tools
+  -no-opengl -no-dbus -no-icu -no-harfbuzz -no-freetype -no-fontconfig -qt-zlib -qt-libpng -qt-pcre
+  -no-libjpeg -no-gif -no-widgets -no-feature-sql -no-feature-network -no-feature-xml
+  -no-feature-testlib -no-feature-concurrent -no-feature-tabletevent -no-feature-direct2d
+  -no-feature-vulkan"
+# What the cached Qt was made from; a cache with another stamp is made again.
+stamp="qtbase $qt_source_version $(echo "$qt_flags" | tr -s ' \n' ' ' | sed "s|$qt|<cache>|")"
+
+export DEBIAN_FRONTEND=noninteractive
+packages=(g++-mingw-w64-x86-64-posix cmake make libxxhash-dev binutils-mingw-w64-x86-64)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update -q
+  apt-get install -y -q "${missing[@]}"
+fi
+
+mkdir -p "$cache"
+if [ "$(cat "$qt/.orvanta-stamp" 2>/dev/null)" != "$stamp" ]; then
+  rm -rf "$qt"
+  if [ -f "$seed" ] && [ "$(sha256sum "$seed" | cut -d' ' -f1)" = "$seed_sha256" ]; then
+    echo "Qt for Windows: unpacking the prebuilt copy"
+    tar -xzf "$seed" -C "$cache"
+  else
+    echo "Qt for Windows: building it from Debian's source (about 30 minutes on 2 cores)"
+    if ! grep -rqs '^deb-src .* bookworm main' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+      echo "deb-src http://deb.debian.org/debian bookworm main" >/etc/apt/sources.list.d/orvanta-src.list
+    fi
+    apt-get update -q
+    apt-get install -y -q dpkg-dev
+    source_dir=$cache/source
+    rm -rf "$source_dir" && mkdir -p "$source_dir"
+    (cd "$source_dir" && apt-get source -q "qtbase-opensource-src=$qt_source_version")
+    build_dir=$cache/qt-build
+    rm -rf "$build_dir" && mkdir -p "$build_dir"
+    # shellcheck disable=SC2086
+    (cd "$build_dir" && "$source_dir"/qtbase-opensource-src-*/configure $qt_flags &&
+      make -j2 && make install)
+    rm -rf "$build_dir" "$source_dir"
+  fi
+  echo "$stamp" >"$qt/.orvanta-stamp"
+fi
+
+# The scene digest's hash, compiled in from its header alone.
+mkdir -p "$cache/include"
+cp /usr/include/xxhash.h "$cache/include/"
+
+build=$here/build/windows
+cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_PREFIX_PATH="$qt" -DXEL_XXHASH_INCLUDE_DIR="$cache/include" -DCMAKE_BUILD_TYPE=Release \
+  -DXEL_BUILD_TESTS=OFF -DXEL_BUILD_BENCH=OFF
+cmake --build "$build" -j2
+
+# The plug-in exports exactly the names its C header declares, undecorated.
+header=$here/plugin/exports/OrvantaForSketchup.h
+declared=$(grep -E '^(extern "C" )?ORVANTA_EXPORT' "$header" | grep -oE '\bobr[A-Za-z0-9_]+\(' |
+  tr -d '(' | sort -u)
+exported=$(x86_64-w64-mingw32-objdump -p "$build/plugin/OrvantaForSketchup.dll" |
+  sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -E '^\s*\[ *[0-9]+\] ' |
+  awk '{print $NF}' | sort -u)
+if [ "$declared" != "$exported" ]; then
+  echo "OrvantaForSketchup.dll exports other names than its header declares:" >&2
+  diff <(echo "$declared") <(echo "$exported") >&2 || true
+  exit 1
+fi
+echo "Windows build: $build/render_link/XelRemoteRender.dll, $build/plugin/OrvantaForSketchup.dll" \
+  "($(echo "$exported" | wc -l) exports), $build/plugin/OrvantaRenderWindow.exe"

@@ -42,13 +42,14 @@ std::int64_t startChildProcess(const std::string& program,
                                const std::vector<std::string>& arguments,
                                int inheritedDescriptor = -1);
 
-// Starts `program` with `arguments` (the program's name not among them), detached: it is not a
-// child of the calling process and nothing needs to collect it when it ends. Texts are UTF-8. It
-// runs in `workingDirectory` (the caller's when empty), with the caller's environment in which the
-// "NAME=value" entries of `environment` replace or add their names. Returns its process id, or -1
-// when it could not be started (the program missing or not executable included). Safe while other
-// threads run, allocating ones too: between the system's process copy and the program's start
-// nothing is allocated.
+// Starts `program` (a path, taken from the caller's working directory when relative, or a name
+// looked up in the search path) with `arguments` (the program's name not among them), detached:
+// it is not a child of the calling process and nothing needs to collect it when it ends. Texts are
+// UTF-8. It runs in `workingDirectory` (the caller's when empty), with the caller's environment in
+// which the "NAME=value" entries of `environment` replace or add their names. Returns its process
+// id, or -1 when it could not be started (the program missing or not executable included). Safe
+// while other threads run, allocating ones too: between the system's process copy and the program's
+// start nothing is allocated.
 std::int64_t startDetachedProcess(const std::string& program,
                                   const std::vector<std::string>& arguments,
                                   const std::string& workingDirectory,

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 extern char** environ;
@@ -105,6 +106,29 @@ std::size_t readFully(int fd, void* out, std::size_t bytes) {
     return done;
 }
 
+// The file `program` names as the caller sees it: a bare name is looked up in the search path, a
+// relative path is taken from the caller's working directory (the new process changes its own).
+std::string programFile(const std::string& program) {
+    if (program.empty() || program.front() == '/')
+        return program;
+    if (program.find('/') == std::string::npos) {
+        const char* path = std::getenv("PATH");
+        std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+        std::size_t begin = 0;
+        while (begin <= folders.size()) {
+            const std::size_t end = std::min(folders.find(':', begin), folders.size());
+            const std::string folder = folders.substr(begin, end - begin);
+            const std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
+            if (::access(candidate.c_str(), X_OK) == 0)
+                return programFile(candidate);
+            begin = end + 1;
+        }
+        return program;
+    }
+    char here[PATH_MAX];
+    return ::getcwd(here, sizeof here) ? std::string(here) + "/" + program : program;
+}
+
 }  // namespace
 
 std::int64_t startDetachedProcess(const std::string& program,
@@ -115,7 +139,7 @@ std::int64_t startDetachedProcess(const std::string& program,
     // make async-signal-safe calls only (no allocation: another thread may hold the allocator).
     std::vector<std::string> argvEntries;
     argvEntries.reserve(arguments.size() + 1);
-    argvEntries.push_back(program);
+    argvEntries.push_back(programFile(program));
     argvEntries.insert(argvEntries.end(), arguments.begin(), arguments.end());
     std::vector<std::string> envEntries;
     const auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };

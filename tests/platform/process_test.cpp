@@ -114,6 +114,35 @@ TEST(DetachedProcess, StartsWithItsArgumentsDirectoryAndEnvironment) {
     EXPECT_EQ(result, "kept new a b " + directory);
 }
 
+// A program named without a folder is found in the search path, one named by a relative path in the
+// caller's working directory, although the program itself starts in another.
+TEST(DetachedProcess, AProgramIsFoundAsTheCallerSeesIt) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const std::string directory = QDir(folder.path()).canonicalPath().toStdString();
+    const QString out = folder.filePath(QStringLiteral("out.txt"));
+    const auto run = [&](const std::string& program) -> std::string {
+        const std::int64_t pid = xel::platform::startDetachedProcess(
+            program, {"-c", "echo found > out.txt"}, directory, {});
+        if (pid <= 0)
+            return "(not started)";
+        xel::platform::ProcessWatch watch(pid);
+        if (!watch.waitForEnd())
+            return "(no end)";
+        QFile file(out);
+        const std::string text =
+            file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toStdString() : "(no file)";
+        QFile::remove(out);
+        return text;
+    };
+    EXPECT_EQ(run("sh"), "found");
+    const QString caller = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(QStringLiteral("/bin")));
+    const std::string relative = run("./sh");
+    QDir::setCurrent(caller);
+    EXPECT_EQ(relative, "found");
+}
+
 TEST(DetachedProcess, AProgramThatCannotStartIsReported) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());

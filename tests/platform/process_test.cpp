@@ -82,18 +82,23 @@ TEST(ChildProcess, ThisProgramIsNamedByItsPath) {
 
 namespace {
 
-// Starts /bin/sh detached with `script`, waits for its end and returns what it wrote to `out`.
+// Starts the shell `program` detached with `script`, waits for its end and returns what it wrote
+// to `out`, which is removed then.
 std::string runDetached(const std::string& script, const std::string& directory,
-                        const std::vector<std::string>& environment, const QString& out) {
+                        const std::vector<std::string>& environment, const QString& out,
+                        const std::string& program = "/bin/sh") {
     const std::int64_t pid =
-        xel::platform::startDetachedProcess("/bin/sh", {"-c", script}, directory, environment);
+        xel::platform::startDetachedProcess(program, {"-c", script}, directory, environment);
     if (pid <= 0)
         return "(not started)";
     xel::platform::ProcessWatch watch(pid);
     if (!watch.waitForEnd())
         return "(no end)";
     QFile file(out);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toStdString() : "(no file)";
+    const std::string text =
+        file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toStdString() : "(no file)";
+    QFile::remove(out);
+    return text;
 }
 
 // A detached program runs where it is told, with the caller's environment and the entries given,
@@ -121,19 +126,8 @@ TEST(DetachedProcess, AProgramIsFoundAsTheCallerSeesIt) {
     ASSERT_TRUE(folder.isValid());
     const std::string directory = QDir(folder.path()).canonicalPath().toStdString();
     const QString out = folder.filePath(QStringLiteral("out.txt"));
-    const auto run = [&](const std::string& program) -> std::string {
-        const std::int64_t pid = xel::platform::startDetachedProcess(
-            program, {"-c", "echo found > out.txt"}, directory, {});
-        if (pid <= 0)
-            return "(not started)";
-        xel::platform::ProcessWatch watch(pid);
-        if (!watch.waitForEnd())
-            return "(no end)";
-        QFile file(out);
-        const std::string text =
-            file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toStdString() : "(no file)";
-        QFile::remove(out);
-        return text;
+    const auto run = [&](const std::string& program) {
+        return runDetached("echo found > out.txt", directory, {}, out, program);
     };
     EXPECT_EQ(run("sh"), "found");
     const QString caller = QDir::currentPath();

@@ -19,17 +19,15 @@ QString hostText(const char* text) {
     return QString::fromUtf8(text ? text : "");
 }
 
-// The 16 floats of a transform as they travel: in the caller's order, unchanged.
+// The 16 floats of a transform (never null) as they travel: in the caller's order, unchanged.
 class TransformCopy {
 public:
-    explicit TransformCopy(const float* transform) : m_given(transform != nullptr) {
-        if (m_given)
-            std::copy(transform, transform + 16, m_values.begin());
+    explicit TransformCopy(const float* transform) {
+        std::copy(transform, transform + 16, m_values.begin());
     }
-    const float* data() const { return m_given ? m_values.data() : nullptr; }
+    const float* data() const { return m_values.data(); }
 
 private:
-    bool m_given;
     std::array<float, 16> m_values{};
 };
 

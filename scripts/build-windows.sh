@@ -42,8 +42,24 @@ if [ "$(cat "$qt/.orvanta-stamp" 2>/dev/null)" != "$stamp" ]; then
     tar -xzf "$seed" -C "$cache"
   else
     echo "Qt for Windows: building it from Debian's source (about 30 minutes on 2 cores)"
-    if ! grep -rqs '^deb-src .* bookworm main' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-      echo "deb-src http://deb.debian.org/debian bookworm main" >/etc/apt/sources.list.d/orvanta-src.list
+    # Debian's sources, beside its packages: in the one-line format or the deb822 one, with the
+    # same key as the package entries (apt refuses one address under two keys).
+    if ! grep -rqsE '^(deb-src .*bookworm|Types:.*deb-src)' /etc/apt/sources.list \
+      /etc/apt/sources.list.d/; then
+      signed_by=$(grep -m1 '^Signed-By:' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+      cat >/etc/apt/sources.list.d/orvanta-src.sources <<SOURCES
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+$signed_by
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+$signed_by
+SOURCES
     fi
     apt-get update -q
     apt-get install -y -q dpkg-dev

@@ -7,6 +7,7 @@
 
 #include "tests/support/channel_test_support.h"
 #include "tests/support/peer_process.h"
+#include "tests/support/system.h"
 
 using xel::platform::NamedEvent;
 
@@ -51,6 +52,8 @@ TEST(NamedEvent, ManualResetStaysSetUntilReset) {
 }
 
 TEST(NamedEvent, OpeningOnlyAnExistingEventNeverBringsARemovedNameBack) {
+    if (xel::test::kWindows)
+        GTEST_SKIP() << "on Windows a name lives exactly as long as a handle to its event";
     EventCleanup cleanup{eventName("existing")};
     EXPECT_FALSE(
         openEvent(cleanup.name, NamedEvent::ResetMode::Auto, NamedEvent::OpenMode::OpenExisting));
@@ -81,6 +84,9 @@ TEST(NamedEvent, TwoHandlesOfOneNameShareTheState) {
 }
 
 TEST(NamedEvent, CreateFreshDiscardsALeftSetState) {
+    if (xel::test::kWindows)
+        GTEST_SKIP() << "on Windows a name lives exactly as long as a handle to its event: nothing "
+                        "is left that a live holder does not hold";
     EventCleanup cleanup{eventName("fresh")};
     auto old = openEvent(cleanup.name, NamedEvent::ResetMode::Manual);
     ASSERT_TRUE(old);

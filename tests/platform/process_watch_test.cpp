@@ -8,6 +8,7 @@
 #include "platform/named_event.h"
 #include "platform/process.h"
 #include "tests/support/peer_process.h"
+#include "tests/support/system.h"
 
 using xel::platform::ProcessWatch;
 
@@ -30,7 +31,8 @@ TEST(ProcessWatch, AProcessThatEndsIsSeenToEnd) {
     ASSERT_TRUE(peer.ready());
     ProcessWatch watch(peer.process.pid());
     EXPECT_FALSE(watch.hasEnded());
-    std::thread killer([&] { peer.process.kill(); });
+    // Ended through a watch of its own: the peer's QProcess belongs to this thread.
+    std::thread killer([&] { ProcessWatch(peer.process.pid()).terminate(); });
     EXPECT_TRUE(watch.waitForEnd());
     killer.join();
     EXPECT_TRUE(watch.hasEnded());
@@ -62,6 +64,8 @@ TEST(ProcessWatch, NoProcessCountsAsEnded) {
 }
 
 TEST(Process, ThisProcessHasAParent) {
+    if (xel::test::runningUnderWine())
+        GTEST_SKIP() << "under Wine a program started from Linux has no Windows parent";
     EXPECT_GT(xel::platform::parentProcessId(), 0);
     EXPECT_TRUE(xel::platform::processExists(xel::platform::parentProcessId()));
 }

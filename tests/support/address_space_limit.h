@@ -2,11 +2,7 @@
 // failed allocation.
 #pragma once
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <cstddef>
-#include <fstream>
 
 namespace xel::test {
 
@@ -23,21 +19,12 @@ inline constexpr bool kSanitized = false;
 // thread should allocate meanwhile.
 class AddressSpaceLimit {
 public:
-    explicit AddressSpaceLimit(std::size_t headroom) {
-        if (::getrlimit(RLIMIT_AS, &m_saved) != 0)
-            return;
-        std::ifstream statm("/proc/self/statm");  // its first field: the pages mapped
-        rlim_t pages = 0;
-        statm >> pages;
-        rlimit tight = m_saved;
-        tight.rlim_cur = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + headroom;
-        m_set = (m_saved.rlim_cur == RLIM_INFINITY || tight.rlim_cur < m_saved.rlim_cur) &&
-                ::setrlimit(RLIMIT_AS, &tight) == 0;
-    }
-    ~AddressSpaceLimit() {
-        if (m_set)
-            ::setrlimit(RLIMIT_AS, &m_saved);
-    }
+    // Whether this system lets a process cap its own address space and lift the cap again (not
+    // Windows: a job's memory limit outlives the code that sets it).
+    static bool available();
+
+    explicit AddressSpaceLimit(std::size_t headroom);
+    ~AddressSpaceLimit();
     AddressSpaceLimit(const AddressSpaceLimit&) = delete;
     AddressSpaceLimit& operator=(const AddressSpaceLimit&) = delete;
 
@@ -45,7 +32,9 @@ public:
     bool set() const { return m_set; }
 
 private:
-    rlimit m_saved{};
+    // The limit before, as the system gives it.
+    unsigned long long m_savedCurrent = 0;
+    unsigned long long m_savedMaximum = 0;
     bool m_set = false;
 };
 

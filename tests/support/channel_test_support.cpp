@@ -2,18 +2,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 
 #include <QSharedMemory>
 
-#include <set>
 #include <thread>
 
-#include "platform/posix_shm_name.h"
 #include "platform/process.h"
 #include "platform/shared_segment.h"
 #include "render_link/channel/message_channel.h"
+#include "tests/support/named_object_ids.h"
 
 namespace xel::test {
 
@@ -23,16 +21,10 @@ qint32 uniqueQueueId(int slot) {
 }
 
 int sweepTestLeftovers() {
-    std::set<qint32> ids;
-    for (const char* kind : {"event", "mutex"}) {
-        for (const std::string& name : platform::listPosixShmNames(kind)) {
-            const qint64 id = std::atoll(name.c_str());
-            if (id >= 0x20000000 && id < 0x40000000)
-                ids.insert(static_cast<qint32>(id));
-        }
-    }
     int cleaned = 0;
-    for (qint32 id : ids) {
+    for (qint32 id : queueIdsWithNamedObjects()) {
+        if (id < 0x20000000 || id >= 0x40000000)
+            continue;  // not a test's
         QSharedMemory segment(QString::number(id) + "_Sender");
         const auto owner = platform::segmentOwnership(segment);
         if (owner && owner->attachCount > 0 && platform::processExists(owner->creatorPid))

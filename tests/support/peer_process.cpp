@@ -2,8 +2,7 @@
 
 #include <QDeadlineTimer>
 
-#include <sys/types.h>
-#include <sys/wait.h>
+#include "tests/support/peer_stop.h"
 
 namespace xel::test {
 
@@ -52,10 +51,7 @@ void PeerProcess::stop() {
     if (!m_watch)
         return;
     m_watch->suspend();
-    // The stop takes effect asynchronously: wait until the process, a child of this one, has
-    // stopped, leaving its state to be collected by QProcess.
-    siginfo_t info{};
-    ::waitid(P_PID, static_cast<id_t>(m_watch->pid()), &info, WSTOPPED | WNOWAIT);
+    waitUntilChildStopped(m_watch->pid());
 }
 
 void PeerProcess::resume() {

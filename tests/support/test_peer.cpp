@@ -16,6 +16,9 @@
 //   xel_test_peer sweep                removes what crashed test processes left behind
 //   xel_test_peer wait-event NAME      answers "waiting", then "signalled" once the auto-reset
 //                                      event is set
+//   xel_test_peer report FILE WORD...  writes FILE (in its working directory), one line a WORD:
+//                                      "$NAME" as the variable's value, "." as the canonical
+//                                      working directory, any other word as it is
 #include <QDir>
 
 #include <cctype>
@@ -176,6 +179,24 @@ int main(int argc, char** argv) {
         say("waiting");
         say(event->wait(120000) ? "signalled" : "timeout");
         return 0;
+    }
+    if (mode == "report" && argc >= 3) {
+        std::string text;
+        for (int i = 3; i < argc; ++i) {
+            const std::string word = argv[i];
+            if (word == ".")
+                text += QDir::current().canonicalPath().toStdString();
+            else if (word.size() > 1 && word[0] == '$')
+                text += qEnvironmentVariable(word.c_str() + 1).toStdString();
+            else
+                text += word;
+            text += '\n';
+        }
+        std::FILE* file = std::fopen(argv[2], "wb");
+        if (!file)
+            return 1;
+        const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        return std::fclose(file) == 0 && written ? 0 : 1;
     }
     std::fprintf(stderr, "usage: see the comment at the top of test_peer.cpp\n");
     return 2;

@@ -1,8 +1,7 @@
 // The plug-in library as the host loads it: every export of the C header is found under its
 // undecorated name.
-#include <dlfcn.h>
-
 #include <QFile>
+#include <QLibrary>
 #include <QRegularExpression>
 
 #include <set>
@@ -149,10 +148,11 @@ const char* const kExports[] = {
 };
 
 TEST(ExportSurface, EveryExportResolvesByItsUndecoratedName) {
-    void* library = ::dlopen(ORVANTA_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << ::dlerror();
+    QLibrary library(QStringLiteral(ORVANTA_PLUGIN_LIBRARY));
+    library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
+    ASSERT_TRUE(library.load()) << library.errorString().toStdString();
     for (const char* name : kExports)
-        EXPECT_NE(::dlsym(library, name), nullptr) << name << " is not exported";
+        EXPECT_NE(library.resolve(name), nullptr) << name << " is not exported";
     // Left loaded: the library's threads and state live until the process ends.
 }
 

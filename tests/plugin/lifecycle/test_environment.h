@@ -18,6 +18,7 @@ namespace orvanta::test {
 class IsolatedUserFolders {
 public:
     IsolatedUserFolders();
+    ~IsolatedUserFolders();
     IsolatedUserFolders(const IsolatedUserFolders&) = delete;
     IsolatedUserFolders& operator=(const IsolatedUserFolders&) = delete;
 
@@ -29,6 +30,8 @@ public:
     QString makeFolder(const QString& relative) const;
 
 private:
+    static void clearRegistryStore();
+
     QTemporaryDir m_root;
     std::deque<xel::test::ScopedVariable> m_variables;  // restored before m_root goes
 };

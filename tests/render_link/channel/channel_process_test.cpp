@@ -13,6 +13,7 @@
 #include "render_link/channel/message_channel.h"
 #include "tests/support/channel_test_support.h"
 #include "tests/support/peer_process.h"
+#include "tests/support/system.h"
 
 using namespace xel;
 using xel::test::ChannelCleanup;
@@ -396,6 +397,10 @@ TEST_F(ChannelProcesses, ANewSessionDoesNotInheritAKilledCreatorsSegments) {
 }
 
 TEST_F(ChannelProcesses, ACreatorKilledUnderALivePeerLeavesNoTrap) {
+    if (test::kWindows)
+        GTEST_SKIP()
+            << "on Windows the survivor's watch holds the dead creator's process, whose id "
+               "is then not given again";
     auto creator = startPeer(id, kSegmentBytes, "ready 1");
     ASSERT_EQ(creator->ask("run"), "ok");
     auto orphan = startPeer(id, kSegmentBytes, "ready 0");

@@ -33,6 +33,11 @@ void* countedAllocation(std::size_t size) noexcept {
 }
 }  // namespace
 
+// The replacements themselves pair operator new with free(); GCC for Windows takes that for a
+// mismatch.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpragmas"
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
     if (void* p = countedAllocation(size))
         return p;
@@ -65,6 +70,7 @@ void operator delete(void* p, const std::nothrow_t&) noexcept {
 void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
+#pragma GCC diagnostic pop
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include "render_link/launch_environment.h"
 #include "tests/support/captured_log.h"
 #include "tests/support/channel_test_support.h"
+#include "tests/support/system.h"
 
 using namespace xel;
 using xel::test::ChannelCleanup;
@@ -177,6 +178,8 @@ TEST_F(SenderTest, BeforeInitOnlyTransactionMarkersGoOut) {
 }
 
 TEST_F(SenderTest, OnceTheRenderWindowIsInTheChannelLeavesNoNamesBehind) {
+    if (xel::test::kWindows)
+        GTEST_SKIP() << "on Windows names go with their last handle; none can be removed before";
     announce();
     QSharedMemory segment(QString::number(id) + "_Sender");
     EXPECT_FALSE(segment.attach());  // gone from the name space, still in use by both sides

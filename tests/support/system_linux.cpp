@@ -1,0 +1,9 @@
+#include "tests/support/system.h"
+
+namespace xel::test {
+
+bool runningUnderWine() {
+    return false;
+}
+
+}  // namespace xel::test

@@ -23,7 +23,7 @@ qt_flags="-xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32- 
 stamp="qtbase $qt_source_version $(echo "$qt_flags" | tr -s ' \n' ' ' | sed "s|$qt|<cache>|")"
 
 export DEBIAN_FRONTEND=noninteractive
-packages=(g++-mingw-w64-x86-64-posix cmake make libxxhash-dev binutils-mingw-w64-x86-64)
+packages=(g++-mingw-w64-x86-64-posix cmake make libxxhash-dev binutils-mingw-w64-x86-64 googletest)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
@@ -76,14 +76,30 @@ SOURCES
   echo "$stamp" >"$qt/.orvanta-stamp"
 fi
 
+# GoogleTest for the test programs, from Debian's source of it, built with the same compiler.
+gtest=$cache/googletest
+gtest_stamp="googletest $(dpkg-query -W -f='${Version}' googletest)"
+if [ "$(cat "$gtest/.orvanta-stamp" 2>/dev/null)" != "$gtest_stamp" ]; then
+  echo "GoogleTest for Windows: building it"
+  rm -rf "$gtest" "$cache/googletest-build"
+  cmake -S /usr/src/googletest -B "$cache/googletest-build" \
+    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$gtest" -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF >/dev/null
+  cmake --build "$cache/googletest-build" -j2 >/dev/null
+  cmake --install "$cache/googletest-build" >/dev/null
+  rm -rf "$cache/googletest-build"
+  echo "$gtest_stamp" >"$gtest/.orvanta-stamp"
+fi
+
 # The scene digest's hash, compiled in from its header alone.
 mkdir -p "$cache/include"
 cp /usr/include/xxhash.h "$cache/include/"
 
 build=$here/build/windows
 cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_PREFIX_PATH="$qt" -DXEL_XXHASH_INCLUDE_DIR="$cache/include" -DCMAKE_BUILD_TYPE=Release \
-  -DXEL_BUILD_TESTS=OFF -DXEL_BUILD_BENCH=OFF
+  -DCMAKE_PREFIX_PATH="$qt;$gtest" -DXEL_XXHASH_INCLUDE_DIR="$cache/include" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$here/scripts/wine-run.sh" -DXEL_BUILD_TESTS=ON \
+  -DXEL_BUILD_BENCH=OFF
 cmake --build "$build" -j2
 
 # The plug-in exports exactly the names its C header declares, undecorated.

@@ -318,9 +318,13 @@ TEST_F(ViewWindowMoves, WithoutNavigationTheMouseMovesNothing) {
 }  // namespace
 
 // The window needs a GUI application: on the offscreen platform, so that no display is needed.
+// It is never destroyed: Qt's offscreen platform, torn down, leaves its screen behind, which the
+// leak checker would report; kept, everything stays reachable.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
+    static int applicationArgc = argc;
+    static QGuiApplication* const application = new QGuiApplication(applicationArgc, argv);
+    (void)application;
     return RUN_ALL_TESTS();
 }

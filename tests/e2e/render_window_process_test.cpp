@@ -1,8 +1,9 @@
 // The plug-in side's sender in this process, the real render-window program in another: the
 // render window announces itself, takes the state and answers requests, and the render
 // window ends when asked; killed, it leaves the sender responsive; with DISPLAY naming an X
-// display that cannot serve it, it says why, runs offscreen and serves all the same. Each test
-// starts its own render window; the sender's queue id is this process's id.
+// display that cannot serve it, it says why, runs offscreen and serves all the same; "--help"
+// prints the usage and the view's mouse controls. Each test starts its own render window; the
+// sender's queue id is this process's id.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtGlobal>
@@ -494,6 +496,22 @@ TEST_P(RenderWindowOnAnUnusableDisplay, FallsBackToOffscreenSaysWhyAndKeepsRunni
         << "no EXIT answer";
     EXPECT_TRUE(m_watch->waitForEnd());
     EXPECT_EQ(logLines().last(), QStringLiteral("closed"));
+}
+
+TEST(RenderWindowHelp, PrintsTheUsageAndTheViewsControls) {
+    for (const char* option : {"--help", "-h"}) {
+        QProcess program;
+        program.setProcessChannelMode(QProcess::SeparateChannels);
+        program.start(QStringLiteral(ORVANTA_RENDER_WINDOW), {QString::fromLatin1(option)});
+        ASSERT_TRUE(program.waitForFinished(kStepDeadlineMs)) << option;
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0) << option;
+        const QString help = QString::fromUtf8(program.readAllStandardOutput());
+        for (const char* part :
+             {"usage: OrvantaRenderWindow QUEUE_ID", "Moving around in the view", "left drag",
+              "orbit", "Shift + left drag", "pan", "wheel", "zoom", "Home, H", "host's camera"})
+            EXPECT_TRUE(help.contains(QLatin1String(part))) << option << ": " << part;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

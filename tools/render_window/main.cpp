@@ -17,6 +17,11 @@
 // connection but not this program, logging "display <DISPLAY> would not serve this program:
 // fell back to the offscreen platform, no window". An explicit QT_QPA_PLATFORM is left as it is.
 // On the "offscreen" and "minimal" platforms no window is made.
+// In the window, the mouse moves the view (view_window.h, view_navigation.h): left drag orbits
+// around the camera's target, middle drag or Shift + left drag pans, the wheel zooms towards the
+// target, Home or H snaps back to the host's camera. Once the user moved, exports and snapshots
+// show the user's view until the snap-back. "--help" (or "-h") alone prints the usage and these
+// controls, and ends with exit code 0.
 // Exit code 0 after a normal close, 1 when the render link could not be set up, 2 for wrong
 // arguments.
 #include <QCoreApplication>
@@ -48,6 +53,26 @@ bool parseArguments(const QStringList& arguments, LaunchArguments& launch) {
     launch.parentWindowHandle = arguments[2].toLongLong(&parentOk);
     launch.sessionFolder = arguments[3];
     return queueOk && mainOk && parentOk;
+}
+
+constexpr char kUsage[] =
+    "usage: OrvantaRenderWindow QUEUE_ID MAIN_WINDOW_HANDLE PARENT_WINDOW_HANDLE SESSION_FOLDER\n";
+constexpr char kHelp[] =
+    "\n"
+    "The plug-in starts this program; it shows the scene the plug-in sends through the host's\n"
+    "camera, in a window when there is a display.\n"
+    "\n"
+    "Moving around in the view:\n"
+    "  left drag                      orbit around the camera's target\n"
+    "  middle drag, Shift + left drag pan\n"
+    "  wheel                          zoom towards the target (or away)\n"
+    "  Home, H                        back to the host's camera\n"
+    "Once you moved, exported pictures and snapshots show your view; a camera the host sends\n"
+    "meanwhile shows after Home or H.\n";
+
+bool asksForHelp(const QStringList& arguments) {
+    return arguments.size() == 1 &&
+           (arguments[0] == QLatin1String("--help") || arguments[0] == QLatin1String("-h"));
 }
 
 constexpr char kPlatformVariable[] = "QT_QPA_PLATFORM";
@@ -105,6 +130,11 @@ int main(int argc, char* argv[]) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    if (asksForHelp(arguments)) {
+        std::fputs(kUsage, stdout);
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
     log.line(QLatin1String(orvanta::tools::kStartedLinePrefix) + arguments.join(QLatin1Char(' ')) +
              QLatin1String(orvanta::tools::kStartedPidLabel) +
              QString::number(QCoreApplication::applicationPid()));
@@ -114,9 +144,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setQuitOnLastWindowClosed(false);
     LaunchArguments launch;
     if (!parseArguments(arguments, launch)) {
-        std::fprintf(stderr,
-                     "usage: OrvantaRenderWindow QUEUE_ID MAIN_WINDOW_HANDLE PARENT_WINDOW_HANDLE "
-                     "SESSION_FOLDER\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     log.line(QStringLiteral("working folder %1").arg(QDir::currentPath()));

@@ -107,16 +107,18 @@ QString transformText(const std::array<float, 16>& transform) {
 RenderWindow::RenderWindow(const LaunchArguments& launch, RenderLog& log, bool showView)
     : XelRemoteRenderReceiver(launch.sessionFolder.toStdWString().c_str(), launch.queueId),
       m_log(log),
-      m_exporter(m_store, log) {
+      m_navigation([this](QSize size) { return startCamera(m_store.snapshot(), size); }),
+      m_exporter(m_store, log, &m_navigation) {
     if (!showView)
         return;
     // The view renders from a snapshot, so the reader thread waits only while it is taken.
     m_view = std::make_unique<ViewWindow>(
-        [this](QSize size) { return renderScene(m_store.snapshot(), size); },
+        [this](QSize size) { return renderScene(m_navigation.applyTo(m_store.snapshot()), size); },
         [this] {
             m_log.line(QStringLiteral("view window closed"));
             onExitRequested();
         });
+    m_view->setNavigation(&m_navigation);
     m_view->show();
     m_view->requestRender();
     m_log.line(QStringLiteral("view window shown"));
@@ -225,6 +227,8 @@ void RenderWindow::onSetCamera(float v1, float v2, float v3, float v4, float v5,
                    .arg(logged(camera.sceneName), vectorText(camera.eye), vectorText(camera.target),
                         vectorText(camera.up), flag(flag1), flag(flag2), number(v10), number(v11),
                         number(v12), QString::number(count)));
+    if (m_navigation.moved())
+        m_log.line(QStringLiteral("camera kept for snap-back: the view shows the user's camera"));
     sceneChanged();
 }
 

@@ -14,7 +14,10 @@
 // re-rendered on the main thread after each change applied (a transaction's once, at its end); as
 // a PNG file for the plug-in's export request, and after each completed transaction, before its
 // digest line, when ORVANTA_RENDER_SNAPSHOTS names a folder (scene_export.h), both rendered on
-// the reader thread.
+// the reader thread. The user may move the view with the mouse (view_window.h); once moved, the
+// view, the exports and the snapshots show the user's camera until the user snaps back to the
+// host's (view_navigation.h); a camera the host sends meanwhile is kept, logged with
+// "camera kept for snap-back: the view shows the user's camera", and shown after the snap-back.
 // Once the host's model has arrived (the first completed transaction "EnumeratingScene", then the
 // plug-in's state saying the model no longer loads, and this window's answer to the state request
 // after it), the window asks once for the model's "GeoReference" attributes and sets
@@ -33,6 +36,7 @@
 #include "tools/render_window/scene_export.h"
 #include "tools/render_window/scene_store.h"
 #include "tools/render_window/scene_tally.h"
+#include "tools/render_window/view_navigation.h"
 #include "tools/render_window/view_window.h"
 
 namespace orvanta::render_window {
@@ -157,6 +161,8 @@ private:
     RenderStateStore m_state;
     SceneTally m_scene;
     SceneStore m_store;
+    // The user's moves of the view, which the view and the pictures show.
+    ViewNavigation m_navigation;
     SceneExporter m_exporter;
     // Main thread only but for requestRender(); null without a display. Destroyed before
     // m_store, which its renderer reads.

@@ -44,7 +44,9 @@ QString writePng(const QImage& image, const QString& path) {
     return QString();
 }
 
-SceneExporter::SceneExporter(const SceneStore& store, RenderLog& log) : m_store(store), m_log(log) {
+SceneExporter::SceneExporter(const SceneStore& store, RenderLog& log,
+                             const ViewNavigation* navigation)
+    : m_store(store), m_log(log), m_navigation(navigation) {
     if (qEnvironmentVariableIsSet(kSizeVariable)) {
         const QString text = qEnvironmentVariable(kSizeVariable);
         const QSize size = parseSize(text);
@@ -67,7 +69,8 @@ SceneExporter::SceneExporter(const SceneStore& store, RenderLog& log) : m_store(
 }
 
 QString SceneExporter::renderTo(const QString& path) const {
-    const QImage image = renderScene(m_store.snapshot(), m_size);
+    const QImage image = renderScene(
+        m_navigation ? m_navigation->applyTo(m_store.snapshot()) : m_store.snapshot(), m_size);
     if (image.isNull())
         return QStringLiteral("nothing rendered at %1x%2").arg(m_size.width()).arg(m_size.height());
     return writePng(image, path);

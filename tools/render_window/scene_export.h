@@ -14,6 +14,7 @@
 
 #include "tools/render_window/render_log.h"
 #include "tools/render_window/scene_store.h"
+#include "tools/render_window/view_navigation.h"
 
 namespace orvanta::render_window {
 
@@ -31,8 +32,10 @@ public:
 
     // Reads both variables now: the size as "<width>x<height>" (each 1 to kMaxImageSide; another
     // value is logged and kDefaultExportSize taken instead), the snapshot folder (created when
-    // missing). `store` and `log` must outlive this object.
-    SceneExporter(const SceneStore& store, RenderLog& log);
+    // missing). `store`, `log` and `navigation` must outlive this object. With `navigation`, the
+    // pictures show the user's camera once the user moved the view (view_navigation.h).
+    SceneExporter(const SceneStore& store, RenderLog& log,
+                  const ViewNavigation* navigation = nullptr);
 
     QSize imageSize() const { return m_size; }
     // Renders the store's current scene at imageSize() and writes it to `path`, logging the
@@ -49,6 +52,7 @@ private:
 
     const SceneStore& m_store;
     RenderLog& m_log;
+    const ViewNavigation* m_navigation;
     QSize m_size = kDefaultExportSize;
     QString m_snapshotFolder;  // empty: no snapshots
     std::atomic<int> m_snapshots{0};

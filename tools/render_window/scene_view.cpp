@@ -157,14 +157,17 @@ std::vector<ClipPlane> activeClipPlanes(const SceneSnapshot& scene) {
     return clips;
 }
 
-RasterCamera viewCamera(const SceneSnapshot& scene, const std::vector<RasterMesh>& meshes,
-                        QSize size) {
-    const float imageAspect =
-        size.height() > 0 ? static_cast<float>(size.width()) / static_cast<float>(size.height())
-                          : 1.0f;
-    if (!scene.camera)
-        return frameBounds(worldBounds(meshes), imageAspect);
-    const SceneCamera& host = *scene.camera;
+namespace {
+
+float aspectOf(QSize size) {
+    return size.height() > 0 ? static_cast<float>(size.width()) / static_cast<float>(size.height())
+                             : 1.0f;
+}
+
+}  // namespace
+
+RasterCamera viewCamera(const SceneCamera& host, QSize size) {
+    const float imageAspect = aspectOf(size);
     RasterCamera camera;
     camera.eye = vector(host.eye);
     camera.target = vector(host.target);
@@ -182,6 +185,31 @@ RasterCamera viewCamera(const SceneSnapshot& scene, const std::vector<RasterMesh
             static_cast<float>(qRadiansToDegrees(2 * std::atan(std::tan(halfField) * widen)));
         camera.orthographicHeight = host.parallelHeight * widen;
     }
+    return camera;
+}
+
+RasterCamera viewCamera(const SceneSnapshot& scene, const std::vector<RasterMesh>& meshes,
+                        QSize size) {
+    if (!scene.camera)
+        return frameBounds(worldBounds(meshes), aspectOf(size));
+    return viewCamera(*scene.camera, size);
+}
+
+SceneCamera startCamera(const SceneSnapshot& scene, QSize size) {
+    if (scene.camera)
+        return *scene.camera;
+    std::vector<RasterMesh> meshes;
+    for (const PlacedMesh& mesh : placeMeshes(scene))
+        meshes.push_back(mesh.raster);
+    const RasterCamera framing = viewCamera(scene, meshes, size);
+    SceneCamera camera;
+    camera.eye = {framing.eye.x(), framing.eye.y(), framing.eye.z()};
+    camera.target = {framing.target.x(), framing.target.y(), framing.target.z()};
+    camera.up = {framing.up.x(), framing.up.y(), framing.up.z()};
+    camera.perspective = framing.perspective;
+    camera.fieldOfViewDegrees = framing.fieldOfViewDegrees;
+    camera.parallelHeight = framing.orthographicHeight;
+    camera.aspect = 0;
     return camera;
 }
 

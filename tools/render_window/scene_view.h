@@ -62,6 +62,14 @@ std::vector<ClipPlane> activeClipPlanes(const SceneSnapshot& scene);
 RasterCamera viewCamera(const SceneSnapshot& scene, const std::vector<RasterMesh>& meshes,
                         QSize size);
 
+// The host's camera as seen in an image of `size`, by the rule of viewCamera().
+RasterCamera viewCamera(const SceneCamera& host, QSize size);
+
+// The camera the view of an image of `size` starts from, in the host's terms: the snapshot's
+// camera when it has one, else the framing camera of viewCamera() (perspective, Z up, aspect 0,
+// so that it shows in that image as framed).
+SceneCamera startCamera(const SceneSnapshot& scene, QSize size);
+
 // The snapshot rendered into an image of `size` on kBackgroundColour (a null image for a size the
 // rasteriser refuses). Reads the snapshot only; any thread, any number of calls at once.
 QImage renderScene(const SceneSnapshot& scene, QSize size);

@@ -1,14 +1,18 @@
 #include "tools/render_window/view_window.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMetaObject>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <utility>
 
 #include "tools/render_window/scene_view.h"
+#include "tools/render_window/view_navigation.h"
 
 namespace orvanta::render_window {
 
@@ -60,6 +64,67 @@ void ViewWindow::paintEvent(QPaintEvent*) {
 void ViewWindow::resizeEvent(QResizeEvent* event) {
     QRasterWindow::resizeEvent(event);
     requestRender();
+}
+
+void ViewWindow::setNavigation(ViewNavigation* navigation) {
+    m_navigation = navigation;
+    m_drag = Drag::None;
+}
+
+void ViewWindow::mousePressEvent(QMouseEvent* event) {
+    if (!m_navigation || m_drag != Drag::None)
+        return QRasterWindow::mousePressEvent(event);
+    const Qt::MouseButton button = event->button();
+    if (button == Qt::LeftButton)
+        m_drag = event->modifiers() & Qt::ShiftModifier ? Drag::Pan : Drag::Orbit;
+    else if (button == Qt::MiddleButton)
+        m_drag = Drag::Pan;
+    else
+        return QRasterWindow::mousePressEvent(event);
+    m_dragButton = button;
+    m_lastPointer = event->localPos();
+    event->accept();
+}
+
+void ViewWindow::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_navigation || m_drag == Drag::None)
+        return QRasterWindow::mouseMoveEvent(event);
+    const QPointF drag = event->localPos() - m_lastPointer;
+    m_lastPointer = event->localPos();
+    event->accept();
+    if (drag.isNull())
+        return;
+    if (m_drag == Drag::Orbit)
+        m_navigation->orbit(drag, size());
+    else
+        m_navigation->pan(drag, size());
+    requestRender();
+}
+
+void ViewWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (m_drag == Drag::None || event->button() != m_dragButton)
+        return QRasterWindow::mouseReleaseEvent(event);
+    // The last stretch of the drag, when the release comes from elsewhere than the last move.
+    mouseMoveEvent(event);
+    m_drag = Drag::None;
+    m_dragButton = Qt::NoButton;
+}
+
+void ViewWindow::wheelEvent(QWheelEvent* event) {
+    const int notches = event->angleDelta().y();
+    if (!m_navigation || notches == 0)
+        return QRasterWindow::wheelEvent(event);
+    m_navigation->zoom(notches / 120.0, size());
+    event->accept();
+    requestRender();
+}
+
+void ViewWindow::keyPressEvent(QKeyEvent* event) {
+    if (!m_navigation || (event->key() != Qt::Key_Home && event->key() != Qt::Key_H))
+        return QRasterWindow::keyPressEvent(event);
+    event->accept();
+    if (m_navigation->snapBack())
+        requestRender();
 }
 
 }  // namespace orvanta::render_window

@@ -330,9 +330,9 @@ HostModel builtInModel() {
     HostModel model;
     model.title = "Furnished room";
     model.materials = {
-        {"m1", "Oak", {139, 90, 43, 255}, 256.0f, 256.0f, "textures/oak.jpg"},
-        {"m2", "Steel", {160, 164, 168, 255}, 0.0f, 0.0f, ""},
-        {"m3", "Glass", {136, 204, 238, 96}, 0.0f, 0.0f, ""},
+        {"m1", "Oak", {139, 90, 43, 255}, 256.0f, 256.0f, "textures/oak.jpg", {}},
+        {"m2", "Steel", {160, 164, 168, 255}, 0.0f, 0.0f, "", {}},
+        {"m3", "Glass", {136, 204, 238, 96}, 0.0f, 0.0f, "", {}},
     };
     model.layers = {{"0", true, true}, {"12", true, false}};
 
@@ -397,8 +397,8 @@ HostModel generatedModel(std::int64_t triangles) {
 
     HostModel model;
     model.title = "Generated terrain";
-    model.materials = {{"m1", "Grass", {96, 140, 64, 255}, 0.0f, 0.0f, ""},
-                       {"m2", "Rock", {150, 140, 130, 255}, 0.0f, 0.0f, ""}};
+    model.materials = {{"m1", "Grass", {96, 140, 64, 255}, 0.0f, 0.0f, "", {}},
+                       {"m2", "Rock", {150, 140, 130, 255}, 0.0f, 0.0f, "", {}}};
     model.layers = {{"0", true, true}};
     model.definitions.push_back(
         {"1",
@@ -434,7 +434,7 @@ HostModel generatedModel(std::int64_t triangles) {
 HostModel smallBuiltInModel() {
     HostModel model;
     model.title = "Lamp and crate";
-    model.materials = {{"m1", "Paint", {200, 200, 190, 255}, 0.0f, 0.0f, ""}};
+    model.materials = {{"m1", "Paint", {200, 200, 190, 255}, 0.0f, 0.0f, "", {}}};
     model.layers = {{"0", true, true}};
 
     HostMesh lamp = box({-0.02f, -0.02f, 0.0f}, {0.02f, 0.02f, 1.4f}, 1);

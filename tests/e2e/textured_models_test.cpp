@@ -97,8 +97,8 @@ protected:
 
     // Runs the driver on `model` and checks that the run as a whole went well: exit code 0, the
     // digests agree, the picture was exported, the render window ended and left nothing.
-    // The run keeps its files in `work`, a new folder.
-    Outcome runOn(const QString& model, const QString& work) {
+    // The run keeps its files in `work`, a new folder; `options` go to the driver.
+    Outcome runWith(const QStringList& options, const QString& work) {
         Outcome result;
         EXPECT_TRUE(QDir().mkpath(work + QStringLiteral("/tmp")));
         result.picture = work + QStringLiteral("/view.png");
@@ -106,8 +106,7 @@ protected:
         DriverRun run(work);
         const LogFollower log(work + QStringLiteral("/render_window.log"));
         const LogOnFailure printer{log};
-        EXPECT_TRUE(
-            run.start({QStringLiteral("--model"), model, QStringLiteral("--png"), result.picture}));
+        EXPECT_TRUE(run.start(options + QStringList{QStringLiteral("--png"), result.picture}));
         if (log.waitForLine(QLatin1String(kStartedLinePrefix), kStepDeadlineMs) &&
             renderWindowPid(log) > 0)
             run.watchRenderWindow(renderWindowPid(log));
@@ -128,6 +127,10 @@ protected:
             ADD_FAILURE() << "no render window";
         }
         return result;
+    }
+
+    Outcome runOn(const QString& model, const QString& work) {
+        return runWith({QStringLiteral("--model"), model}, work);
     }
 
     QString folder() const { return m_work.path(); }
@@ -229,6 +232,25 @@ TEST_F(TexturedModel, TextureThatCannotBeExportedLeavesTheMaterialUntextured) {
         EXPECT_EQ(colours.sky, 0);
         EXPECT_EQ(colours.grass, 0);
     }
+}
+
+// A material sent again (the built-in model's oak, given a larger texture by the edit session)
+// is asked for and loaded again; the host's built-in oak is a picture it draws itself.
+TEST_F(TexturedModel, MaterialSentAgainIsLoadedAgain) {
+    const Outcome run = runWith({QStringLiteral("--edits")}, folder() + QStringLiteral("/edits"));
+    QStringList sent;
+    QStringList loaded;
+    for (const QString& line : run.log) {
+        if (line.startsWith(QStringLiteral("sent expTx m1 ")))
+            sent << line.mid(QStringLiteral("sent expTx m1 ").size());
+        if (line.startsWith(QStringLiteral("texture m1 ")))
+            loaded << line;
+    }
+    ASSERT_GE(sent.size(), 2) << run.log.join(QLatin1Char('\n')).toStdString();
+    EXPECT_NE(sent[0], sent[1]);
+    ASSERT_EQ(loaded.size(), sent.size());
+    for (int i = 0; i < sent.size(); ++i)
+        EXPECT_EQ(loaded[i], QStringLiteral("texture m1 loaded %1 256x256").arg(sent[i]));
 }
 
 }  // namespace

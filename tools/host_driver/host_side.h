@@ -1,6 +1,7 @@
 // The host's side of a session: the callbacks the host hands to obrInitialize, answering the
-// render window's requests with the model exporter (and storing the attributes it sets in the
-// model), and the host's poll of obrCheckMessages.
+// render window's requests with the model exporter (storing the attributes it sets in the model,
+// and writing the textures it asks for, texture_export.h), and the host's poll of
+// obrCheckMessages.
 #pragma once
 
 #include <QByteArray>

@@ -3,7 +3,7 @@
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(build-essential cmake qtbase5-dev libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
-  libxxhash-dev libassimp-dev assimp-testmodels clang libclang-rt-dev)
+  libxxhash-dev libassimp-dev assimp-testmodels qt5-image-formats-plugins clang libclang-rt-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -11,8 +11,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -241,6 +244,59 @@ TEST_F(RenderWindowProcess, AnnouncesItselfAnswersAndEndsWhenAsked) {
     EXPECT_GE(exitRequested, 0);
     EXPECT_GT(lines.indexOf(QLatin1String(kSentExitLine)), exitRequested);
     EXPECT_EQ(lines.last(), QLatin1String(kClosedLine));
+}
+
+// The texture road from the render window's side: a textured material is asked for ("expTx"), an
+// export waits for the answer, and the picture shows the texture once the answer has come; a
+// texture whose answer never comes holds the export back only for the wait's limit.
+TEST_F(RenderWindowProcess, ExportWaitsForTheTexturesOnTheirWay) {
+    // A square at the model root, facing +Z, every UV at the picture's centre.
+    const float positions[] = {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0};
+    const float normals[] = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
+    const float uvs[] = {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
+    const bool flags[4] = {};
+    const int indices[] = {0, 1, 2, 0, 2, 3};
+    m_sender->addMesh("square", "Model", "0", positions, normals, uvs, uvs, flags, indices, 6, 4,
+                      "logo", "logo");
+    m_sender->addMaterial("logo", "Logo", "#FFFFFF", 1, 1.0f, "logo.png");
+    const QString sentPrefix = QStringLiteral("sent expTx logo ");
+    ASSERT_TRUE(m_log->waitForLine(sentPrefix, kStepDeadlineMs));
+    const QString texture = m_log->findLine(sentPrefix).mid(sentPrefix.size());
+    EXPECT_EQ(QFileInfo(texture).absolutePath(), m_session);
+
+    const QString picture = m_folder.path() + QStringLiteral("/view.png");
+    m_sender->exportScene(picture.toUtf8().constData());
+    m_sender->echo("after the export");
+    ASSERT_TRUE(m_log->waitForLine(QStringLiteral("echo text=after the export"), kStepDeadlineMs));
+    EXPECT_TRUE(logLines().contains(QStringLiteral("export waits for 1 texture(s)")));
+    EXPECT_FALSE(logLines().contains(QLatin1String(kExportedLinePrefix) + picture));
+
+    // The host's part: the file, then the answer.
+    QImage blue(4, 4, QImage::Format_RGB32);
+    blue.fill(QColor(0, 0, 255));
+    ASSERT_TRUE(blue.save(texture, "PNG"));
+    m_sender->sendDictionaryMessage("logo", "TextureExport", texture.toUtf8().constData(), "ok");
+    ASSERT_TRUE(m_log->waitForLine(QLatin1String(kExportedLinePrefix) + picture, kStepDeadlineMs));
+    const QStringList lines = logLines();
+    const int loaded = lines.indexOf(QStringLiteral("texture logo loaded %1 4x4").arg(texture));
+    EXPECT_GE(loaded, 0);
+    EXPECT_LT(loaded, lines.indexOf(QLatin1String(kExportedLinePrefix) + picture));
+    const QImage image(picture);
+    ASSERT_FALSE(image.isNull());
+    const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
+    EXPECT_EQ(centre.red(), 0);
+    EXPECT_EQ(centre.green(), 0);
+    EXPECT_GT(centre.blue(), 60);
+
+    // Asked again, and never answered: the export goes ahead after the wait, with the picture
+    // held so far.
+    m_sender->addMaterial("logo", "Logo", "#FFFFFF", 1, 1.0f, "logo.png");
+    const QString again = m_folder.path() + QStringLiteral("/again.png");
+    m_sender->exportScene(again.toUtf8().constData());
+    ASSERT_TRUE(m_log->waitForLine(QLatin1String(kExportedLinePrefix) + again, kStepDeadlineMs));
+    EXPECT_FALSE(
+        m_log->findLine(QStringLiteral("export goes ahead without 1 texture(s)")).isEmpty());
+    EXPECT_EQ(QImage(again), image);
 }
 
 TEST_F(RenderWindowProcess, KilledRenderWindowLeavesTheSenderResponsive) {

@@ -54,6 +54,32 @@ void addPatch(HostMesh& mesh, Vector3 origin, Vector3 u, float spanU, Vector3 v,
     }
 }
 
+// The built-in oak's texture: a light wood grain of 256 x 256 texels (the material's colour tints
+// it), as the bytes of a binary PPM picture, which Qt reads without a plug-in.
+QByteArray woodGrain() {
+    constexpr int kSide = 256;
+    QByteArray bytes = "P6\n256 256\n255\n";
+    const int header = bytes.size();
+    bytes.resize(header + kSide * kSide * 3);
+    char* texel = bytes.data() + header;
+    for (int y = 0; y < kSide; ++y) {
+        for (int x = 0; x < kSide; ++x) {
+            // Four rings along y, bent along x; both repeat with the picture.
+            constexpr float kTurn = 6.2831853f / kSide;
+            const float ring = std::sin(4.0f * kTurn * static_cast<float>(y) +
+                                        2.5f * std::sin(kTurn * static_cast<float>(x)));
+            const float light = 0.86f + 0.12f * ring * ring * ring;
+            const auto channel = [light](float tint) {
+                return static_cast<char>(std::clamp(std::lround(255.0f * light * tint), 0L, 255L));
+            };
+            *texel++ = channel(1.0f);
+            *texel++ = channel(0.96f);
+            *texel++ = channel(0.9f);
+        }
+    }
+    return bytes;
+}
+
 HostMesh withMaterials(HostMesh mesh, const char* front, const char* back, const char* layer) {
     mesh.frontMaterialId = front;
     mesh.backMaterialId = back;
@@ -330,9 +356,9 @@ HostModel builtInModel() {
     HostModel model;
     model.title = "Furnished room";
     model.materials = {
-        {"m1", "Oak", {139, 90, 43, 255}, 256.0f, 256.0f, "textures/oak.jpg"},
-        {"m2", "Steel", {160, 164, 168, 255}, 0.0f, 0.0f, ""},
-        {"m3", "Glass", {136, 204, 238, 96}, 0.0f, 0.0f, ""},
+        {"m1", "Oak", {139, 90, 43, 255}, 256.0f, 256.0f, "textures/oak.jpg", woodGrain()},
+        {"m2", "Steel", {160, 164, 168, 255}, 0.0f, 0.0f, "", {}},
+        {"m3", "Glass", {136, 204, 238, 96}, 0.0f, 0.0f, "", {}},
     };
     model.layers = {{"0", true, true}, {"12", true, false}};
 
@@ -397,8 +423,8 @@ HostModel generatedModel(std::int64_t triangles) {
 
     HostModel model;
     model.title = "Generated terrain";
-    model.materials = {{"m1", "Grass", {96, 140, 64, 255}, 0.0f, 0.0f, ""},
-                       {"m2", "Rock", {150, 140, 130, 255}, 0.0f, 0.0f, ""}};
+    model.materials = {{"m1", "Grass", {96, 140, 64, 255}, 0.0f, 0.0f, "", {}},
+                       {"m2", "Rock", {150, 140, 130, 255}, 0.0f, 0.0f, "", {}}};
     model.layers = {{"0", true, true}};
     model.definitions.push_back(
         {"1",
@@ -434,7 +460,7 @@ HostModel generatedModel(std::int64_t triangles) {
 HostModel smallBuiltInModel() {
     HostModel model;
     model.title = "Lamp and crate";
-    model.materials = {{"m1", "Paint", {200, 200, 190, 255}, 0.0f, 0.0f, ""}};
+    model.materials = {{"m1", "Paint", {200, 200, 190, 255}, 0.0f, 0.0f, "", {}}};
     model.layers = {{"0", true, true}};
 
     HostMesh lamp = box({-0.02f, -0.02f, 0.0f}, {0.02f, 0.02f, 1.4f}, 1);

@@ -36,6 +36,9 @@ struct HostMaterial {
     float textureWidth = 0.0f;
     float textureHeight = 0.0f;
     QByteArray texturePath;
+    // A texture inside the model file ("*0", ...): its picture, as the bytes of an image file Qt
+    // reads; empty for a texture in a file of its own (texturePath) or none.
+    QByteArray embeddedTexture;
 };
 
 struct HostLayer {

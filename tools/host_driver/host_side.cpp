@@ -4,6 +4,7 @@
 #include <QEventLoop>
 
 #include "tools/host_driver/console.h"
+#include "tools/host_driver/texture_export.h"
 
 namespace orvanta::tools {
 namespace {
@@ -135,7 +136,29 @@ void HostSide::enumEntityAttributes(const char* owner, const char* dictionary) {
 }
 
 void HostSide::exportTexture(const char* first, const char* second) {
-    say("host callback: export texture %s %s", text(first).constData(), text(second).constData());
+    say("host callback: export texture %s %s (%s)", text(first).constData(),
+        text(second).constData(), threadCheck());
+    if (s_current)
+        s_current->answerTexture(text(first), text(second));
+}
+
+void HostSide::answerTexture(const QByteArray& materialId, const QByteArray& target) {
+    ++m_textureExports;
+    const HostMaterial* material = m_model.material(materialId);
+    const QString failure =
+        material
+            ? writeTexture(*material, QString::fromUtf8(target))
+            : QStringLiteral("the model holds no material %1").arg(QString::fromUtf8(materialId));
+    if (failure.isEmpty()) {
+        ++m_texturesWritten;
+        say("host: texture of material %s written to %s", materialId.constData(),
+            target.constData());
+    } else {
+        say("host: texture of material %s not exported: %s", materialId.constData(),
+            qUtf8Printable(failure));
+    }
+    m_exporter.exportAttribute(
+        {materialId, kTextureAnswerDictionary, target, textureAnswer(failure)});
 }
 
 void HostSide::destroyPointer(std::int64_t pointer) {

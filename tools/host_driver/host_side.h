@@ -1,6 +1,7 @@
 // The host's side of a session: the callbacks the host hands to obrInitialize, answering the
-// render window's requests with the model exporter (and storing the attributes it sets in the
-// model), and the host's poll of obrCheckMessages.
+// render window's requests with the model exporter (storing the attributes it sets in the model,
+// and writing the textures it asks for, texture_export.h), and the host's poll of
+// obrCheckMessages.
 #pragma once
 
 #include <QByteArray>
@@ -48,6 +49,9 @@ public:
     // How many attribute enumerations and attribute settings (other than actions) came.
     int attributeEnumerations() const { return m_attributeEnumerations; }
     int attributesSet() const { return m_attributesSet; }
+    // How many texture exports came, and how many of them wrote their file.
+    int textureExports() const { return m_textureExports; }
+    int texturesWritten() const { return m_texturesWritten; }
 
 private:
     // The callbacks. The plug-in calls them on the host thread: inside obrCheckMessages, or
@@ -65,6 +69,10 @@ private:
     // Stores the attribute in the model and reports it back, as the host does with a value the
     // render window sets.
     void storeAttribute(const HostAttribute& attribute);
+    // Writes the texture of material `materialId` to `target` (texture_export.h) and answers the
+    // render window: the attribute (material id, "TextureExport", target, "ok" or
+    // "failed: <reason>"), reported as the host reports its attributes.
+    void answerTexture(const QByteArray& materialId, const QByteArray& target);
 
     static HostSide* s_current;
     static Qt::HANDLE s_hostThread;
@@ -78,6 +86,8 @@ private:
     int m_scenesResumed = 0;
     int m_attributeEnumerations = 0;
     int m_attributesSet = 0;
+    int m_textureExports = 0;
+    int m_texturesWritten = 0;
 };
 
 }  // namespace orvanta::tools

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QImage>
 #include <QImageReader>
 #include <QSet>
 
@@ -158,6 +159,31 @@ QSize textureSize(const aiTexture* embedded, const QString& file) {
     return size.isValid() ? size : QSize(0, 0);
 }
 
+// An embedded texture as the bytes of an image file: a compressed one as it is stored, an
+// uncompressed one (BGRA texels) encoded as PNG. Empty when there is nothing to read.
+QByteArray embeddedPicture(const aiTexture& embedded) {
+    if (embedded.pcData == nullptr || embedded.mWidth == 0)
+        return QByteArray();
+    if (embedded.mHeight == 0)
+        return QByteArray(reinterpret_cast<const char*>(embedded.pcData),
+                          static_cast<int>(embedded.mWidth));
+    const int width = static_cast<int>(embedded.mWidth);
+    const int height = static_cast<int>(embedded.mHeight);
+    QImage image(width, height, QImage::Format_ARGB32);
+    if (image.isNull())
+        return QByteArray();
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const aiTexel& t = embedded.pcData[static_cast<std::size_t>(y) * width + x];
+            image.setPixel(x, y, qRgba(t.r, t.g, t.b, t.a));
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    return image.save(&buffer, "PNG") ? bytes : QByteArray();
+}
+
 HostMaterial convertMaterial(const aiScene& scene, unsigned index, const QDir& folder) {
     const aiMaterial& source = *scene.mMaterials[index];
     HostMaterial material;
@@ -186,6 +212,7 @@ HostMaterial convertMaterial(const aiScene& scene, unsigned index, const QDir& f
         if (embedded) {
             // No file: the reference as the model names it ("*0", or the embedded file's name).
             material.texturePath = QByteArray(path.C_Str());
+            material.embeddedTexture = embeddedPicture(*embedded);
         } else {
             QString relative = QString::fromUtf8(path.C_Str());
             relative.replace(QLatin1Char('\\'), QLatin1Char('/'));

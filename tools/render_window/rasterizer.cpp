@@ -42,6 +42,9 @@ constexpr int kMaxThreads = 64;
 // The automatic perspective near plane, as a fraction of the scene's farthest depth.
 constexpr float kNearFraction = 1e-6f;
 constexpr float kAmbient = 0.25f;
+// A textured pixel at least this opaque draws and hides as an opaque one (a bilinear blend of
+// opaque texels may miss 1 by a rounding error).
+constexpr float kOpaqueAlpha = 1.0f - 1.0f / 1024;
 constexpr float kDiffuse = 0.75f;
 
 enum VertexFlag : std::uint32_t {
@@ -76,6 +79,8 @@ struct RasterVertex {
     float key = 0;
     QVector3D world;
     QVector3D normal;  // unit length; only set when the mesh has normals
+    float u = 0;       // texture coordinates; only set for textured meshes
+    float v = 0;
 };
 
 // A vertex in clip space, for polygon clipping: x, y, w and eye-space z.
@@ -86,6 +91,8 @@ struct ClipVertex {
     float z = 0;
     QVector3D world;
     QVector3D normal;
+    float u = 0;
+    float v = 0;
 };
 
 struct Affine {
@@ -117,6 +124,7 @@ struct Frame {
     float guardX = 0;  // guard band half extents in normalised device coordinates
     float guardY = 0;
     QVector3D light;  // unit, from the scene towards the eye
+    QVector3D eye;
     std::vector<ClipPlane> planes;
 };
 
@@ -130,6 +138,8 @@ struct MeshSetup {
     float blue = 0;
     float alpha = 1;
     bool translucent = false;
+    // Set when the mesh is drawn textured: a texture with texels, and front UVs.
+    const RasterTexture* texture = nullptr;
     // Translucent meshes only: the view depth of the centre of the mesh's world bounds.
     float centreDepth = 0;
     int triangleCount = 0;
@@ -397,6 +407,7 @@ void rasterTriangle(const Frame& frame, const MeshSetup& setup, RasterVertex v0,
                                        setup.blue * faceIntensity);
     const bool translucent = setup.translucent;
     const float alpha = setup.alpha;
+    const RasterTexture* texture = setup.texture;
     const std::size_t cutCount = band.cuts.size();
     const std::array<float, 3>* cuts = band.cuts.data();
 
@@ -433,6 +444,31 @@ void rasterTriangle(const Frame& frame, const MeshSetup& setup, RasterVertex v0,
                 shade = length > 0 ? intensity((w0 * l0 + w1 * l1 + w2 * l2) / length)
                                    : fallbackIntensity;
             }
+            if (texture) {
+                // Normalised, the weights are the perspective-correct barycentric coordinates.
+                const float sum = w0 + w1 + w2;
+                const std::array<float, 4> texel =
+                    texture->sample((w0 * v0.u + w1 * v1.u + w2 * v2.u) / sum,
+                                    (w0 * v0.v + w1 * v1.v + w2 * v2.v) / sum);
+                const float red = setup.red * texel[0];
+                const float green = setup.green * texel[1];
+                const float blue = setup.blue * texel[2];
+                const float opacity = translucent ? alpha * texel[3] : 1.0f;
+                if (!(opacity > 0))
+                    continue;
+                if (opacity >= kOpaqueAlpha) {
+                    pixelRow[x] = packColour(red * shade, green * shade, blue * shade);
+                    depthRow[x] = depth;
+                    continue;
+                }
+                const QRgb under = pixelRow[x];
+                const float over = opacity * shade;
+                const float keep = 1.0f - opacity;
+                pixelRow[x] = packColour(red * over + static_cast<float>(qRed(under)) * keep,
+                                         green * over + static_cast<float>(qGreen(under)) * keep,
+                                         blue * over + static_cast<float>(qBlue(under)) * keep);
+                continue;
+            }
             QRgb colour = flatColour;
             if (translucent) {
                 const QRgb under = pixelRow[x];
@@ -463,6 +499,8 @@ RasterVertex rasterVertex(const Frame& frame, const ClipVertex& c) {
     v.key = frame.perspective ? 1.0f : c.z;
     v.world = c.world;
     v.normal = c.normal;
+    v.u = c.u;
+    v.v = c.v;
     return v;
 }
 
@@ -496,6 +534,8 @@ ClipVertex clipIntersection(const Frame& frame, int k, const ClipVertex& in, flo
     v.z = in.z + (out.z - in.z) * t;
     v.world = in.world + (out.world - in.world) * t;
     v.normal = in.normal + (out.normal - in.normal) * t;
+    v.u = in.u + (out.u - in.u) * t;
+    v.v = in.v + (out.v - in.v) * t;
     // Put it exactly on the plane.
     switch (k) {
         case 0:
@@ -598,6 +638,16 @@ void drawTriangle(const Frame& frame, const MeshSetup& setup, std::uint32_t tria
     } else {
         faceNormal();
     }
+    // Texture coordinates of the face the triangle shows.
+    const float* uvs = nullptr;
+    if (setup.texture) {
+        if (face.isNull())
+            faceNormal();
+        const QVector3D towardsEye =
+            frame.perspective ? frame.eye - setup.toWorld.apply(position[0]) : frame.light;
+        const bool front = dot(face, towardsEye) >= 0;
+        uvs = front || mesh.backUVs == nullptr ? mesh.frontUVs : mesh.backUVs;
+    }
     const float faceIntensity = intensity(dot(face, frame.light));
     std::array<QVector3D, 3> world;
     if (!frame.planes.empty()) {
@@ -613,6 +663,10 @@ void drawTriangle(const Frame& frame, const MeshSetup& setup, std::uint32_t tria
             tri[i] = setup.clipVertex(position[i]);
             tri[i].world = world[i];
             tri[i].normal = normal[i];
+            if (uvs) {
+                tri[i].u = uvs[2 * index[i]];
+                tri[i].v = uvs[2 * index[i] + 1];
+            }
         }
         drawClipped(frame, setup, tri, smooth, faceIntensity, band);
         return;
@@ -626,6 +680,10 @@ void drawTriangle(const Frame& frame, const MeshSetup& setup, std::uint32_t tria
         v[i].key = s.key;
         v[i].world = world[i];
         v[i].normal = normal[i];
+        if (uvs) {
+            v[i].u = uvs[2 * index[i]];
+            v[i].v = uvs[2 * index[i] + 1];
+        }
     }
     rasterTriangle(frame, setup, v[0], v[1], v[2], smooth, faceIntensity, band);
 }
@@ -653,7 +711,13 @@ MeshSetup prepareMesh(const RasterMesh& mesh, const QMatrix4x4& viewProjection,
     setup.green = static_cast<float>(mesh.colour.greenF() * 255.0);
     setup.blue = static_cast<float>(mesh.colour.blueF() * 255.0);
     setup.alpha = static_cast<float>(mesh.colour.alphaF());
-    setup.translucent = setup.alpha < 1.0f;
+    const RasterTexture* texture = mesh.texture.get();
+    if (texture && texture->width > 0 && texture->height > 0 &&
+        texture->texels.size() ==
+            static_cast<std::size_t>(texture->width) * static_cast<std::size_t>(texture->height) &&
+        mesh.frontUVs != nullptr)
+        setup.texture = texture;
+    setup.translucent = setup.alpha < 1.0f || (setup.texture && setup.texture->translucent);
     setup.triangleCount = mesh.indexCount / 3;
     setup.vertices.resize(static_cast<std::size_t>(mesh.vertexCount));
     return setup;
@@ -708,6 +772,67 @@ void orderForBlending(std::vector<MeshSetup>& setups, const QVector3D& eye,
 }
 
 }  // namespace
+
+std::shared_ptr<const RasterTexture> RasterTexture::fromImage(const QImage& image) {
+    if (image.isNull())
+        return nullptr;
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    if (argb.isNull())
+        return nullptr;
+    auto texture = std::make_shared<RasterTexture>();
+    texture->width = argb.width();
+    texture->height = argb.height();
+    texture->texels.resize(static_cast<std::size_t>(texture->width) *
+                           static_cast<std::size_t>(texture->height));
+    for (int y = 0; y < texture->height; ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        std::copy(row, row + texture->width,
+                  texture->texels.begin() + static_cast<std::ptrdiff_t>(y) * texture->width);
+    }
+    texture->translucent = std::any_of(texture->texels.begin(), texture->texels.end(),
+                                       [](QRgb texel) { return qAlpha(texel) < 255; });
+    return texture;
+}
+
+std::array<float, 4> RasterTexture::sample(float u, float v) const {
+    if (!std::isfinite(u) || !std::isfinite(v)) {
+        u = 0;
+        v = 0;
+    }
+    // Texel space: texel (i, j) has its centre at (i, j); then wrapped into [0, size).
+    const auto wrap = [](double position, int size, int& low, int& high, float& weight) {
+        position -= size * std::floor(position / size);
+        low = std::min(static_cast<int>(position), size - 1);
+        weight = static_cast<float>(std::clamp(position - low, 0.0, 1.0));
+        high = low + 1 == size ? 0 : low + 1;
+    };
+    int x0 = 0;
+    int x1 = 0;
+    int y0 = 0;
+    int y1 = 0;
+    float fx = 0;
+    float fy = 0;
+    wrap(static_cast<double>(u) * width - 0.5, width, x0, x1, fx);
+    wrap((1.0 - static_cast<double>(v)) * height - 0.5, height, y0, y1, fy);
+    const auto at = [this](int x, int y) {
+        return texels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                      static_cast<std::size_t>(x)];
+    };
+    const QRgb t00 = at(x0, y0);
+    const QRgb t10 = at(x1, y0);
+    const QRgb t01 = at(x0, y1);
+    const QRgb t11 = at(x1, y1);
+    const float w00 = (1 - fx) * (1 - fy);
+    const float w10 = fx * (1 - fy);
+    const float w01 = (1 - fx) * fy;
+    const float w11 = fx * fy;
+    const auto mix = [&](int (*channel)(QRgb)) {
+        return (w00 * static_cast<float>(channel(t00)) + w10 * static_cast<float>(channel(t10)) +
+                w01 * static_cast<float>(channel(t01)) + w11 * static_cast<float>(channel(t11))) /
+               255.0f;
+    };
+    return {mix(qRed), mix(qGreen), mix(qBlue), mix(qAlpha)};
+}
 
 void Bounds::add(const QVector3D& point) {
     min = QVector3D(std::min(min.x(), point.x()), std::min(min.y(), point.y()),
@@ -804,6 +929,7 @@ std::optional<FrameView> setUpFrame(const std::vector<RasterMesh>& meshes,
     frame.height = size.height();
     frame.perspective = camera.perspective;
     frame.light = -forward;
+    frame.eye = camera.eye;
     frame.planes = clips;
     frame.guardX = static_cast<float>(2 * kGuardPixels / frame.width - 1);
     frame.guardY = static_cast<float>(2 * kGuardPixels / frame.height - 1);

@@ -12,11 +12,35 @@
 #include <QSize>
 #include <QVector3D>
 
+#include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace orvanta::render_window {
+
+// A picture for texture mapping: `width` x `height` texels, row by row from the picture's top row,
+// each a QRgb with straight (not premultiplied) alpha. Immutable once made; any thread.
+//
+// Texture coordinates (u, v) run across the picture: u from its left edge (0) to its right edge
+// (1), v from its bottom edge (0) to its top edge (1), as the host and OpenGL (and Assimp) give
+// them; outside [0, 1] the picture repeats. Texel (i, j) (column i, row j from the top) has its
+// centre at ((i + 0.5) / width, 1 - (j + 0.5) / height); between centres the four nearest texels
+// are blended bilinearly, across the edges with those of the opposite edge.
+struct RasterTexture {
+    int width = 0;
+    int height = 0;
+    std::vector<QRgb> texels;
+    // Some texel's alpha is below 255.
+    bool translucent = false;
+
+    // The picture of `image`, in any format; null for a null image.
+    static std::shared_ptr<const RasterTexture> fromImage(const QImage& image);
+    // The bilinear, repeating sample at (u, v), each channel 0 to 1, alpha last; a non-finite
+    // coordinate reads as 0. The texture must not be empty.
+    std::array<float, 4> sample(float u, float v) const;
+};
 
 // One triangle mesh placed in the world. The arrays belong to the caller and are only read during
 // the render() call that receives them. `positions` and `normals` hold 3 floats per vertex
@@ -25,6 +49,14 @@ namespace orvanta::render_window {
 // is not finite after placement, is skipped. Null `normals` give each triangle its flat face
 // normal; otherwise the vertex normals are interpolated across the triangle. `toWorld` is affine;
 // normals go through its inverse transpose. The colour's alpha is the opacity: see render().
+//
+// Texturing: with a non-empty `texture` and `frontUVs` (2 floats per vertex, like `backUVs`), each
+// pixel takes the texture's sample (RasterTexture::sample) at the (u, v) interpolated
+// perspective-correctly across the triangle: from `frontUVs` where the triangle shows its front
+// face (the side its counter-clockwise winding faces, placed by toWorld's inverse transpose), from
+// `backUVs` where it shows its back (from `frontUVs` when `backUVs` is null). The texel's colour
+// multiplies the mesh colour, and its alpha the mesh colour's alpha. Without texture or front UVs
+// the mesh is drawn in its colour alone.
 struct RasterMesh {
     const float* positions = nullptr;
     const float* normals = nullptr;
@@ -33,6 +65,9 @@ struct RasterMesh {
     int indexCount = 0;
     QMatrix4x4 toWorld;
     QColor colour = QColor(255, 255, 255);
+    const float* frontUVs = nullptr;
+    const float* backUVs = nullptr;
+    std::shared_ptr<const RasterTexture> texture;
 };
 
 // Where the view comes from. A camera whose eye equals its target shows only the background; an
@@ -93,6 +128,9 @@ RasterCamera frameBounds(const Bounds& bounds, float aspect);
 // world bounds, farthest first, meshes at equal depth in the order given, the triangles of one
 // mesh in their order. Each is blended over what is there and hidden behind nearer opaque
 // surfaces, without hiding anything itself; meshes with alpha 0 are not drawn.
+// A textured mesh whose texture is translucent is drawn with the translucent ones, whatever its
+// colour's alpha; there each pixel's alpha (the colour's times the texel's) decides: 0 draws
+// nothing, 1 draws and hides like an opaque surface, anything between blends as above.
 // Pixel centres are at half-integer coordinates; a pixel belongs to a triangle when its centre is
 // inside, or on a top or left edge, so triangles sharing an edge never leave a gap between them
 // nor both draw a pixel (short of where the near plane cuts them).

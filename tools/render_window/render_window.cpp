@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QStringList>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -108,7 +109,12 @@ RenderWindow::RenderWindow(const LaunchArguments& launch, RenderLog& log, bool s
     : XelRemoteRenderReceiver(launch.sessionFolder.toStdWString().c_str(), launch.queueId),
       m_log(log),
       m_navigation([this](QSize size) { return startCamera(m_store.snapshot(), size); }),
-      m_exporter(m_store, log, &m_navigation) {
+      m_exporter(m_store, log, &m_navigation),
+      m_textures(launch.sessionFolder, m_store, log,
+                 [this](const QByteArray& materialId, const QByteArray& path) {
+                     requestTextureExport(materialId.constData(), path.constData());
+                 }),
+      m_timerContext(std::make_unique<QObject>()) {
     if (!showView)
         return;
     // The view renders from a snapshot, so the reader thread waits only while it is taken.
@@ -268,8 +274,10 @@ void RenderWindow::onRemoveEntityMeshes(const char* entityId) {
 void RenderWindow::onClearSession() {
     m_store.clearScene();
     m_scene.clearScene();
+    m_textures.clear();
     m_log.line(QStringLiteral("onClearSession"));
     sceneChanged();
+    writeWaitingExports(false);
 }
 
 void RenderWindow::onAddMesh(const char* meshId, const char* entityId, const char* meshLabel,
@@ -359,6 +367,7 @@ void RenderWindow::onAddMaterial(const char* materialId, const char* materialNam
                    .arg(logged(id), logged(material.name), logged(material.detailText),
                         QString::number(intValue), number(floatValue), logged(material.extraText),
                         QString::number(count)));
+    m_textures.materialArrived(id, material);
     sceneChanged();
 }
 
@@ -384,6 +393,10 @@ void RenderWindow::onDictionaryMessage(const char* owner, const char* dictionary
                    .arg(logged(message.owner), logged(message.dictionary), logged(message.key),
                         logged(message.value))
                    .arg(count));
+    if (m_textures.answerArrived(message)) {
+        sceneChanged();
+        writeWaitingExports(false);
+    }
 }
 
 void RenderWindow::onBeginTransaction(const char* name) {
@@ -569,9 +582,45 @@ void RenderWindow::onRedraw() {
 void RenderWindow::onExportScene(const char* path) {
     const QString file = text(path);
     m_log.line(QStringLiteral("onExportScene path=%1").arg(logged(file)));
+    const int awaited = m_textures.awaited();
+    if (awaited > 0) {
+        {
+            std::lock_guard<std::mutex> guard(m_waitingMutex);
+            m_waitingExports << file;
+        }
+        m_log.line(QStringLiteral("export waits for %1 texture(s)").arg(awaited));
+        QObject* context = m_timerContext.get();
+        QMetaObject::invokeMethod(
+            context,
+            [this, context] {
+                QTimer::singleShot(kTextureWaitMs, context, [this] { writeWaitingExports(true); });
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     // Rendered here on the reader thread: a large scene holds the next messages for a fraction of
     // a second, and the file is whole by the time the log says so.
     m_exporter.exportScene(file);
+}
+
+void RenderWindow::writeWaitingExports(bool force) {
+    const int awaited = m_textures.awaited();
+    if (awaited > 0 && !force)
+        return;
+    QStringList files;
+    {
+        std::lock_guard<std::mutex> guard(m_waitingMutex);
+        files.swap(m_waitingExports);
+    }
+    if (files.isEmpty())
+        return;
+    if (awaited > 0)
+        m_log.line(QStringLiteral("export goes ahead without %1 texture(s) the host has not "
+                                  "answered for within %2 ms")
+                       .arg(awaited)
+                       .arg(kTextureWaitMs));
+    for (const QString& file : files)
+        m_exporter.exportScene(file);
 }
 
 }  // namespace orvanta::render_window

@@ -23,12 +23,19 @@
 // after it), the window asks once for the model's "GeoReference" attributes and sets
 // (Model, RenderWindow, Shown) to "1", logging "sent enumEAT Model GeoReference" and
 // "sent setEnt Model RenderWindow Shown 1".
+// Textures: each material that arrives with a texture is asked for through "expTx" and loaded when
+// the host answers (texture_requests.h). An export asked for while answers are awaited waits for
+// them, up to kTextureWaitMs, so that the picture shows the textures on their way.
 #pragma once
 
 #include <QString>
 
+#include <QObject>
+#include <QStringList>
+
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "XelRemoteRenderReceiver.h"
 #include "tools/render_window/render_log.h"
@@ -36,6 +43,7 @@
 #include "tools/render_window/scene_export.h"
 #include "tools/render_window/scene_store.h"
 #include "tools/render_window/scene_tally.h"
+#include "tools/render_window/texture_requests.h"
 #include "tools/render_window/view_navigation.h"
 #include "tools/render_window/view_window.h"
 
@@ -51,6 +59,9 @@ struct LaunchArguments {
 
 class RenderWindow final : public XelRemoteRenderReceiver {
 public:
+    // How long an export waits for the host's answers to texture requests.
+    static constexpr int kTextureWaitMs = 5000;
+
     // Attaches to the plug-in's channel. Construct on the main thread, which must then run the
     // application's event loop: the receiver's parent watch, the quit requests and the view's
     // renders go through it. With `showView` (which needs a QGuiApplication on a platform with a
@@ -156,6 +167,9 @@ private:
     void sendAttributeRoundTrip();
     // Ends the event loop with `exitCode`. Any thread.
     static void quitEventLoop(int exitCode);
+    // Any thread: writes the exports that wait for texture answers, when no answer is awaited any
+    // more or `force` (the wait is over), logging why when forced with answers still awaited.
+    void writeWaitingExports(bool force);
 
     RenderLog& m_log;
     RenderStateStore m_state;
@@ -164,6 +178,12 @@ private:
     // The user's moves of the view, which the view and the pictures show.
     ViewNavigation m_navigation;
     SceneExporter m_exporter;
+    TextureRequests m_textures;
+    // The exports waiting for texture answers, in the order asked for.
+    std::mutex m_waitingMutex;
+    QStringList m_waitingExports;
+    // Lives on the main thread: the context of the export waits' timers, which go with it.
+    std::unique_ptr<QObject> m_timerContext;
     // Main thread only but for requestRender(); null without a display. Destroyed before
     // m_store, which its renderer reads.
     std::unique_ptr<ViewWindow> m_view;

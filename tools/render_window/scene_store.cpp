@@ -137,6 +137,19 @@ void SceneStore::addMaterial(const QString& materialId, const SceneMaterial& mat
     m_materials[materialId] = material;
 }
 
+void SceneStore::setTexture(const QString& materialId, SharedTexture texture) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (texture)
+        m_textures[materialId] = std::move(texture);
+    else
+        m_textures.erase(materialId);
+}
+
+std::map<QString, SharedTexture> SceneStore::textures() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_textures;
+}
+
 void SceneStore::setSectionPlane(int planeNumber, const SceneSectionPlane& plane) {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_planes[planeNumber] = plane;
@@ -176,6 +189,7 @@ void SceneStore::clearScene() {
     m_layers.clear();
     m_hidden.clear();
     m_materials.clear();
+    m_textures.clear();
     m_planes.clear();
     m_light.reset();
     m_camera.reset();
@@ -183,7 +197,8 @@ void SceneStore::clearScene() {
 
 SceneSnapshot SceneStore::snapshot() const {
     std::lock_guard<std::mutex> guard(m_mutex);
-    return {m_meshes, m_placements, m_materials, m_hidden, m_planes, m_camera, m_layers};
+    return {m_meshes, m_placements, m_materials, m_hidden,
+            m_planes, m_camera,     m_layers,    m_textures};
 }
 
 SceneMeshes SceneStore::meshes() const {

@@ -23,6 +23,11 @@
 
 namespace orvanta::render_window {
 
+// A texture's picture as the rasteriser draws it (rasterizer.h); held here only by pointer.
+struct RasterTexture;
+// The picture of a material's texture, shared by the store and the snapshots taken of it.
+using SharedTexture = std::shared_ptr<const RasterTexture>;
+
 struct SceneMesh {
     QString label;
     std::vector<float> positions;     // 3 per vertex
@@ -149,6 +154,8 @@ struct SceneSnapshot {
     std::map<int, SceneSectionPlane> sectionPlanes;
     std::optional<SceneCamera> camera;
     std::map<QString, SceneLayer> layers;
+    // material id -> the picture loaded for its texture (texture_requests.h).
+    std::map<QString, SharedTexture> textures;
 };
 
 // What one removal took out of the scene.
@@ -199,8 +206,13 @@ public:
     // A pair that is not placed changes nothing. Returns what was dropped.
     SceneRemoval removeEntity(const QString& entityId, const QString& parentId, bool forUpdate);
 
-    // Keeps the material under `materialId`, replacing an earlier one.
+    // Keeps the material under `materialId`, replacing an earlier one. Its texture's picture,
+    // if one is held, stays until setTexture() replaces or drops it.
     void addMaterial(const QString& materialId, const SceneMaterial& material);
+    // Keeps `texture` as the picture of the material's texture; null drops it. Held whether the
+    // material is or not; a view uses it only with the material.
+    void setTexture(const QString& materialId, SharedTexture texture);
+    std::map<QString, SharedTexture> textures() const;
 
     // Section planes are numbered as the plug-in numbers them: by their position in its list,
     // except when it re-sends them with new caps, where the number is the plane's id. A plane sent
@@ -216,9 +228,9 @@ public:
     // Appends to the dictionary messages, which keep their arrival order.
     void addDictionaryMessage(const DictionaryRecord& record);
 
-    // Forgets the scene: definitions, placements, meshes, materials, layers, hidden entities,
-    // section planes, the light and the camera. The dictionary messages are a record of what
-    // arrived, not scene content, and stay.
+    // Forgets the scene: definitions, placements, meshes, materials and their textures, layers,
+    // hidden entities, section planes, the light and the camera. The dictionary messages are a
+    // record of what arrived, not scene content, and stay.
     void clearScene();
 
     // The scene digest of the current content (tools/common/scene_digest.h), counted thus:
@@ -262,6 +274,7 @@ private:
     std::map<QString, SceneLayer> m_layers;
     std::set<QString> m_hidden;
     std::map<QString, SceneMaterial> m_materials;
+    std::map<QString, SharedTexture> m_textures;
     std::map<int, SceneSectionPlane> m_planes;
     std::optional<SceneLight> m_light;
     std::optional<SceneCamera> m_camera;

@@ -31,8 +31,15 @@ QMatrix4x4 matrixOf(const std::array<float, 16>& transform) {
     return matrix;
 }
 
-// The colour of a held material whose colour reads as "#RRGGBB", with its opacity as alpha.
-std::optional<QColor> materialColour(const SceneSnapshot& scene, const QString& materialId) {
+// What a usable material gives the meshes it is on: its colour and its texture's picture.
+struct Paint {
+    QColor colour;
+    SharedTexture texture;  // null without one
+};
+
+// The colour of a held material whose colour reads as "#RRGGBB", with its opacity as alpha, and
+// the picture held for its texture.
+std::optional<Paint> materialPaint(const SceneSnapshot& scene, const QString& materialId) {
     if (materialId.isEmpty())
         return std::nullopt;
     const auto found = scene.materials.find(materialId);
@@ -45,7 +52,8 @@ std::optional<QColor> materialColour(const SceneSnapshot& scene, const QString& 
     const float opacity = found->second.floatValue;
     colour.setAlphaF(std::isfinite(opacity) ? std::clamp(static_cast<double>(opacity), 0.0, 1.0)
                                             : 1.0);
-    return colour;
+    const auto texture = scene.textures.find(materialId);
+    return Paint{colour, texture == scene.textures.end() ? nullptr : texture->second};
 }
 
 class Walk {
@@ -73,7 +81,7 @@ private:
     };
 
     void visitChildren(const QString& parentId, const QMatrix4x4& parentWorld,
-                       const std::optional<QColor>& painted) {
+                       const std::optional<Paint>& painted) {
         const auto children = m_children.find(parentId);
         if (children == m_children.end())
             return;
@@ -82,12 +90,12 @@ private:
     }
 
     void visit(const QString& entityId, const ScenePlacement& placement,
-               const QMatrix4x4& parentWorld, const std::optional<QColor>& enclosingPaint) {
+               const QMatrix4x4& parentWorld, const std::optional<Paint>& enclosingPaint) {
         if (m_scene.hidden.count(entityId) != 0 || m_hiddenLayers.count(placement.label) != 0 ||
             m_onPath.count(entityId) != 0)
             return;
         const QMatrix4x4 world = parentWorld * matrixOf(placement.transform);
-        std::optional<QColor> painted = materialColour(m_scene, placement.note);
+        std::optional<Paint> painted = materialPaint(m_scene, placement.note);
         if (!painted)
             painted = enclosingPaint;
         if (placement.kind == PlacementKind::Instance) {
@@ -101,7 +109,7 @@ private:
     }
 
     void drawMeshesOf(const QString& ownerId, const QString& placedBy, const QMatrix4x4& world,
-                      const std::optional<QColor>& painted) {
+                      const std::optional<Paint>& painted) {
         if (ownerId.isEmpty())
             return;
         const auto owned = m_scene.meshes.find(ownerId);
@@ -128,8 +136,16 @@ private:
             if (mesh.normals.size() >= 3 * vertices)
                 raster.normals = mesh.normals.data();
             raster.toWorld = world;
-            raster.colour =
-                materialColour(m_scene, material).value_or(painted.value_or(kNeutralColour));
+            const std::optional<Paint> own = materialPaint(m_scene, material);
+            const std::optional<Paint>& paint = own ? own : painted;
+            raster.colour = paint ? paint->colour : kNeutralColour;
+            if (paint && paint->texture) {
+                raster.texture = paint->texture;
+                if (mesh.frontUVs.size() >= 2 * vertices)
+                    raster.frontUVs = mesh.frontUVs.data();
+                if (mesh.backUVs.size() >= 2 * vertices)
+                    raster.backUVs = mesh.backUVs.data();
+            }
             m_placed.push_back(std::move(placed));
         }
     }

@@ -18,6 +18,9 @@
 // painted on the nearest enclosing node that names one (`note`), else kNeutralColour. A material
 // is used when it is held and its colour reads as "#RRGGBB"; otherwise it counts as no material.
 // Its opacity (0 to 1) becomes the colour's alpha.
+// The material that gives a mesh its colour also gives it its texture, when the snapshot holds a
+// picture for that material (texture_requests.h): the mesh is drawn textured with its front and
+// back UVs (rasterizer.h), the texels modulated by the colour.
 #pragma once
 
 #include <QColor>

@@ -90,8 +90,8 @@ std::uint64_t expectedGeometry(std::vector<std::pair<QByteArray, QByteArray>> id
 // definitions, one of them placed three times.
 HostModel sampleModel() {
     HostModel model;
-    model.materials = {{"m1", "Oak", {1, 2, 3, 255}, 64, 64, "oak.png"},
-                       {"m2", "Steel", {9, 9, 9, 128}, 0, 0, ""}};
+    model.materials = {{"m1", "Oak", {1, 2, 3, 255}, 64, 64, "oak.png", {}},
+                       {"m2", "Steel", {9, 9, 9, 128}, 0, 0, "", {}}};
     model.layers = {{"0", true, true}, {"12", false, false}};
     model.definitions = {{"101", "chair", false, "", {mesh(4, 1, "m1"), mesh(2, 2, "m2", "m2")}},
                          {"102", "lamp", true, "", {mesh(5, 3, "")}}};

@@ -28,12 +28,14 @@ MESH_SERIES = [
     ("BM_RawChannel", "raw channel", "#1565c0"),
     ("BM_MeshExport", "mesh export", "#ef6c00"),
     ("BM_ModelExportEndToEnd", "model end to end (warm)", "#6a1b9a"),
+    ("EndToEndHost", "model end to end, the host's share", "#ce93d8"),
 ]
 # The bounds mesh_export_bench's summary holds its figures to, as times the raw channel's time
 # for the same bytes: the mesh export at least half the raw rate, the model end to end at most 5x.
 MESH_BOUNDS = {
     "BM_MeshExport": (2.0, [100000, 1000000]),
     "BM_ModelExportEndToEnd": (5.0, [2000000, 10000000]),
+    "EndToEndHost": (3.0, [2000000]),
 }
 
 
@@ -60,6 +62,10 @@ def mesh_times(results):
             continue
         series, triangles = match.group(1), int(match.group(2))
         times.setdefault(series, {}).setdefault(triangles, []).append(seconds(entry))
+        if series == "BM_ModelExportEndToEnd" and "host_ms" in entry:
+            # The time the host's export calls took, of the same walks.
+            times.setdefault("EndToEndHost", {}).setdefault(triangles, []).append(
+                entry["host_ms"] / 1e3)
     return {s: {t: sum(v) / len(v) for t, v in by.items()} for s, by in times.items()}
 
 
@@ -84,18 +90,22 @@ def channel_panel(axis, summary):
             continue
         ok = entry.get("ok")
         colour = PLAIN_COLOUR if ok is None else OK_COLOUR if ok else MISSED_COLOUR
-        rows.append((label, value, bound, entry.get("compare", ""), colour))
-    rows.reverse()
-    for index, (label, value, bound, compare, colour) in enumerate(rows):
-        axis.barh(index, value, color=colour, height=0.6)
-        axis.text(value * 1.05, index, "%.2f" % value, va="center", fontsize=8)
         if bound:
-            axis.plot([bound, bound], [index - 0.4, index + 0.4], color="black", linewidth=2)
-            arrow = "<=" if "<=" in compare else ">="
-            axis.text(bound, index + 0.38, "%s %.1f" % (arrow, bound), fontsize=7, ha="center")
+            label += "  [target %s %g]" % ("<=" if "<=" in entry.get("compare", "") else ">=",
+                                           bound)
+        rows.append((label, value, bound, colour))
+    rows.reverse()
+    for index, (label, value, bound, colour) in enumerate(rows):
+        axis.barh(index, value, color=colour, height=0.6)
+        axis.text(max(value, bound or 0) * 1.1, index, "%.3g" % value, va="center", fontsize=8)
+        if bound:
+            axis.plot([bound, bound], [index - 0.42, index + 0.42], color="black", linewidth=2.5)
     axis.set_yticks(range(len(rows)))
     axis.set_yticklabels([row[0] for row in rows], fontsize=8)
     axis.set_xscale("log")
+    smallest = min([row[1] for row in rows] + [row[2] for row in rows if row[2]])
+    largest = max([row[1] for row in rows] + [row[2] for row in rows if row[2]])
+    axis.set_xlim(smallest / 2, largest * 3)
     axis.axvline(1.0, color="#bdbdbd", linewidth=0.8, zorder=0)
     axis.set_xlabel("ours / peer (log scale); black bar: target; green met, red missed, grey none")
     axis.set_title("channel_bench: the channel beside memcpy, a Boost message_queue and a Unix "
@@ -107,8 +117,9 @@ def mesh_time_panel(axis, times):
     width = 0.8 / len(MESH_SERIES)
     for number, (series, label, colour) in enumerate(MESH_SERIES):
         by = times.get(series, {})
-        xs = [i + (number - (len(MESH_SERIES) - 1) / 2) * width for i, t in enumerate(sizes) if t in by]
-        ys = [by[t] * 1e3 for t in sizes if t in by]
+        shown = [(i, t) for i, t in enumerate(sizes) if by.get(t, 0) > 0]
+        xs = [i + (number - (len(MESH_SERIES) - 1) / 2) * width for i, _ in shown]
+        ys = [by[t] * 1e3 for _, t in shown]
         if ys:
             axis.bar(xs, ys, width=width, color=colour, label=label)
     axis.set_xticks(range(len(sizes)))
@@ -116,7 +127,7 @@ def mesh_time_panel(axis, times):
     axis.set_yscale("log")
     axis.set_xlabel("triangles")
     axis.set_ylabel("milliseconds (log scale)")
-    axis.legend(fontsize=8)
+    axis.legend(fontsize=8, loc="upper left", bbox_to_anchor=(1.01, 1.0))
     axis.set_title("mesh_export_bench: time per mesh or model", fontsize=10)
 
 
@@ -125,7 +136,7 @@ def mesh_ratio_panel(axis, times):
     sizes = sorted(raw)
     for series, label, colour in MESH_SERIES[2:]:
         by = times.get(series, {})
-        points = [(t, by[t] / raw[t]) for t in sizes if t in by and raw[t] > 0]
+        points = [(t, by[t] / raw[t]) for t in sizes if by.get(t, 0) > 0 and raw[t] > 0]
         if not points:
             continue
         axis.plot([p[0] for p in points], [p[1] for p in points], marker="o", color=colour,
@@ -135,13 +146,13 @@ def mesh_ratio_panel(axis, times):
                           fontsize=7)
         bound, at = MESH_BOUNDS[series]
         axis.plot(at, [bound] * len(at), linestyle="--", color=colour, linewidth=1.5,
-                  label="%s target <= %.0fx" % (label, bound))
+                  marker="_", markersize=18, label="%s target <= %.0fx" % (label, bound))
     axis.axhline(1.0, color=MESH_SERIES[1][2], linewidth=1, label="raw channel")
     axis.set_xscale("log")
     axis.set_yscale("log")
     axis.set_xlabel("triangles (log scale)")
     axis.set_ylabel("times the raw channel's time (log scale)")
-    axis.legend(fontsize=7)
+    axis.legend(fontsize=7, loc="upper left", bbox_to_anchor=(1.01, 1.0))
     axis.set_title("mesh_export_bench: beside the raw channel for the same bytes", fontsize=10)
 
 
@@ -163,7 +174,7 @@ def main():
     if not panels:
         sys.stderr.write("bench_chart.py: no results in %s\n" % folder)
         return 1
-    figure, axes = plt.subplots(len(panels), 1, figsize=(11, 4.2 * len(panels)))
+    figure, axes = plt.subplots(len(panels), 1, figsize=(13, 4.2 * len(panels)))
     if len(panels) == 1:
         axes = [axes]
     for draw, axis in zip(panels, axes):

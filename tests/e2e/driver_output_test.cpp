@@ -56,8 +56,7 @@ Finished runDriver(const QStringList& options) {
         finished.logFile = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
     if (run.renderWindow())
         run.renderWindow()->waitForEnd();
-    EXPECT_EQ(channelLeftovers(run.driverPid(),
-                               run.renderWindow() ? run.renderWindow()->pid() : 0),
+    EXPECT_EQ(channelLeftovers(run.driverPid(), run.renderWindow() ? run.renderWindow()->pid() : 0),
               std::set<std::string>());
     return finished;
 }
@@ -75,8 +74,7 @@ TEST(DriverOutput, ByDefaultShowsTheStepsAndTheSummaryAndKeepsTheMessageLogInThe
 
     // The log file's path first, the summary last.
     ASSERT_FALSE(run.output.isEmpty());
-    EXPECT_TRUE(run.output.first().startsWith(QStringLiteral("log file: ") + run.logPath))
-        << shown;
+    EXPECT_TRUE(run.output.first().startsWith(QStringLiteral("log file: ") + run.logPath)) << shown;
     EXPECT_TRUE(run.output.contains(QStringLiteral("== summary =="))) << shown;
     EXPECT_EQ(run.output.last(), QStringLiteral("log          ") + run.logPath);
     EXPECT_TRUE(run.output.contains(

@@ -40,9 +40,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QEventLoop>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -111,8 +111,8 @@ struct Options {
     Interruption::Kind interrupt = Interruption::Kind::None;
     QString pngPath;  // absolute; empty with --no-png
     bool verbose = false;
-    QString logPath;       // as given; empty: the default
-    int editPauseMs = 0;   // before each edit
+    QString logPath;      // as given; empty: the default
+    int editPauseMs = 0;  // before each edit
 };
 
 // What the session measured and compared, for the summary.
@@ -219,7 +219,8 @@ void reportExportTime(std::int64_t triangles, const ModelExporter::WalkFigures& 
         record.hostExportSeconds = walk.seconds;
         record.endToEndSeconds = seconds;
     }
-    step("host: timing: %lld triangles: the host's export calls took %.3f s; from the start of "
+    step(
+        "host: timing: %lld triangles: the host's export calls took %.3f s; from the start of "
         "the enumeration to the render window's scene in %.3f s, %.0f triangles/s",
         static_cast<long long>(triangles), walk.seconds, seconds,
         seconds > 0 ? triangles / seconds : 0.0);
@@ -674,11 +675,12 @@ std::optional<HostModel> prepareModel(const Options& options, QString* source) {
 // The model's make-up, as the driver is about to export it.
 void describeLoadedModel(const HostModel& model, const SceneDigest& summary,
                          const QString& source) {
-    step("model \"%s\" (%s): %d materials, %d definitions, %d groups, %d instances, %d meshes, "
-         "%lld triangles, %s camera",
-         model.title.constData(), qUtf8Printable(source), summary.materials, summary.definitions,
-         summary.groups, summary.instances, summary.meshes,
-         static_cast<long long>(summary.triangles), model.camera ? "its own" : "a framing");
+    step(
+        "model \"%s\" (%s): %d materials, %d definitions, %d groups, %d instances, %d meshes, "
+        "%lld triangles, %s camera",
+        model.title.constData(), qUtf8Printable(source), summary.materials, summary.definitions,
+        summary.groups, summary.instances, summary.meshes,
+        static_cast<long long>(summary.triangles), model.camera ? "its own" : "a framing");
 }
 
 // The absolute work folder: `requested`, or a fresh temporary folder that `temporary` then owns
@@ -834,8 +836,9 @@ int playSession(const PluginLibrary& plugin, HostModel& model, const ModelFacts&
     bar.finish();
     if (ok && options.hold) {
         printSummary(facts, record, renderLog, options, ok);
-        step("host: holding: the plug-in and the render window stay up until this process is "
-             "killed (Ctrl-C)");
+        step(
+            "host: holding: the plug-in and the render window stay up until this process is "
+            "killed (Ctrl-C)");
         return QCoreApplication::exec();
     }
 

@@ -149,12 +149,10 @@ int runSender(const QString& self, std::uint64_t count, std::uint64_t bytes) {
     const std::uint64_t arrived = RawEnd::word(report, 0);
     const std::uint64_t arrivedBytes = RawEnd::word(report, 1);
     if (arrived != count || arrivedBytes != bytes) {
-        std::fprintf(stderr,
-                     "orvanta_raw_channel: %llu messages of %llu bytes arrived, not %llu of %llu\n",
-                     static_cast<unsigned long long>(arrived),
-                     static_cast<unsigned long long>(arrivedBytes),
-                     static_cast<unsigned long long>(count),
-                     static_cast<unsigned long long>(bytes));
+        std::fprintf(
+            stderr, "orvanta_raw_channel: %llu messages of %llu bytes arrived, not %llu of %llu\n",
+            static_cast<unsigned long long>(arrived), static_cast<unsigned long long>(arrivedBytes),
+            static_cast<unsigned long long>(count), static_cast<unsigned long long>(bytes));
         return 1;
     }
     std::printf("raw channel: %llu messages, %llu bytes in %.6f s\n",

@@ -135,7 +135,8 @@ QStringList summaryLines(const SessionSummary& s) {
                              .arg(plural(s.exportMessages, "message", "messages"),
                                   readableBytes(static_cast<double>(s.exportBytes)));
     if (s.hostExportSeconds)
-        exportLine += QStringLiteral("; the host's export calls took %1").arg(seconds(*s.hostExportSeconds));
+        exportLine +=
+            QStringLiteral("; the host's export calls took %1").arg(seconds(*s.hostExportSeconds));
     if (s.endToEndSeconds) {
         exportLine += QStringLiteral("; end to end (enumeration start to the window's digest) %1")
                           .arg(seconds(*s.endToEndSeconds));

@@ -59,8 +59,9 @@ QString MessageTally::changesSinceLastCall() {
     for (const ChangeWords& words : kChanges) {
         const auto found = recent.find(words.type);
         if (found != recent.end() && found->second > 0)
-            parts << QStringLiteral("%1 %2").arg(found->second).arg(
-                         QLatin1String(found->second == 1 ? words.one : words.many));
+            parts << QStringLiteral("%1 %2")
+                         .arg(found->second)
+                         .arg(QLatin1String(found->second == 1 ? words.one : words.many));
     }
     return parts.join(QStringLiteral(", "));
 }

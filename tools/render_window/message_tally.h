@@ -31,7 +31,7 @@ private:
         std::int64_t bytes = 0;
     };
     mutable std::mutex m_mutex;
-    std::map<std::string, Count> m_total;           // under m_mutex
+    std::map<std::string, Count> m_total;          // under m_mutex
     std::map<std::string, std::int64_t> m_recent;  // under m_mutex
 };
 

@@ -29,8 +29,8 @@
 #include <memory>
 
 #include "XelRemoteRenderReceiver.h"
-#include "tools/render_window/render_log.h"
 #include "tools/render_window/message_tally.h"
+#include "tools/render_window/render_log.h"
 #include "tools/render_window/render_state.h"
 #include "tools/render_window/scene_export.h"
 #include "tools/render_window/scene_store.h"

@@ -30,8 +30,9 @@ SessionSummary handBuilt() {
     s.hostExportSeconds = 0.002;
     s.endToEndSeconds = 0.008;
     s.rawChannelSeconds = 0.002;
-    s.digests = {{QStringLiteral("export"), QStringLiteral("meshes=6 a"), QStringLiteral("meshes=6 a")},
-                 {QStringLiteral("hide"), QStringLiteral("hidden=1 b"), QStringLiteral("hidden=1 b")}};
+    s.digests = {
+        {QStringLiteral("export"), QStringLiteral("meshes=6 a"), QStringLiteral("meshes=6 a")},
+        {QStringLiteral("hide"), QStringLiteral("hidden=1 b"), QStringLiteral("hidden=1 b")}};
     s.ok = true;
     s.logPath = QStringLiteral("/work/orvanta_host_driver.log");
     s.picturePath = QStringLiteral("/work/orvanta_view.png");
@@ -83,8 +84,8 @@ TEST(SessionSummary, ShowsBothDigestsOfTheLastStepAndTheVerdict) {
               QStringLiteral("digests      2 of 2 steps agree; the last, after hide:"));
     EXPECT_EQ(lines[digests + 1], QStringLiteral("  host       hidden=1 b"));
     EXPECT_EQ(lines[digests + 2], QStringLiteral("  window     hidden=1 b"));
-    EXPECT_TRUE(lines.contains(
-        QStringLiteral("verdict      OK: every step arrived and both sides agree")));
+    EXPECT_TRUE(
+        lines.contains(QStringLiteral("verdict      OK: every step arrived and both sides agree")));
     EXPECT_TRUE(lines.contains(QStringLiteral("picture      /work/orvanta_view.png")));
     EXPECT_EQ(lines.last(), QStringLiteral("log          /work/orvanta_host_driver.log"));
 }
@@ -100,11 +101,11 @@ TEST(SessionSummary, AFailedSessionSaysWhyAndWhichDigestsDiffered) {
     const QStringList lines = summaryLines(s);
     EXPECT_TRUE(lines.contains(QStringLiteral("messages     (the render window counted none)")));
     EXPECT_TRUE(lines.contains(QStringLiteral("raw channel  not measured: exit code 1")));
-    EXPECT_TRUE(lines.contains(
-        QStringLiteral("digests      2 of 3 steps agree; the last, after move:")));
+    EXPECT_TRUE(
+        lines.contains(QStringLiteral("digests      2 of 3 steps agree; the last, after move:")));
     EXPECT_TRUE(lines.contains(QStringLiteral("  window     y")));
-    EXPECT_TRUE(lines.contains(
-        QStringLiteral("verdict      FAILED: the scene digests after move differ")));
+    EXPECT_TRUE(
+        lines.contains(QStringLiteral("verdict      FAILED: the scene digests after move differ")));
 }
 
 TEST(SessionSummary, ReadsTheRenderWindowsReceivedLineBack) {

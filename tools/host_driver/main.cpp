@@ -343,7 +343,7 @@ bool recoverFromInterruption(const PluginLibrary& plugin, Interruption& interrup
 }
 
 // Waits `ms` milliseconds with the event loop running, so that the host's poll goes on.
-void pause(int ms) {
+void pauseFor(int ms) {
     if (ms <= 0)
         return;
     QEventLoop loop;
@@ -411,12 +411,12 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
         EditSession session(plugin, model, exporter, host, [&](const char* name, int count) {
             if (!compareDigests(digests, model.digest().text(), name, count, record))
                 return false;
-            pause(options.editPauseMs);
+            pauseFor(options.editPauseMs);
             return true;
         });
         if (options.editPauseMs > 0)
             step("host: playing the edits, %d ms apart", options.editPauseMs);
-        pause(options.editPauseMs);
+        pauseFor(options.editPauseMs);
         if (!session.run())
             return false;
     }

@@ -569,7 +569,7 @@ ParsedCommandLine parseOptions(const QCoreApplication& application) {
     parser.setApplicationDescription(QStringLiteral(
         "Plays the host script: loads the plug-in, exports a model (the built-in one "
         "or a model file) to the render window, has it export its view as a PNG and "
-        "prints what crossed."));
+        "sums up what crossed."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const DeclaredOptions declared;
     parser.addOptions(declared.all());

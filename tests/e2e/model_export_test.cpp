@@ -63,7 +63,9 @@ TEST(ModelExport, TheRenderWindowHoldsTheHostsModelAfterTheExportAndEveryEdit) {
 
     // The render window's view goes into the work folder, which the test removes.
     const QString view = work.path() + QStringLiteral("/orvanta_view.png");
-    ASSERT_TRUE(run.start({QStringLiteral("--edits"), QStringLiteral("--png"), view}));
+    // --verbose: the driver prints each step's digests, which the test compares.
+    ASSERT_TRUE(run.start(
+        {QStringLiteral("--edits"), QStringLiteral("--png"), view, QStringLiteral("--verbose")}));
     // Watched from the start, so that its end is never taken for another process's.
     if (log.waitForLine(QLatin1String(kStartedLinePrefix), kStepDeadlineMs) &&
         renderWindowPid(log) > 0)

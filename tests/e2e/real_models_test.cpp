@@ -89,7 +89,9 @@ TEST_P(RealModel, ArrivesWholeAndIsShown) {
     const LogFollower log(work.path() + QStringLiteral("/render_window.log"));
     const LogOnFailure printer{log};
 
-    ASSERT_TRUE(run.start({QStringLiteral("--model"), model, QStringLiteral("--png"), picture}));
+    // --verbose: the driver prints the digests, which the test compares.
+    ASSERT_TRUE(run.start({QStringLiteral("--model"), model, QStringLiteral("--png"), picture,
+                           QStringLiteral("--verbose")}));
     if (log.waitForLine(QLatin1String(kStartedLinePrefix), kStepDeadlineMs) &&
         renderWindowPid(log) > 0)
         run.watchRenderWindow(renderWindowPid(log));

@@ -55,12 +55,12 @@ void Interruption::onProgress(int percent) {
     m_log.endWaitsWith(nullptr);  // its end is no news now
     m_watch = std::make_unique<xel::platform::ProcessWatch>(pids.last());
     if (m_kind == Kind::Kill) {
-        say("host: killing the render window (pid %lld) at %d%% of the walk",
-            static_cast<long long>(pids.last()), percent);
+        step("host: killing the render window (pid %lld) at %d%% of the walk",
+             static_cast<long long>(pids.last()), percent);
         m_watch->terminate();
     } else {
-        say("host: stopping the render window (pid %lld) at %d%% of the walk",
-            static_cast<long long>(pids.last()), percent);
+        step("host: stopping the render window (pid %lld) at %d%% of the walk",
+             static_cast<long long>(pids.last()), percent);
         m_watch->suspend();
     }
 }
@@ -71,7 +71,7 @@ bool Interruption::recover(const PluginLibrary& plugin, int deadlineMs) {
         return false;
     }
     if (m_kind == Kind::Stop) {
-        say("host: the render window runs again");
+        step("host: the render window runs again");
         m_watch->resume();
         return true;
     }

@@ -2,13 +2,19 @@
 // loads the plug-in by path, starts it (which starts the render-window program beside it),
 // exports its model when the render window asks for it (a built-in one, or any model file the
 // Assimp library reads), has the render window export its view as a PNG, optionally plays an edit
-// session, closes the render window and prints what crossed: the plug-in's log lines as they come,
-// the scene digests of both sides, and at the end the render window's log of every message it
-// received.
+// session, closes the render window and sums up what crossed: the model, the messages by type
+// with their bytes, the timings beside the bare channel's for the same bytes, both sides' scene
+// digests and the verdict.
 //
 //   orvanta_host_driver [--model FILE | --generate TRIANGLES] [--png PATH | --no-png] [--edits]
-//                       [--hold] [--exports COUNT] [--interrupt kill|stop] [--work-dir DIR]
-//                       [PLUGIN_LIBRARY]
+//                       [--edit-pause MS] [--hold] [--exports COUNT] [--interrupt kill|stop]
+//                       [--work-dir DIR] [--log PATH] [--verbose] [PLUGIN_LIBRARY]
+//
+// Standard output shows the steps, one line each, and the closing summary (session_summary.h);
+// with --verbose also every detail: each wait, the plug-in's log lines as they come, both digests
+// of each step, and at the end the render window's log of every message it received. The log file
+// always holds all of it: PATH, by default host_driver.log in the work folder given with
+// --work-dir, else orvanta_host_driver.log in the current folder; its path is printed first.
 //
 // PLUGIN_LIBRARY defaults to the plug-in built with this program. A model file that cannot be read
 // ends the driver before the plug-in is loaded: one line "orvanta_host_driver: cannot read <path>:
@@ -16,8 +22,10 @@
 // the session folder, the channel's key files, the settings store) goes into one work folder: a
 // fresh temporary folder removed at the end, or DIR, which is kept; the log is then
 // DIR/render_window.log. The render window's view goes to PATH (default orvanta_view.png in the
-// current folder). With --hold the driver stops after the model was exported and a redraw crossed,
-// and keeps the plug-in running until the process is killed.
+// current folder). With --hold the driver stops after the model was exported (and the edits
+// played) and a redraw crossed, prints the summary, and keeps the plug-in and the render window
+// running until the process is killed. With --edits, --edit-pause waits MS milliseconds before each
+// edit and after the last (default 1000 with --hold, else 0), so that a person can watch them.
 //
 // Like the host, the driver polls obrCheckMessages on its own thread (a timer on its event loop)
 // and answers the render window's requests through its callbacks: the render window asks for the
@@ -32,10 +40,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdint>
@@ -44,6 +55,7 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "platform/process.h"
 #include "tools/common/render_log_texts.h"
@@ -57,6 +69,7 @@
 #include "tools/host_driver/model_exporter.h"
 #include "tools/host_driver/model_loader.h"
 #include "tools/host_driver/plugin_library.h"
+#include "tools/host_driver/session_summary.h"
 #include "tools/host_driver/window_digests.h"
 
 namespace {
@@ -79,6 +92,11 @@ constexpr std::uint64_t kModelReadMemoryBytes = std::uint64_t(4) << 30;
 constexpr int kModelReadDeadlineMs = 120000;
 // The hidden option of that copy.
 constexpr char kCheckModelOption[] = "check-model";
+// The pause before each edit, by default: with --hold, long enough to watch each.
+constexpr int kHeldEditPauseMs = 1000;
+constexpr int kLongestEditPauseMs = 3600000;
+// How long the bare channel gets for the summary's comparison.
+constexpr int kRawChannelDeadlineMs = 120000;
 
 // What the command line asks for.
 struct Options {
@@ -92,6 +110,16 @@ struct Options {
     int exports = 1;                      // how many times the model is walked
     Interruption::Kind interrupt = Interruption::Kind::None;
     QString pngPath;  // absolute; empty with --no-png
+    bool verbose = false;
+    QString logPath;      // as given; empty: the default
+    int editPauseMs = 0;  // before each edit
+};
+
+// What the session measured and compared, for the summary.
+struct SessionRecord {
+    std::vector<DigestPair> digests;
+    std::optional<double> hostExportSeconds;  // the first export's
+    std::optional<double> endToEndSeconds;
 };
 
 // The command line as read: the options to run with, or, when it asks for help or cannot be used
@@ -107,6 +135,7 @@ void printQtMessage(QtMsgType type, const QMessageLogContext&, const QString& me
     say("  %s: %s", kind, qUtf8Printable(message));
 }
 
+// Shown with --verbose; always in the log file.
 void printRenderWindowLog(const LogFollower& log) {
     say("--- what crossed: the render window's log (%s) ---", qUtf8Printable(log.path()));
     for (const QString& line : log.lines())
@@ -158,11 +187,13 @@ QString prepareWorkFolder(const QString& folder) {
 // Waits for `count` more digests of the render window and compares the last with `host`, the
 // model's. `seenAt`, if given, is set to when the window's digest was seen.
 bool compareDigests(WindowDigests& window, const QString& host, const char* step, int count,
+                    SessionRecord& record,
                     std::chrono::steady_clock::time_point* seenAt = nullptr) {
     say("digest %s host: %s", step, qUtf8Printable(host));
     const std::optional<QString> seen = window.awaitNext(count, kStepDeadlineMs);
     if (seenAt)
         *seenAt = std::chrono::steady_clock::now();
+    record.digests.push_back({QString::fromUtf8(step), host, seen.value_or(QString())});
     if (!seen) {
         say("host: FAILED: no scene digest of the render window after %s within %d s", step,
             kStepDeadlineMs / 1000);
@@ -173,7 +204,7 @@ bool compareDigests(WindowDigests& window, const QString& host, const char* step
         say("host: FAILED: the scene digests after %s differ", step);
         return false;
     }
-    say("host: the scene digests after %s agree", step);
+    orvanta::tools::step("host: the scene digests after %s agree", step);
     return true;
 }
 
@@ -182,9 +213,14 @@ bool compareDigests(WindowDigests& window, const QString& host, const char* step
 // the walk's last message; and how much the host's private memory grew during the walk, beside the
 // largest mesh's message.
 void reportExportTime(std::int64_t triangles, const ModelExporter::WalkFigures& walk,
-                      std::chrono::steady_clock::time_point applied) {
+                      std::chrono::steady_clock::time_point applied, SessionRecord& record) {
     const double seconds = std::chrono::duration<double>(applied - walk.start).count();
-    say("host: timing: %lld triangles: the host's export calls took %.3f s; from the start of "
+    if (!record.endToEndSeconds) {
+        record.hostExportSeconds = walk.seconds;
+        record.endToEndSeconds = seconds;
+    }
+    step(
+        "host: timing: %lld triangles: the host's export calls took %.3f s; from the start of "
         "the enumeration to the render window's scene in %.3f s, %.0f triangles/s",
         static_cast<long long>(triangles), walk.seconds, seconds,
         seconds > 0 ? triangles / seconds : 0.0);
@@ -245,7 +281,7 @@ bool checkAttributeRoundTrip(const LogFollower& log) {
             kStepDeadlineMs / 1000);
         return false;
     }
-    say("attribute round trip: ok");
+    step("attribute round trip: ok");
     return true;
 }
 
@@ -267,7 +303,7 @@ bool exportView(const PluginLibrary& plugin, const LogFollower& log, const QStri
     log.waitUntil(answered, kStepDeadlineMs);
     const QStringList lines = log.lines();
     if (hasLine(lines, done)) {
-        say("render window's view: %s", file.constData());
+        step("render window's view: %s", file.constData());
         return true;
     }
     for (const QString& line : lines) {
@@ -287,26 +323,45 @@ bool exportView(const PluginLibrary& plugin, const LogFollower& log, const QStri
 // (a new render window for a killed one, the stopped one running again) and gets the whole scene.
 bool recoverFromInterruption(const PluginLibrary& plugin, Interruption& interruption,
                              const ModelExporter& exporter, WindowDigests& digests,
-                             const SceneDigest& exported) {
-    say("host: the export returned after %.3f s", exporter.lastWalk().seconds);
+                             const SceneDigest& exported, SessionRecord& record) {
+    step("host: the export returned after %.3f s", exporter.lastWalk().seconds);
+    record.hostExportSeconds = exporter.lastWalk().seconds;
     if (!interruption.recover(plugin, kStepDeadlineMs))
         return false;
     const QString host = exported.text();
     say("digest resync host: %s", qUtf8Printable(host));
     const std::optional<QString> seen = digests.awaitMatching(host, kStepDeadlineMs);
     say("digest resync window: %s", seen ? qUtf8Printable(*seen) : "(none)");
+    record.digests.push_back({QStringLiteral("resync"), host, seen.value_or(QString())});
     if (!seen || *seen != host) {
         say("host: FAILED: the render window did not get the whole scene again within %d s",
             kStepDeadlineMs / 1000);
         return false;
     }
-    say("host: the scene digests after the resync agree");
+    step("host: the scene digests after the resync agree");
     return true;
+}
+
+// Waits `ms` milliseconds with the event loop running, so that the host's poll goes on.
+void pauseFor(int ms) {
+    if (ms <= 0)
+        return;
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The render window's first process id and its platform line, once it has started.
+void reportRenderWindowUp(const LogFollower& renderLog) {
+    const QList<qint64> pids = startedRenderWindows(renderLog.lines());
+    const QString platform = renderLog.findLine(QStringLiteral("platform "));
+    step("render window up: process %lld, %s", pids.isEmpty() ? 0LL : pids.first(),
+         platform.isNull() ? "platform unknown" : qUtf8Printable(platform));
 }
 
 bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
                 ModelExporter& exporter, const LogFollower& renderLog, const Options& options,
-                Interruption& interruption) {
+                Interruption& interruption, SessionRecord& record) {
     if (!checkSettings(plugin))
         return false;
     plugin.appendLog("host driver: session running");
@@ -321,6 +376,7 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
     if (!awaitRenderWindow(renderLog, QLatin1String(kPluginReadyLine),
                            "it is up and the plug-in counts it as running"))
         return false;
+    reportRenderWindowUp(renderLog);
 
     // Before the export, so that the host's own digest takes no time from what is measured.
     const SceneDigest exported = model.digest();
@@ -331,19 +387,19 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
     }
     WindowDigests digests(renderLog);
     if (interruption.active())
-        return recoverFromInterruption(plugin, interruption, exporter, digests, exported);
+        return recoverFromInterruption(plugin, interruption, exporter, digests, exported, record);
     std::chrono::steady_clock::time_point applied;
-    if (!compareDigests(digests, exported.text(), "export", 1, &applied))
+    if (!compareDigests(digests, exported.text(), "export", 1, record, &applied))
         return false;
-    reportExportTime(exported.triangles, exporter.lastWalk(), applied);
+    reportExportTime(exported.triangles, exporter.lastWalk(), applied, record);
     // Walks again, as the host does when it sends the model anew: now into warm memory on both
     // sides.
     for (int walk = 2; walk <= options.exports; ++walk) {
         say("host: export %d of %d", walk, options.exports);
         exporter.exportModel();
-        if (!compareDigests(digests, exported.text(), "export again", 1, &applied))
+        if (!compareDigests(digests, exported.text(), "export again", 1, record, &applied))
             return false;
-        reportExportTime(exported.triangles, exporter.lastWalk(), applied);
+        reportExportTime(exported.triangles, exporter.lastWalk(), applied, record);
     }
     if (!checkAttributeRoundTrip(renderLog))
         return false;
@@ -351,23 +407,34 @@ bool runSession(const PluginLibrary& plugin, HostSide& host, HostModel& model,
         return false;
 
     if (options.edits) {
-        EditSession session(plugin, model, exporter, host, [&](const char* step, int count) {
-            return compareDigests(digests, model.digest().text(), step, count);
+        // A pause before each edit, and after the last: each state of the view stays a while.
+        EditSession session(plugin, model, exporter, host, [&](const char* name, int count) {
+            if (!compareDigests(digests, model.digest().text(), name, count, record))
+                return false;
+            pauseFor(options.editPauseMs);
+            return true;
         });
+        if (options.editPauseMs > 0)
+            step("host: playing the edits, %d ms apart", options.editPauseMs);
+        pauseFor(options.editPauseMs);
         if (!session.run())
             return false;
     }
 
     say("host: obrRestartRender()");
     plugin.restartRender();
-    return awaitRenderWindow(renderLog, QStringLiteral("onRedraw"), "the redraw request");
+    if (!awaitRenderWindow(renderLog, QStringLiteral("onRedraw"), "the redraw request"))
+        return false;
+    step("host: a redraw request reached the render window");
+    return true;
 }
 
 // The options of the command line, declared once for the parser and for reading their values.
 struct DeclaredOptions {
     DeclaredOptions();
     QList<QCommandLineOption> all() const {
-        return {model, generate, png, noPng, edits, hold, exports, interrupt, checkModel, work};
+        return {model,   generate,  png,        noPng, edits,   editPause, hold,
+                exports, interrupt, checkModel, work,  logFile, verbose};
     }
 
     const QCommandLineOption model;
@@ -375,11 +442,14 @@ struct DeclaredOptions {
     const QCommandLineOption png;
     const QCommandLineOption noPng;
     const QCommandLineOption edits;
+    const QCommandLineOption editPause;
     const QCommandLineOption hold;
     const QCommandLineOption exports;
     const QCommandLineOption interrupt;
     QCommandLineOption checkModel;
     const QCommandLineOption work;
+    const QCommandLineOption logFile;
+    const QCommandLineOption verbose;
 };
 
 DeclaredOptions::DeclaredOptions()
@@ -400,8 +470,13 @@ DeclaredOptions::DeclaredOptions()
             QStringLiteral("After the export, hide and show an entity, move an instance, change a "
                            "texture, erase a group and open a new model, comparing after each. "
                            "Plays on the built-in model only.")),
+      editPause(QStringLiteral("edit-pause"),
+                QStringLiteral("With --edits, wait <ms> milliseconds before each edit and after "
+                               "the last, to watch them (default: 1000 with --hold, else 0)."),
+                QStringLiteral("ms")),
       hold(QStringLiteral("hold"),
-           QStringLiteral("Keep the plug-in and the render window running until killed.")),
+           QStringLiteral("After the session, print the summary and keep the plug-in and the "
+                          "render window running until killed.")),
       exports(QStringLiteral("exports"),
               QStringLiteral("Walk the model <count> times (default 1), each walk in its own "
                              "enumeration bracket, comparing digests and reporting the timing of "
@@ -416,7 +491,15 @@ DeclaredOptions::DeclaredOptions()
                  QStringLiteral("file")),
       work(QStringLiteral("work-dir"),
            QStringLiteral("Keep the session's files in <dir> (default: a temporary folder)."),
-           QStringLiteral("dir")) {
+           QStringLiteral("dir")),
+      logFile(QStringLiteral("log"),
+              QStringLiteral("Write the whole session's log to <path> (default: host_driver.log "
+                             "in the --work-dir folder, else orvanta_host_driver.log in the "
+                             "current folder)."),
+              QStringLiteral("path")),
+      verbose(QStringLiteral("verbose"),
+              QStringLiteral("Show every detail here too: each wait, the plug-in's log, both "
+                             "digests of each step and the render window's message log.")) {
     checkModel.setFlags(QCommandLineOption::HiddenFromHelp);
 }
 
@@ -426,6 +509,19 @@ ParsedCommandLine optionsFrom(const QCommandLineParser& parser, const DeclaredOp
     Options options;
     options.edits = parser.isSet(declared.edits);
     options.hold = parser.isSet(declared.hold);
+    options.verbose = parser.isSet(declared.verbose);
+    options.logPath = parser.value(declared.logFile);
+    options.editPauseMs = options.hold ? kHeldEditPauseMs : 0;
+    if (parser.isSet(declared.editPause)) {
+        bool number = false;
+        options.editPauseMs = parser.value(declared.editPause).toInt(&number);
+        if (!number || options.editPauseMs < 0 || options.editPauseMs > kLongestEditPauseMs) {
+            std::fprintf(stderr,
+                         "orvanta_host_driver: --edit-pause takes milliseconds from 0 to %d\n",
+                         kLongestEditPauseMs);
+            return {std::nullopt, kUsageExitCode};
+        }
+    }
     options.workFolder = parser.value(declared.work);
     options.modelPath = parser.value(declared.model);
     options.checkModelPath = parser.value(declared.checkModel);
@@ -473,7 +569,7 @@ ParsedCommandLine parseOptions(const QCoreApplication& application) {
     parser.setApplicationDescription(QStringLiteral(
         "Plays the host script: loads the plug-in, exports a model (the built-in one "
         "or a model file) to the render window, has it export its view as a PNG and "
-        "prints what crossed."));
+        "sums up what crossed."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const DeclaredOptions declared;
     parser.addOptions(declared.all());
@@ -546,16 +642,19 @@ bool tryReadingApart(const QString& path, QString* reason) {
     return false;
 }
 
-// The model to export: the file's, or the built-in one with its attributes.
-std::optional<HostModel> prepareModel(const Options& options) {
+// The model to export: the file's, or the built-in one with its attributes. `source` says which
+// ("built-in", "generated", or the file's path with the time its reading took).
+std::optional<HostModel> prepareModel(const Options& options, QString* source) {
     if (options.generatedTriangles > 0) {
         HostModel model = generatedModel(options.generatedTriangles);
         describeModel(model, "m", kBuiltInLocation);
+        *source = QStringLiteral("generated");
         return model;
     }
     if (options.modelPath.isEmpty()) {
         HostModel model = builtInModel();
         describeModel(model, "m", kBuiltInLocation);
+        *source = QStringLiteral("built-in");
         return model;
     }
     QElapsedTimer clock;
@@ -569,18 +668,19 @@ std::optional<HostModel> prepareModel(const Options& options) {
                      qUtf8Printable(options.modelPath), qUtf8Printable(reason));
         return std::nullopt;
     }
-    say("host: read %s in %lld ms", qUtf8Printable(options.modelPath),
-        static_cast<long long>(clock.elapsed()));
+    *source = QStringLiteral("%1, read in %2 ms").arg(options.modelPath).arg(clock.elapsed());
     return model;
 }
 
 // The model's make-up, as the driver is about to export it.
-void describeLoadedModel(const HostModel& model, const SceneDigest& summary) {
-    say("host: model \"%s\": %d materials, %d definitions, %d groups, %d instances, %d meshes, "
+void describeLoadedModel(const HostModel& model, const SceneDigest& summary,
+                         const QString& source) {
+    step(
+        "model \"%s\" (%s): %d materials, %d definitions, %d groups, %d instances, %d meshes, "
         "%lld triangles, %s camera",
-        model.title.constData(), summary.materials, summary.definitions, summary.groups,
-        summary.instances, summary.meshes, static_cast<long long>(summary.triangles),
-        model.camera ? "its own" : "a framing");
+        model.title.constData(), qUtf8Printable(source), summary.materials, summary.definitions,
+        summary.groups, summary.instances, summary.meshes,
+        static_cast<long long>(summary.triangles), model.camera ? "its own" : "a framing");
 }
 
 // The absolute work folder: `requested`, or a fresh temporary folder that `temporary` then owns
@@ -596,22 +696,33 @@ std::optional<QString> makeWorkFolder(const QString& requested,
         }
         workFolder = temporary->path();
     }
+    QDir().mkpath(workFolder);
     return QDir(workFolder).absolutePath();
 }
 
-// Loads the plug-in and shows its log lines from then on; false, after saying why, when it does
-// not load.
+// The log file's absolute path: the one asked for, else host_driver.log in a work folder the
+// caller keeps, else orvanta_host_driver.log in the current folder (a temporary work folder goes).
+QString logFilePath(const Options& options, const QString& workFolder) {
+    if (!options.logPath.isEmpty())
+        return QFileInfo(options.logPath).absoluteFilePath();
+    if (!options.workFolder.isEmpty())
+        return workFolder + QStringLiteral("/host_driver.log");
+    return QFileInfo(QStringLiteral("orvanta_host_driver.log")).absoluteFilePath();
+}
+
+// Loads the plug-in and logs its lines from then on; false, after saying why, when it does not
+// load.
 bool loadPlugin(PluginLibrary& plugin, const QString& path) {
     if (!plugin.load()) {
         say("host: FAILED: cannot load the plug-in: %s", qUtf8Printable(plugin.errorString()));
         return false;
     }
-    say("host: loaded %s", qUtf8Printable(path));
+    step("plug-in loaded: %s", qUtf8Printable(path));
     qInstallMessageHandler(printQtMessage);
     return true;
 }
 
-// Ends the plug-in, which closes the render window, and waits for the window's end; then prints
+// Ends the plug-in, which closes the render window, and waits for the window's end; then logs
 // what crossed. Whether the window closed as it should.
 bool closeRenderWindow(const PluginLibrary& plugin, const LogFollower& renderLog) {
     say("host: obrUninitialize()");
@@ -619,16 +730,95 @@ bool closeRenderWindow(const PluginLibrary& plugin, const LogFollower& renderLog
     const bool closed =
         awaitRenderWindow(renderLog, QLatin1String(kSentExitLine), "its answer EXIT") &&
         awaitRenderWindow(renderLog, QLatin1String(kClosedLine), "its end");
+    if (closed)
+        step("render window closed");
     printRenderWindowLog(renderLog);
     return closed;
 }
 
+// The bare channel between two processes carrying `count` messages of `bytes` in all: its time,
+// or nothing with the reason in `failure`.
+std::optional<double> measureRawChannel(std::int64_t count, std::int64_t bytes, QString* failure) {
+    if (count <= 0 || bytes <= 0) {
+        *failure = QStringLiteral("the render window logged no export to compare with");
+        return std::nullopt;
+    }
+    QProcess raw;
+    raw.setProcessChannelMode(QProcess::SeparateChannels);
+    raw.start(QString::fromUtf8(ORVANTA_RAW_CHANNEL),
+              {QString::number(count), QString::number(bytes)});
+    if (!raw.waitForStarted() || !raw.waitForFinished(kRawChannelDeadlineMs)) {
+        raw.kill();
+        raw.waitForFinished();
+        *failure = QStringLiteral("%1 did not run to its end (%2)")
+                       .arg(QString::fromUtf8(ORVANTA_RAW_CHANNEL), raw.errorString());
+        return std::nullopt;
+    }
+    const QString output = QString::fromUtf8(raw.readAllStandardOutput()).trimmed();
+    say("host: %s", qUtf8Printable(output));
+    static const QRegularExpression line(
+        QStringLiteral("^raw channel: \\d+ messages, \\d+ bytes in ([0-9.]+) s$"));
+    const QRegularExpressionMatch match = line.match(output);
+    if (raw.exitStatus() != QProcess::NormalExit || raw.exitCode() != 0 || !match.hasMatch()) {
+        *failure = QString::fromUtf8(raw.readAllStandardError()).trimmed();
+        if (failure->isEmpty())
+            *failure = QStringLiteral("exit code %1").arg(raw.exitCode());
+        return std::nullopt;
+    }
+    return match.captured(1).toDouble();
+}
+
+// What the driver knows of the model before the session.
+struct ModelFacts {
+    QString title;
+    QString source;
+    SceneDigest digest;
+};
+
+// The summary of the session so far, from what it recorded and the render window's log, with
+// the bare channel measured for the export's messages.
+void printSummary(const ModelFacts& model, const SessionRecord& record,
+                  const LogFollower& renderLog, const Options& options, bool ok) {
+    SessionSummary summary;
+    summary.modelTitle = model.title;
+    summary.modelSource = model.source;
+    summary.triangles = model.digest.triangles;
+    summary.meshes = model.digest.meshes;
+    summary.materials = model.digest.materials;
+    summary.definitions = model.digest.definitions;
+    summary.groups = model.digest.groups;
+    summary.instances = model.digest.instances;
+    const QStringList lines = renderLog.lines();
+    for (int i = lines.size() - 1; i >= 0; --i) {
+        if (const auto received = parseReceivedMessages(lines[i])) {
+            summary.received = *received;
+            break;
+        }
+    }
+    const MessageCount stream = exportedStream(lines);
+    summary.exportMessages = stream.count;
+    summary.exportBytes = stream.bytes;
+    summary.hostExportSeconds = record.hostExportSeconds;
+    summary.endToEndSeconds = record.endToEndSeconds;
+    say("host: measuring the bare channel for the same messages and bytes");
+    summary.rawChannelSeconds =
+        measureRawChannel(stream.count, stream.bytes, &summary.rawChannelFailure);
+    summary.digests = record.digests;
+    summary.ok = ok;
+    summary.failure = firstFailure();
+    summary.logPath = logPath();
+    if (ok && !options.pngPath.isEmpty())
+        summary.picturePath = options.pngPath;
+    for (const QString& line : summaryLines(summary))
+        step("%s", qUtf8Printable(line));
+}
+
 // Starts the loaded plug-in, plays the session and closes the render window (or, with --hold,
-// keeps both running). The program's exit code.
-int playSession(const PluginLibrary& plugin, HostModel& model, const SceneDigest& summary,
+// keeps both running); then prints the summary. The program's exit code.
+int playSession(const PluginLibrary& plugin, HostModel& model, const ModelFacts& facts,
                 const LogFollower& renderLog, const Options& options) {
     ModelExporter exporter(plugin, model);
-    ProgressBar bar(standardErrorIsTerminal() && summary.triangles > kProgressBarTriangles);
+    ProgressBar bar(standardErrorIsTerminal() && facts.digest.triangles > kProgressBarTriangles);
     Interruption interruption(options.interrupt, renderLog);
     exporter.setProgressListener([&bar, &interruption](int percent) {
         bar.show(percent);
@@ -640,16 +830,21 @@ int playSession(const PluginLibrary& plugin, HostModel& model, const SceneDigest
     // Base64 attributes (the model's preview) go to the render window too.
     plugin.receiveBase64Attributes(true);
 
-    const bool ok = runSession(plugin, host, model, exporter, renderLog, options, interruption);
+    SessionRecord record;
+    const bool ok =
+        runSession(plugin, host, model, exporter, renderLog, options, interruption, record);
     bar.finish();
     if (ok && options.hold) {
-        say("host: holding: the plug-in and the render window stay up until this process is "
-            "killed");
+        printSummary(facts, record, renderLog, options, ok);
+        step(
+            "host: holding: the plug-in and the render window stay up until this process is "
+            "killed (Ctrl-C)");
         return QCoreApplication::exec();
     }
 
     // Also after a failure: the render window goes with the session.
     const bool closed = closeRenderWindow(plugin, renderLog);
+    printSummary(facts, record, renderLog, options, ok && closed);
     if (!ok || !closed)
         return 1;
     say("host: done");
@@ -666,25 +861,37 @@ int main(int argc, char* argv[]) {
     const Options& options = *commandLine.options;
     if (!options.checkModelPath.isEmpty())
         return checkModel(options.checkModelPath);
+    setVerbose(options.verbose);
 
     // Before anything of the session exists: a model that cannot be read leaves nothing behind.
-    std::optional<HostModel> loaded = prepareModel(options);
+    ModelFacts facts;
+    std::optional<HostModel> loaded = prepareModel(options, &facts.source);
     if (!loaded)
         return kUsageExitCode;
     HostModel model = std::move(*loaded);
     loaded.reset();
-    const SceneDigest summary = model.digest();
-    describeLoadedModel(model, summary);
+    facts.title = QString::fromUtf8(model.title);
+    facts.digest = model.digest();
 
     std::unique_ptr<QTemporaryDir> temporary;
     const std::optional<QString> workFolder = makeWorkFolder(options.workFolder, temporary);
     if (!workFolder)
         return 1;
+    const QString logFile = logFilePath(options, *workFolder);
+    QString logError;
+    if (!openLogFile(logFile, &logError)) {
+        std::fprintf(stderr, "orvanta_host_driver: cannot write the log file %s: %s\n",
+                     qUtf8Printable(logFile), qUtf8Printable(logError));
+        return 1;
+    }
+    step("log file: %s%s", qUtf8Printable(logFile),
+         options.verbose ? "" : " (every detail; --verbose shows them here too)");
+    describeLoadedModel(model, facts.digest, facts.source);
     const LogFollower renderLog(prepareWorkFolder(*workFolder));
     say("host: work folder %s", qUtf8Printable(*workFolder));
 
     PluginLibrary plugin(options.pluginPath);
     if (!loadPlugin(plugin, options.pluginPath))
         return 1;
-    return playSession(plugin, model, summary, renderLog, options);
+    return playSession(plugin, model, facts, renderLog, options);
 }

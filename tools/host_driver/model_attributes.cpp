@@ -62,6 +62,7 @@ void describeModel(HostModel& model, const QByteArray& lengthUnit,
     model.attributes = {
         {"Model", "Units", "LengthUnit", lengthUnit},
         {"Model", "Statistics", "root_entities", QByteArray::number(model.rootEntityCount())},
+        {"Model", "Info", "Title", model.title},
         {"Model", "GeoReference", "UsesGeoReferencing", location ? "true" : "false"},
         {"Model", "GeoReference", "Latitude", QByteArray::number(place.latitude, 'f', 6)},
         {"Model", "GeoReference", "Longitude", QByteArray::number(place.longitude, 'f', 6)},

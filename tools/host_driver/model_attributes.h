@@ -29,6 +29,7 @@ inline constexpr int kPreviewHeight = 20;
 
 // Replaces the model's attributes by, in this order: (Model, Units, LengthUnit, `lengthUnit`);
 // (Model, Statistics, root_entities, the number of groups and instances under the model root);
+// (Model, Info, Title, the model's title);
 // (Model, GeoReference, UsesGeoReferencing / Latitude / Longitude / TimeStamp): "true" and the
 // location when there is one, else "false" and zeros; the scene settings (Camera, DoF, Enabled,
 // "false") and (Camera, Bloom, Strength, "0.2"); (Model, PreviewBase64, "preview.png", a PNG

@@ -145,6 +145,8 @@ void RenderWindow::announce() {
 
 void RenderWindow::onMessage(const char* type, const void* data, long size) {
     const std::string name(type ? type : "", type ? ::strnlen(type, 12) : 0);
+    if (!m_replaying)
+        m_messages.add(name, size);
     if (m_transactionOpen && name != "BEGINTRAN" && name != "ENDTRAN")
         m_log.line(
             QStringLiteral("held %1 (%2 bytes)").arg(QString::fromStdString(name)).arg(size));
@@ -167,7 +169,24 @@ void RenderWindow::logEcho(const QString& echo) {
 }
 
 void RenderWindow::logDigest() {
-    m_log.line(QLatin1String(tools::kDigestLinePrefix) + m_store.digest().text());
+    const tools::SceneDigest digest = m_store.digest();
+    m_log.line(QLatin1String(tools::kDigestLinePrefix) + digest.text());
+    m_log.line(m_messages.line());
+    m_titleMeshes = digest.meshes;
+    m_titleTriangles = digest.triangles;
+    const QString change = m_messages.changesSinceLastCall();
+    if (!change.isEmpty())
+        m_lastChange = change;
+    showTitle();
+}
+
+void RenderWindow::showTitle() {
+    if (!m_view)
+        return;
+    const QString title = viewTitle(m_modelTitle, m_titleMeshes, m_titleTriangles, m_lastChange);
+    ViewWindow* view = m_view.get();
+    QMetaObject::invokeMethod(
+        view, [view, title] { view->setTitle(title); }, Qt::QueuedConnection);
 }
 
 QString RenderWindow::text(const char* utf8) {
@@ -397,6 +416,11 @@ void RenderWindow::onDictionaryMessage(const char* owner, const char* dictionary
         sceneChanged();
         writeWaitingExports(false);
     }
+    if (message.owner == QLatin1String("Model") && message.dictionary == QLatin1String("Info") &&
+        message.key == QLatin1String("Title") && message.value != m_modelTitle) {
+        m_modelTitle = message.value;
+        showTitle();
+    }
 }
 
 void RenderWindow::onBeginTransaction(const char* name) {
@@ -464,6 +488,7 @@ void RenderWindow::onExitRequested() {
     if (m_exiting.exchange(true))
         return;
     m_log.line(QStringLiteral("exit requested"));
+    m_log.line(m_messages.line());
     notifyRenderExit();
     m_log.line(QLatin1String(tools::kSentExitLine));
     quitEventLoop(0);

@@ -34,10 +34,12 @@
 #include <QStringList>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
 #include "XelRemoteRenderReceiver.h"
+#include "tools/render_window/message_tally.h"
 #include "tools/render_window/render_log.h"
 #include "tools/render_window/render_state.h"
 #include "tools/render_window/scene_export.h"
@@ -204,6 +206,16 @@ private:
     // answer to a state request; they went out.
     bool m_roundTripDue = false;
     bool m_attributesRequested = false;
+    // Every message received, by type, logged after each digest and at the exit request; and,
+    // reader thread only, what the view window's title shows (message_tally.h): the model's title
+    // (the host's attribute Model/Info/Title), its size at the last digest, the last change.
+    MessageTally m_messages;
+    QString m_modelTitle;
+    int m_titleMeshes = 0;
+    std::int64_t m_titleTriangles = 0;
+    QString m_lastChange;
+    // Reader thread: sets the view window's title from the members above (none without a view).
+    void showTitle();
 };
 
 }  // namespace orvanta::render_window

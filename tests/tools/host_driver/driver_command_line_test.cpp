@@ -88,6 +88,18 @@ TEST(DriverCommandLine, EachCommandLineItCannotUseEndsItWithItsCodeAndLine) {
         {{QStringLiteral("--edits"), QStringLiteral("--generate"), QStringLiteral("10")},
          2,
          "orvanta_host_driver: --edits plays on the built-in model; leave out --model\n"},
+        {{QStringLiteral("--edit-pause"), QStringLiteral("-1")},
+         2,
+         "orvanta_host_driver: --edit-pause takes milliseconds from 0 to 3600000\n"},
+        {{QStringLiteral("--edits"), QStringLiteral("--edit-pause"), QStringLiteral("soon")},
+         2,
+         "orvanta_host_driver: --edit-pause takes milliseconds from 0 to 3600000\n"},
+        {{QStringLiteral("--hold"), QStringLiteral("--edit-pause"), QStringLiteral("3600001")},
+         2,
+         "orvanta_host_driver: --edit-pause takes milliseconds from 0 to 3600000\n"},
+        {{QStringLiteral("--edit-pause")},
+         1,
+         "orvanta_host_driver: Missing value after '--edit-pause'.\n"},
         {{QStringLiteral("--no-such-option")},
          1,
          "orvanta_host_driver: Unknown option 'no-such-option'.\n"},
@@ -102,6 +114,21 @@ TEST(DriverCommandLine, EachCommandLineItCannotUseEndsItWithItsCodeAndLine) {
     }
 }
 
+// A usable pause is taken: the driver goes on to the model, which it then cannot read.
+TEST(DriverCommandLine, AnEditPauseInRangeIsTaken) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString missing = folder.filePath(QStringLiteral("missing.obj"));
+    for (const char* pause : {"0", "1000", "3600000"}) {
+        SCOPED_TRACE(pause);
+        const DriverRun run = runDriver({QStringLiteral("--edit-pause"), QLatin1String(pause),
+                                         QStringLiteral("--model"), missing});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.errors.startsWith("orvanta_host_driver: cannot read " + missing.toUtf8()))
+            << run.errors.constData();
+    }
+}
+
 TEST(DriverCommandLine, HelpIsPrintedOnStandardOutputAndEndsItWithCodeZero) {
     for (const QString& option :
          {QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--help-all")}) {
@@ -110,6 +137,8 @@ TEST(DriverCommandLine, HelpIsPrintedOnStandardOutputAndEndsItWithCodeZero) {
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_TRUE(run.output.startsWith("Usage: ")) << run.output.constData();
         EXPECT_TRUE(run.output.contains("--interrupt <kill|stop>")) << run.output.constData();
+        for (const char* shown : {"--edit-pause <ms>", "--verbose", "--log <path>", "--hold"})
+            EXPECT_TRUE(run.output.contains(shown)) << shown;
         EXPECT_FALSE(run.output.contains("check-model")) << "the hidden option stays hidden";
         EXPECT_TRUE(run.errors.isEmpty()) << run.errors.constData();
     }

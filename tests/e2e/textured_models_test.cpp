@@ -106,7 +106,9 @@ protected:
         DriverRun run(work);
         const LogFollower log(work + QStringLiteral("/render_window.log"));
         const LogOnFailure printer{log};
-        EXPECT_TRUE(run.start(options + QStringList{QStringLiteral("--png"), result.picture}));
+        // With --verbose: the digests of every step are read from the driver's output.
+        EXPECT_TRUE(run.start(options + QStringList{QStringLiteral("--verbose"),
+                                                    QStringLiteral("--png"), result.picture}));
         if (log.waitForLine(QLatin1String(kStartedLinePrefix), kStepDeadlineMs) &&
             renderWindowPid(log) > 0)
             run.watchRenderWindow(renderWindowPid(log));

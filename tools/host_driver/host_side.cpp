@@ -147,7 +147,8 @@ void HostSide::answerTexture(const QByteArray& materialId, const QByteArray& tar
     const HostMaterial* material = m_model.material(materialId);
     const QString failure =
         material
-            ? writeTexture(*material, QString::fromUtf8(target))
+            ? writeTexture(*material, QString::fromUtf8(target),
+                           QString::fromUtf8(m_plugin.getTexturesPath()))
             : QStringLiteral("the model holds no material %1").arg(QString::fromUtf8(materialId));
     if (failure.isEmpty()) {
         ++m_texturesWritten;

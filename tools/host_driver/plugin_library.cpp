@@ -29,6 +29,7 @@ void PluginLibrary::forEachExport(Visit&& visit) {
     visit(setAppSetting, "obrSetAppSetting");
     visit(appendLog, "obrAppendLog");
     visit(checkMessages, "obrCheckMessages");
+    visit(getTexturesPath, "obrGetTexturesPath");
     visit(pendingMessagesCount, "obrPendingMessagesCount");
     visit(enumerationProcessStarted, "obrEnumerationProcessStarted");
     visit(enumerationProcessCompleted, "obrEnumerationProcessCompleted");

@@ -34,6 +34,7 @@ public:
     decltype(&obrSetAppSetting) setAppSetting = nullptr;
     decltype(&obrAppendLog) appendLog = nullptr;
     decltype(&obrCheckMessages) checkMessages = nullptr;
+    decltype(&obrGetTexturesPath) getTexturesPath = nullptr;
     decltype(&obrPendingMessagesCount) pendingMessagesCount = nullptr;
 
     // The model walk.

@@ -10,11 +10,16 @@
 
 namespace orvanta::tools {
 
-QString writeTexture(const HostMaterial& material, const QString& target) {
+QString writeTexture(const HostMaterial& material, const QString& target, const QString& folder) {
     if (material.texturePath.isEmpty())
         return QStringLiteral("material %1 has no texture").arg(QString::fromUtf8(material.id));
     if (target.isEmpty() || !QDir::isAbsolutePath(target))
         return QStringLiteral("the target \"%1\" is not an absolute path").arg(target);
+    const QFileInfo targetFile(target);
+    const QString sessionFolder = QDir(folder).canonicalPath();
+    if (sessionFolder.isEmpty() || targetFile.fileName().isEmpty() ||
+        QDir(targetFile.absolutePath()).canonicalPath() != sessionFolder)
+        return QStringLiteral("the target \"%1\" is not in the session folder").arg(target);
 
     QImage picture;
     const QString source = QString::fromUtf8(material.texturePath);

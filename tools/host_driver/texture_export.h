@@ -17,9 +17,11 @@ inline constexpr char kTextureWritten[] = "ok";
 inline constexpr char kTextureFailedPrefix[] = "failed: ";
 
 // Writes the picture of `material`'s texture (its embedded picture, else the file its texture
-// path names) as a PNG file at `target`, an absolute path, whole or not at all. Returns an empty
-// text on success, else why nothing was written. Any thread.
-QString writeTexture(const HostMaterial& material, const QString& target);
+// path names) as a PNG file at `target`, whole or not at all. The target comes from the render
+// window, another process: only an absolute path to a file directly in `folder` (the plug-in's
+// session folder) is written, nothing elsewhere. Returns an empty text on success, else why
+// nothing was written. Any thread.
+QString writeTexture(const HostMaterial& material, const QString& target, const QString& folder);
 
 // The answer's value for the outcome writeTexture() returned.
 QByteArray textureAnswer(const QString& failure);

@@ -114,5 +114,17 @@ if [ "$declared" != "$exported" ]; then
   diff <(echo "$declared") <(echo "$exported") >&2 || true
   exit 1
 fi
+# The plug-in's folder as it is deployed: the two DLLs and the render window, with the Qt and
+# mingw runtime DLLs they load and Qt's Windows platform plug-in, which Qt finds in "platforms"
+# beside the program.
+deploy=$build/deploy
+rm -rf "$deploy" && mkdir -p "$deploy/platforms"
+mingw_runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
+cp "$build/render_link/XelRemoteRender.dll" "$build/plugin/OrvantaForSketchup.dll" \
+  "$build/plugin/OrvantaRenderWindow.exe" "$qt/bin/Qt5Core.dll" "$qt/bin/Qt5Gui.dll" \
+  "$mingw_runtime/libstdc++-6.dll" "$mingw_runtime/libgcc_s_seh-1.dll" \
+  /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll "$deploy/"
+cp "$qt/plugins/platforms/qwindows.dll" "$deploy/platforms/"
 echo "Windows build: $build/render_link/XelRemoteRender.dll, $build/plugin/OrvantaForSketchup.dll" \
-  "($(echo "$exported" | wc -l) exports), $build/plugin/OrvantaRenderWindow.exe"
+  "($(echo "$exported" | wc -l) exports), $build/plugin/OrvantaRenderWindow.exe;" \
+  "the plug-in's folder to deploy: $deploy"

@@ -64,6 +64,9 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 echo "=== windows: channel between two Windows processes"
 (cd "$build/tools" && timeout 300 wine xel_channel_demo.exe 300)
 
+echo "=== windows: the deployed plug-in folder loads its program with no search path"
+(cd "$build/deploy" && WINEPATH= timeout 120 wine OrvantaRenderWindow.exe --help >/dev/null)
+
 echo "=== windows: test programs under Wine"
 # The plug-in's tests share the user's registry, where its settings live on Windows: one at a time.
 (cd "$build" && ctest -j "$(nproc)" --output-on-failure -LE "tools|e2e|fuzz|plugin")

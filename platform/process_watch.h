@@ -31,7 +31,8 @@ public:
     // thread.
     void terminate();
     // Stops every thread of the watched process until resume(), as a debugger would; nothing if
-    // it has ended. For tools and tests that play a hung process. Any thread.
+    // it has ended. For tools and tests that play a hung process. Any thread, but resume() on the
+    // thread that called suspend(): on Windows that thread is attached as the process's debugger.
     void suspend();
     void resume();
 

@@ -60,7 +60,13 @@ void PeerProcess::resume() {
 }
 
 int PeerProcess::waitForExit(int timeoutMs) {
-    if (!m_process->waitForFinished(timeoutMs) || m_process->exitStatus() != QProcess::NormalExit)
+    if (!m_started)
+        return -1;
+    // A peer whose end was seen while reading its output has finished already; waiting for it then
+    // reports failure.
+    if (m_process->state() != QProcess::NotRunning && !m_process->waitForFinished(timeoutMs))
+        return -1;
+    if (m_process->exitStatus() != QProcess::NormalExit)
         return -1;
     return m_process->exitCode();
 }

@@ -15,108 +15,28 @@
 #include <QStringList>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <deque>
-#include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "XelInterProcessMessagesManager.h"
+#include "tools/common/channel_end.h"
 
 namespace {
 
 constexpr int kPeerStartSeconds = 60;
 constexpr int kReportSeconds = 300;
 
-// One end. Messages arrive on the channel's reader thread; the main thread waits for the control
-// messages through a condition variable; "data" messages are only counted.
-class RawEnd : public XelInterProcessMessagesManager, public XelInterProcessMessagesObserver {
-public:
-    explicit RawEnd(long queueId) : XelInterProcessMessagesManager(this, queueId) {}
-
-    using XelInterProcessMessagesManager::popSize;
-    using XelInterProcessMessagesManager::writeSize;
-
-    void onMessage(const char* type, const void* data, long size) override {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        if (std::strcmp(type, "data") == 0) {
-            ++m_count;
-            m_bytes += static_cast<std::uint64_t>(size);
-            return;
-        }
-        const auto* bytes = static_cast<const unsigned char*>(data);
-        m_control.emplace_back(type, std::vector<unsigned char>(bytes, bytes + size));
-        m_changed.notify_all();
-    }
-    void onChannelConnected() override {}
-    void onChannelDisconnected() override {}
-    void onError(int code, const char* text) override {
-        std::fprintf(stderr, "orvanta_raw_channel: channel error %d: %s\n", code, text);
-        std::lock_guard<std::mutex> guard(m_mutex);
-        m_control.emplace_back("error", std::vector<unsigned char>());
-        m_changed.notify_all();
-    }
-
-    // The next control message, or "timeout".
-    std::pair<std::string, std::vector<unsigned char>> next(int timeoutSeconds) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_changed.wait_for(lock, std::chrono::seconds(timeoutSeconds),
-                                [&] { return !m_control.empty(); }))
-            return {"timeout", {}};
-        auto message = std::move(m_control.front());
-        m_control.pop_front();
-        return message;
-    }
-    std::pair<std::uint64_t, std::uint64_t> totals() {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return {m_count, m_bytes};
-    }
-
-    void sendWords(const char* type, std::initializer_list<std::uint64_t> words) {
-        std::vector<unsigned char> payload(8 * words.size());
-        std::size_t at = 0;
-        for (std::uint64_t word : words) {
-            writeSize(payload.data() + at, word);
-            at += 8;
-        }
-        sendMessage(type, payload.data(), static_cast<long>(payload.size()));
-    }
-    static std::uint64_t word(std::vector<unsigned char>& payload, std::size_t index) {
-        if (payload.size() < 8 * (index + 1))
-            return 0;
-        void* cursor = payload.data() + 8 * index;
-        return popSize(cursor);
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<std::pair<std::string, std::vector<unsigned char>>> m_control;
-    std::uint64_t m_count = 0;
-    std::uint64_t m_bytes = 0;
-};
+using orvanta::tools::ChannelEnd;
 
 int runPeer(long queueId) {
-    RawEnd end(queueId);
+    ChannelEnd end(queueId, false);
     end.run();
-    end.sendWords("hello", {});
-    for (;;) {
-        auto [type, payload] = end.next(kReportSeconds);
-        if (type == "done") {
-            const auto [count, bytes] = end.totals();
-            end.sendWords("report", {count, bytes});
-        } else if (type == "bye" || type == "timeout" || type == "error") {
-            return type == "bye" ? 0 : 1;
-        }
-    }
+    return end.servePeer(kReportSeconds);
 }
 
 int runSender(const QString& self, std::uint64_t count, std::uint64_t bytes) {
-    RawEnd end(0);
+    ChannelEnd end(0, false);
     end.run();
     QProcess peer;
     peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -146,8 +66,8 @@ int runSender(const QString& self, std::uint64_t count, std::uint64_t bytes) {
         std::fprintf(stderr, "orvanta_raw_channel: no report from the peer (%s)\n", type.c_str());
         return 1;
     }
-    const std::uint64_t arrived = RawEnd::word(report, 0);
-    const std::uint64_t arrivedBytes = RawEnd::word(report, 1);
+    const std::uint64_t arrived = ChannelEnd::word(report, 0);
+    const std::uint64_t arrivedBytes = ChannelEnd::word(report, 1);
     if (arrived != count || arrivedBytes != bytes) {
         std::fprintf(
             stderr, "orvanta_raw_channel: %llu messages of %llu bytes arrived, not %llu of %llu\n",

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/file_lines.h"
 #include "tests/support/scoped_variable.h"
 #include "tools/render_window/handler_text.h"
 #include "tools/render_window/render_log.h"
@@ -28,12 +29,7 @@ protected:
     }
 
     QString logPath() const { return m_folder.filePath(QStringLiteral("render.log")); }
-    QStringList lines() const {
-        QFile file(logPath());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    QStringList lines() const { return xel::test::fileLines(logPath()); }
 
     QTemporaryDir m_folder;
     std::unique_ptr<RenderLog> m_log;

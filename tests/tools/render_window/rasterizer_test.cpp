@@ -16,11 +16,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/tools/render_window/render_test_scenes.h"
 #include "tools/render_window/rasterizer.h"
 
 namespace {
 
 using namespace orvanta::render_window;
+using orvanta::render_window::test::viewProjection;
 
 const QColor kBackground(20, 30, 40);
 
@@ -89,20 +91,6 @@ RasterCamera lookingAt(const QVector3D& eye, const QVector3D& target, const QVec
     camera.target = target;
     camera.up = up;
     return camera;
-}
-
-QMatrix4x4 viewProjection(const RasterCamera& camera, QSize size) {
-    const float aspect = static_cast<float>(size.width()) / static_cast<float>(size.height());
-    QMatrix4x4 projection;
-    if (camera.perspective) {
-        projection.perspective(camera.fieldOfViewDegrees, aspect, 0.01f, 1000.0f);
-    } else {
-        const float h = camera.orthographicHeight;
-        projection.ortho(-h * aspect / 2, h * aspect / 2, -h / 2, h / 2, -1000, 1000);
-    }
-    QMatrix4x4 view;
-    view.lookAt(camera.eye, camera.target, camera.up);
-    return projection * view;
 }
 
 // Image coordinates (not rounded) of a world point.

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/file_lines.h"
 #include "tests/support/image_checks.h"
 #include "tests/support/scoped_variable.h"
 #include "tools/render_window/render_log.h"
@@ -49,12 +50,7 @@ protected:
     }
 
     QString logPath() const { return m_folder.filePath(QStringLiteral("render.log")); }
-    QStringList logLines() const {
-        QFile file(logPath());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    QStringList logLines() const { return xel::test::fileLines(logPath()); }
 
     QTemporaryDir m_folder;
     SceneStore m_store;

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/file_lines.h"
 #include "tests/support/scoped_variable.h"
 #include "tools/render_window/rasterizer.h"
 #include "tools/render_window/render_log.h"
@@ -39,12 +40,7 @@ protected:
     }
 
     QString logPath() const { return m_folder.filePath(QStringLiteral("render.log")); }
-    QStringList logLines() const {
-        QFile file(logPath());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    QStringList logLines() const { return xel::test::fileLines(logPath()); }
     QString lastPath() const { return QString::fromUtf8(m_sent.back().second); }
     static SceneMaterial textured(const QString& path) {
         return {QStringLiteral("Logo"), QStringLiteral("#FFFFFF"), 1, 1.0f, path};

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/tools/render_window/render_test_scenes.h"
 #include "tools/render_window/rasterizer.h"
 #include "tools/render_window/scene_store.h"
 #include "tools/render_window/scene_view.h"
@@ -61,18 +62,7 @@ double angleBetween(const QVector3D& a, const QVector3D& b) {
 // Where `point` shows in an image of `size` through `view`, in pixels (x right, y down), by the
 // rasteriser's conventions: lookAt, then perspective or ortho, row 0 at the top.
 QPointF projected(const SceneCamera& view, QSize size, const QVector3D& point) {
-    const RasterCamera shown = viewCamera(view, size);
-    const float aspect = static_cast<float>(size.width()) / static_cast<float>(size.height());
-    QMatrix4x4 projection;
-    if (shown.perspective) {
-        projection.perspective(shown.fieldOfViewDegrees, aspect, 0.01f, 1000.0f);
-    } else {
-        const float height = shown.orthographicHeight;
-        projection.ortho(-height * aspect / 2, height * aspect / 2, -height / 2, height / 2, -1, 1);
-    }
-    QMatrix4x4 lookAt;
-    lookAt.lookAt(shown.eye, shown.target, shown.up);
-    const QVector4D clip = projection * lookAt * QVector4D(point, 1);
+    const QVector4D clip = test::viewProjection(viewCamera(view, size), size) * QVector4D(point, 1);
     const double x = clip.x() / clip.w();
     const double y = clip.y() / clip.w();
     return {(x + 1) / 2 * size.width(), (1 - y) / 2 * size.height()};
@@ -270,18 +260,7 @@ TEST(ViewNavigationState, ShowsTheHostsCameraUntilTheUserMovesAndAfterTheSnapBac
 // A square [-1, 1]^2 at z = 0 and a smaller one standing at x = 2.
 SceneSnapshot twoSquares() {
     SceneStore store;
-    const float flat[] = {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0};
-    const float standing[] = {2, -0.5f, 0, 2, 0.5f, 0, 2, 0.5f, 1, 2, -0.5f, 1};
-    const float up[] = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
-    const float side[] = {1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0};
-    const float uvs[8] = {};
-    const bool flags[4] = {};
-    const int indices[] = {0, 1, 2, 0, 2, 3};
-    store.addMesh("Model", "flat",
-                  SceneMesh::fromArrays("0", flat, up, uvs, uvs, flags, indices, 6, 4, "", ""));
-    store.addMesh(
-        "Model", "standing",
-        SceneMesh::fromArrays("0", standing, side, uvs, uvs, flags, indices, 6, 4, "", ""));
+    test::addTwoSquares(store);
     return store.snapshot();
 }
 

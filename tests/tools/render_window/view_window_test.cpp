@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/scoped_variable.h"
+#include "tests/tools/render_window/render_test_scenes.h"
 #include "tools/render_window/render_log.h"
 #include "tools/render_window/scene_export.h"
 #include "tools/render_window/scene_store.h"
@@ -62,19 +63,7 @@ class ViewWindowMoves : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_folder.isValid());
-        const float flat[] = {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0};
-        const float standing[] = {2, -0.5f, 0, 2, 0.5f, 0, 2, 0.5f, 1, 2, -0.5f, 1};
-        const float up[] = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
-        const float side[] = {1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0};
-        const float uvs[8] = {};
-        const bool flags[4] = {};
-        const int indices[] = {0, 1, 2, 0, 2, 3};
-        m_store.addMesh(
-            "Model", "flat",
-            SceneMesh::fromArrays("0", flat, up, uvs, uvs, flags, indices, 6, 4, "", ""));
-        m_store.addMesh(
-            "Model", "standing",
-            SceneMesh::fromArrays("0", standing, side, uvs, uvs, flags, indices, 6, 4, "", ""));
+        test::addTwoSquares(m_store);
         m_store.setCamera(cameraAt(kEye, kTarget));
         {
             const ScopedVariable size(SceneExporter::kSizeVariable, "160x100");

@@ -7,6 +7,7 @@
 #include <QSharedMemory>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
@@ -479,7 +480,13 @@ TEST_P(CorruptSegment, IsSurvived) {
                                                 platform::NamedEvent::OpenMode::OpenOrCreate);
     ASSERT_TRUE(dataEvent);
     dataEvent->set();
-    creator->sendMessage("ok", "fine", 4);  // waits for the reader to clear the segment if need be
+    // The reader's pass over the corrupt records ends with the count cleared; only then does the
+    // creator's writer, which appends where its own records end, write again.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (senderWord(0) != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_EQ(senderWord(0), 0u) << "the reader never cleared the corrupt count";
+    creator->sendMessage("ok", "fine", 4);
     auto expected = GetParam().delivered;
     expected.push_back("ok");
     ASSERT_TRUE(attacherSeen.waitForMessages(expected.size()));

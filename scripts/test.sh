@@ -12,16 +12,18 @@ export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp"
 jobs=$(nproc)
+# Each stage's heading, with the minutes and seconds since the start.
+stage() { printf '=== %s (at %dm%02ds)\n' "$1" $((SECONDS / 60)) $((SECONDS % 60)); }
 
 for flavour in release asan tsan; do
-  echo "=== $flavour: build"
+  stage "$flavour: build"
   "$root/scripts/build.sh" "$flavour"
-  echo "=== $flavour: test"
+  stage "$flavour: test"
   label=()
   [ "$flavour" = tsan ] && label=(-L "channel|threading")
   (cd "$root/build/$flavour" && ctest -j "$jobs" --output-on-failure "${label[@]}")
   if [ "$flavour" = release ]; then
-    echo "=== release: install, and build an outside program against the installed package"
+    stage "release: install, and build an outside program against the installed package"
     rm -rf "$root/build/install" "$root/build/consumer"
     cmake --install "$root/build/release" --prefix "$root/build/install" >/dev/null
     cmake -S "$root/tests/package_consumer" -B "$root/build/consumer" \
@@ -30,13 +32,13 @@ for flavour in release asan tsan; do
     LD_LIBRARY_PATH="$root/build/install/lib" "$root/build/consumer/tiny_render_window"
   fi
 done
-echo "=== fuzz: build"
+stage "fuzz: build"
 "$root/scripts/build.sh" fuzz
-echo "=== fuzz: replay the seed and regression inputs"
+stage "fuzz: replay the seed and regression inputs"
 (cd "$root/build/fuzz" && ctest -j "$jobs" --output-on-failure -L fuzz)
-echo "=== fuzz: fuzz each target"
+stage "fuzz: fuzz each target"
 "$root/scripts/fuzz.sh" 15
-echo "=== windows: cross-build, then the tests under Wine"
+stage "windows: cross-build, then the tests under Wine"
 "$root/scripts/build-windows.sh"
 "$root/scripts/test-windows.sh"
-echo "=== all test runs passed"
+stage "all test runs passed"

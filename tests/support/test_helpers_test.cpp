@@ -15,6 +15,7 @@
 #include "tests/support/fnv.h"
 #include "tests/support/image_checks.h"
 #include "tests/support/scoped_variable.h"
+#include "tests/support/system.h"
 
 namespace {
 
@@ -59,6 +60,8 @@ TEST(ScopedVariable, RestoresWhatItFound) {
     };
     const auto shown = [](const char* value) { return value ? value : "(unset)"; };
     for (const Case& c : cases) {
+        if (xel::test::kWindows && c.before && !*c.before)
+            continue;  // Windows has no variable set to the empty text: setting one unsets it
         if (c.before)
             qputenv(kName, c.before);
         else

@@ -71,17 +71,22 @@ bool TextureRequests::answerArrived(const DictionaryRecord& message) {
 }
 
 void TextureRequests::load(const QString& materialId, const QString& path) {
-    QImageReader reader(path);
-    const QImage image = reader.read();
+    QImage image;
+    QString error;
+    {
+        // Closed before the file is removed: Windows removes no file that is open.
+        QImageReader reader(path);
+        image = reader.read();
+        error = reader.errorString();
+    }
+    QFile::remove(path);
     const SharedTexture texture = RasterTexture::fromImage(image);
     if (!texture) {
-        untextured(materialId, QStringLiteral("%1 cannot be read: %2")
-                                   .arg(logged(path), logged(reader.errorString())));
-        QFile::remove(path);
+        untextured(materialId,
+                   QStringLiteral("%1 cannot be read: %2").arg(logged(path), logged(error)));
         return;
     }
     m_store.setTexture(materialId, texture);
-    QFile::remove(path);
     m_log.line(QStringLiteral("texture %1 loaded %2 %3x%4")
                    .arg(logged(materialId), logged(path))
                    .arg(texture->width)

@@ -675,12 +675,15 @@ std::optional<HostModel> prepareModel(const Options& options, QString* source) {
 // The model's make-up, as the driver is about to export it.
 void describeLoadedModel(const HostModel& model, const SceneDigest& summary,
                          const QString& source) {
-    step(
-        "model \"%s\" (%s): %d materials, %d definitions, %d groups, %d instances, %d meshes, "
-        "%lld triangles, %s camera",
-        model.title.constData(), qUtf8Printable(source), summary.materials, summary.definitions,
-        summary.groups, summary.instances, summary.meshes,
-        static_cast<long long>(summary.triangles), model.camera ? "its own" : "a framing");
+    const QString makeUp = QStringList{plural(summary.materials, "material", "materials"),
+                                       plural(summary.definitions, "definition", "definitions"),
+                                       plural(summary.groups, "group", "groups"),
+                                       plural(summary.instances, "instance", "instances"),
+                                       plural(summary.meshes, "mesh", "meshes"),
+                                       plural(summary.triangles, "triangle", "triangles")}
+                               .join(QStringLiteral(", "));
+    step("model \"%s\" (%s): %s, %s camera", model.title.constData(), qUtf8Printable(source),
+         qUtf8Printable(makeUp), model.camera ? "its own" : "a framing");
 }
 
 // The absolute work folder: `requested`, or a fresh temporary folder that `temporary` then owns

@@ -25,11 +25,11 @@ QString rate(double bytes, double secondsTaken) {
     return readableBytes(bytes / secondsTaken) + QStringLiteral("/s");
 }
 
+}  // namespace
+
 QString plural(std::int64_t count, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
 }
-
-}  // namespace
 
 QString readableBytes(double bytes) {
     static const char* const units[] = {"B", "kB", "MB", "GB", "TB"};

@@ -82,4 +82,7 @@ QStringList summaryLines(const SessionSummary& summary);
 // "1.2 kB", "3.4 MB": bytes in SI units, three significant figures.
 QString readableBytes(double bytes);
 
+// "1 mesh", "2 meshes": the count with the noun that fits it.
+QString plural(std::int64_t count, const char* one, const char* many);
+
 }  // namespace orvanta::tools

@@ -17,6 +17,7 @@ constexpr char kCentrepiece[] = "202";
 constexpr char kTableSet[] = "201";
 constexpr char kMovedChair[] = "303";
 constexpr char kOak[] = "m1";
+constexpr int kTextureAnswerMs = 30000;  // the render window's request for a changed texture
 
 QString joined(const std::set<QByteArray>& ids) {
     QStringList texts;
@@ -28,7 +29,7 @@ QString joined(const std::set<QByteArray>& ids) {
 }  // namespace
 
 EditSession::EditSession(const PluginLibrary& plugin, HostModel& model, ModelExporter& exporter,
-                         const HostSide& host, CheckStep check)
+                         HostSide& host, CheckStep check)
     : m_plugin(plugin),
       m_model(model),
       m_exporter(exporter),
@@ -88,6 +89,7 @@ bool EditSession::retexture() {
     const std::set<QByteArray> expected = m_model.ownersUsing(kOak);
     const std::size_t refreshesBefore = m_host.meshRefreshes().size();
     const int resumesBefore = m_host.scenesResumed();
+    const int textureExportsBefore = m_host.textureExports();
     m_exporter.exportMaterial(*oak);
     m_plugin.enumerationProcessStarted();
     m_plugin.enumerationProcessCompleted();
@@ -110,6 +112,14 @@ bool EditSession::retexture() {
         return false;
     }
     say("host: the plug-in asked again for the meshes of %s", qUtf8Printable(joined(asked)));
+    // The render window asks for the changed texture as the material arrives; it is answered
+    // before the next edit, so that the view shows it before the model changes again.
+    if (m_host.runUntil([&] { return m_host.textureExports() > textureExportsBefore; },
+                        kTextureAnswerMs))
+        say("host: the changed texture went to the render window");
+    else
+        say("host: the render window did not ask for the changed texture within %d s",
+            kTextureAnswerMs / 1000);
     return true;
 }
 

@@ -22,9 +22,10 @@ public:
     // host model's digest, reporting both under the name `step`; true when they agree.
     using CheckStep = std::function<bool(const char* step, int count)>;
 
-    // All must outlive the session; `model` is the model `exporter` and `host` export from.
+    // All must outlive the session; `model` is the model `exporter` and `host` export from; the
+    // session runs `host`'s polls while it waits for the render window's texture request.
     EditSession(const PluginLibrary& plugin, HostModel& model, ModelExporter& exporter,
-                const HostSide& host, CheckStep check);
+                HostSide& host, CheckStep check);
 
     // Plays the edits in order, each checked before the next: hide the centrepiece group, show it
     // again, move a chair, give the oak material a larger texture (which has the plug-in ask for
@@ -44,7 +45,7 @@ private:
     const PluginLibrary& m_plugin;
     HostModel& m_model;
     ModelExporter& m_exporter;
-    const HostSide& m_host;
+    HostSide& m_host;
     CheckStep m_check;
 };
 

@@ -66,8 +66,18 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 echo "=== windows: channel between two Windows processes"
 (cd "$build/tools" && timeout 300 wine xel_channel_demo.exe 300)
 
-echo "=== windows: the deployed plug-in folder loads its program with no search path"
-(cd "$build/deploy" && WINEPATH= timeout 120 wine OrvantaRenderWindow.exe --help >/dev/null)
+echo "=== windows: the deployed render window starts on the Windows platform, no search path"
+# Started by hand it has no host: under Wine it has no Windows parent either, and ends once it is
+# up. Only its start is looked at.
+session=$(mktemp -d)
+(cd "$build/deploy" && WINEPATH= ORVANTA_RENDER_LOG="$session/render_window.log" timeout 60 \
+  wine OrvantaRenderWindow.exe 1 0 0 "$(windows_path "$session")" >/dev/null 2>&1) || true
+if ! grep -q '^platform windows' "$session/render_window.log" 2>/dev/null; then
+  echo "the deployed render window did not start on the Windows platform; its log:" >&2
+  cat "$session/render_window.log" >&2 2>/dev/null || true
+  exit 1
+fi
+rm -rf "$session"
 
 echo "=== windows: test programs under Wine"
 # The plug-in's tests share the user's registry, where its settings live on Windows: one at a time.

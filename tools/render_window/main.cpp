@@ -16,6 +16,7 @@
 // (also on stderr); otherwise X11 with "offscreen" as Qt's fallback, for a server that takes the
 // connection but not this program, logging "display <DISPLAY> would not serve this program:
 // fell back to the offscreen platform, no window". An explicit QT_QPA_PLATFORM is left as it is.
+// On Windows, whose desktop is no display server, Qt's own choice stands (its Windows platform).
 // On the "offscreen" and "minimal" platforms no window is made.
 // In the window, the mouse moves the view (view_window.h, view_navigation.h): left drag orbits
 // around the camera's target, middle drag or Shift + left drag pans, the wheel zooms towards the
@@ -91,17 +92,17 @@ bool choosePlatform(orvanta::render_window::RenderLog& log) {
     if (!qEnvironmentVariableIsEmpty(kPlatformVariable))
         return false;
     const QByteArray display = qgetenv("DISPLAY");
-    if (display.isEmpty()) {
-        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-            qputenv(kPlatformVariable, QByteArrayLiteral("offscreen"));
-        return false;
-    }
     const xel::platform::DisplayServerCheck check =
         xel::platform::checkDisplayServer(display.toStdString(), kDisplayCheckMs);
     switch (check.state) {
         case xel::platform::DisplayServerCheck::State::NotUsed:
-            return false;
+            return false;  // the system's own window system, as Qt chooses it (Windows)
         case xel::platform::DisplayServerCheck::State::Unreachable:
+            if (display.isEmpty()) {
+                if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+                    qputenv(kPlatformVariable, QByteArrayLiteral("offscreen"));
+                return false;
+            }
             report(log,
                    QStringLiteral("display %1 cannot be reached (%2): falling back to the "
                                   "offscreen platform, no window")

@@ -26,18 +26,26 @@ inline QMatrix4x4 viewProjection(const RasterCamera& camera, QSize size) {
     return projection * view;
 }
 
-// Adds to `store` a square [-1, 1]^2 at z = 0 facing up ("flat") and a smaller one standing at
-// x = 2 facing +x ("standing"), both of the root "Model".
-inline void addTwoSquares(SceneStore& store) {
+// Adds to `store` the square [-1, 1]^2 at z = 0 facing up, mesh "flat" of the root "Model".
+inline void addFlatSquare(SceneStore& store) {
     const float flat[] = {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0};
-    const float standing[] = {2, -0.5f, 0, 2, 0.5f, 0, 2, 0.5f, 1, 2, -0.5f, 1};
     const float up[] = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
-    const float side[] = {1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0};
     const float uvs[8] = {};
     const bool flags[4] = {};
     const int indices[] = {0, 1, 2, 0, 2, 3};
     store.addMesh("Model", "flat",
                   SceneMesh::fromArrays("0", flat, up, uvs, uvs, flags, indices, 6, 4, "", ""));
+}
+
+// Adds to `store` the flat square and a smaller one standing at x = 2 facing +x ("standing"),
+// both of the root "Model".
+inline void addTwoSquares(SceneStore& store) {
+    addFlatSquare(store);
+    const float standing[] = {2, -0.5f, 0, 2, 0.5f, 0, 2, 0.5f, 1, 2, -0.5f, 1};
+    const float side[] = {1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0};
+    const float uvs[8] = {};
+    const bool flags[4] = {};
+    const int indices[] = {0, 1, 2, 0, 2, 3};
     store.addMesh(
         "Model", "standing",
         SceneMesh::fromArrays("0", standing, side, uvs, uvs, flags, indices, 6, 4, "", ""));

@@ -268,13 +268,7 @@ TEST_F(ViewWindowMoves, AHostCameraArrivingWhileMovedShowsAfterTheSnapBack) {
 
 TEST_F(ViewWindowMoves, WithoutAHostCameraOrbitsTheFramingViewAroundTheScenesCentre) {
     m_store.clearScene();
-    const float flat[] = {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0};
-    const float up[] = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
-    const float uvs[8] = {};
-    const bool flags[4] = {};
-    const int indices[] = {0, 1, 2, 0, 2, 3};
-    m_store.addMesh("Model", "flat",
-                    SceneMesh::fromArrays("0", flat, up, uvs, uvs, flags, indices, 6, 4, "", ""));
+    test::addFlatSquare(m_store);
     ASSERT_FALSE(m_store.camera().has_value());
     m_window->requestRender();
     settle();

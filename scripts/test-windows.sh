@@ -81,6 +81,14 @@ fi
 rm -rf "$session"
 
 echo "=== windows: test programs under Wine"
+rm -f "$cache/wine-restarts.log"
+report_restarts() {
+  if [ -s "$cache/wine-restarts.log" ]; then
+    echo "=== windows: programs Wine did not start at first, started once more:"
+    cat "$cache/wine-restarts.log"
+  fi
+}
+trap 'report_restarts; wineserver -k >/dev/null 2>&1 || true' EXIT
 # The plug-in's tests share the user's registry, where its settings live on Windows: one at a time.
 (cd "$build" && ctest -j "$(nproc)" --output-on-failure -LE "e2e|fuzz|plugin")
 (cd "$build" && ctest --output-on-failure -L "plugin|e2e")

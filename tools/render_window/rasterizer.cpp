@@ -353,6 +353,45 @@ struct Edge {
     }
 };
 
+// The rates of change of a triangle's texture coordinates across the image, for the footprint
+// of a pixel in texels (see rasterTriangle).
+struct TextureSteps {
+    float sumX = 0, uX = 0, vX = 0;  // per pixel along x: the weights' sum, s * u, s * v
+    float sumY = 0, uY = 0, vY = 0;  // per pixel along y
+    float width = 0, height = 0;     // the picture's size in texels
+
+    static TextureSteps of(const Edge& e0, const Edge& e1, const Edge& e2, float c0, float c1,
+                           float c2, const RasterVertex& v0, const RasterVertex& v1,
+                           const RasterVertex& v2, const RasterTexture& texture) {
+        TextureSteps t;
+        const float x0 = static_cast<float>(e0.stepX) * c0;
+        const float x1 = static_cast<float>(e1.stepX) * c1;
+        const float x2 = static_cast<float>(e2.stepX) * c2;
+        const float y0 = static_cast<float>(e0.stepY) * c0;
+        const float y1 = static_cast<float>(e1.stepY) * c1;
+        const float y2 = static_cast<float>(e2.stepY) * c2;
+        t.sumX = x0 + x1 + x2;
+        t.uX = x0 * v0.u + x1 * v1.u + x2 * v2.u;
+        t.vX = x0 * v0.v + x1 * v1.v + x2 * v2.v;
+        t.sumY = y0 + y1 + y2;
+        t.uY = y0 * v0.u + y1 * v1.u + y2 * v2.u;
+        t.vY = y0 * v0.v + y1 * v1.v + y2 * v2.v;
+        t.width = static_cast<float>(texture.width);
+        t.height = static_cast<float>(texture.height);
+        return t;
+    }
+
+    // The texels one pixel at (u, v) covers along its longer side; `sum` is the weights' sum
+    // there.
+    float footprint(float u, float v, float sum) const {
+        const float dux = (uX - u * sumX) / sum * width;
+        const float dvx = (vX - v * sumX) / sum * height;
+        const float duy = (uY - u * sumY) / sum * width;
+        const float dvy = (vY - v * sumY) / sum * height;
+        return std::sqrt(std::max(dux * dux + dvx * dvx, duy * duy + dvy * dvy));
+    }
+};
+
 // Fills band.cuts with the planes that cut the triangle, each as its distance * q at the three
 // vertices; false, with band.cuts unspecified, when one plane cuts the whole triangle away.
 bool collectCuts(const Frame& frame, const RasterVertex& v0, const RasterVertex& v1,
@@ -416,6 +455,13 @@ void rasterTriangle(const Frame& frame, const MeshSetup& setup, RasterVertex v0,
     Edge e0(v1, v2, px, py);  // weighs v0
     Edge e1(v2, v0, px, py);
     Edge e2(v0, v1, px, py);
+    // How the texture coordinates change from pixel to pixel. With the weights' sum s and the
+    // weighted coordinate n = s * u, both changing by fixed steps per pixel (ds, dn), the change
+    // of u is (dn - u * ds) / s; likewise for v, along x and along y. In texels of the picture.
+    TextureSteps steps;
+    if (texture) {
+        steps = TextureSteps::of(e0, e1, e2, c0, c1, c2, v0, v1, v2, *texture);
+    }
     const auto width = static_cast<std::size_t>(frame.width);
     for (int y = y0; y <= y1; ++y) {
         QRgb* pixelRow = band.pixels + static_cast<std::size_t>(y) * width;
@@ -447,9 +493,10 @@ void rasterTriangle(const Frame& frame, const MeshSetup& setup, RasterVertex v0,
             if (texture) {
                 // Normalised, the weights are the perspective-correct barycentric coordinates.
                 const float sum = w0 + w1 + w2;
+                const float u = (w0 * v0.u + w1 * v1.u + w2 * v2.u) / sum;
+                const float v = (w0 * v0.v + w1 * v1.v + w2 * v2.v) / sum;
                 const std::array<float, 4> texel =
-                    texture->sample((w0 * v0.u + w1 * v1.u + w2 * v2.u) / sum,
-                                    (w0 * v0.v + w1 * v1.v + w2 * v2.v) / sum);
+                    texture->sample(u, v, steps.footprint(u, v, sum));
                 const float red = setup.red * texel[0];
                 const float green = setup.green * texel[1];
                 const float blue = setup.blue * texel[2];
@@ -771,6 +818,107 @@ void orderForBlending(std::vector<MeshSetup>& setups, const QVector3D& eye,
     });
 }
 
+// The mean of `texels` with `weights` (summing to 1), each channel 0 to 1, alpha last: the
+// colours weighted by weight times alpha, so that transparent texels add no colour; where every
+// texel is transparent, weighted by weight alone.
+template <class Texels, class Weights>
+std::array<float, 4> weightedMean(const Texels& texels, const Weights& weights) {
+    float alpha = 0;
+    std::array<float, 3> premultiplied{};
+    std::array<float, 3> plain{};
+    for (std::size_t i = 0; i < texels.size(); ++i) {
+        const QRgb t = texels[i];
+        const float a = weights[i] * static_cast<float>(qAlpha(t));
+        alpha += a;
+        const std::array<float, 3> colour = {static_cast<float>(qRed(t)),
+                                             static_cast<float>(qGreen(t)),
+                                             static_cast<float>(qBlue(t))};
+        for (std::size_t c = 0; c < 3; ++c) {
+            premultiplied[c] += a * colour[c];
+            plain[c] += weights[i] * colour[c];
+        }
+    }
+    std::array<float, 4> mean;
+    for (std::size_t c = 0; c < 3; ++c)
+        mean[c] = (alpha > 0 ? premultiplied[c] / alpha : plain[c]) / 255.0f;
+    mean[3] = alpha / 255.0f;
+    return mean;
+}
+
+// The bilinear, repeating sample at (u, v) of `width` x `height` texels (see RasterTexture).
+// Colours are blended weighted by their alpha, so that a transparent texel lends its neighbours
+// no colour; where all four are transparent, plainly.
+std::array<float, 4> bilinearSample(int width, int height, const QRgb* texels, float u, float v) {
+    if (!std::isfinite(u) || !std::isfinite(v)) {
+        u = 0;
+        v = 0;
+    }
+    // Texel space: texel (i, j) has its centre at (i, j); then wrapped into [0, size).
+    const auto wrap = [](double position, int size, int& low, int& high, float& weight) {
+        position -= size * std::floor(position / size);
+        low = std::min(static_cast<int>(position), size - 1);
+        weight = static_cast<float>(std::clamp(position - low, 0.0, 1.0));
+        high = low + 1 == size ? 0 : low + 1;
+    };
+    int x0 = 0;
+    int x1 = 0;
+    int y0 = 0;
+    int y1 = 0;
+    float fx = 0;
+    float fy = 0;
+    wrap(static_cast<double>(u) * width - 0.5, width, x0, x1, fx);
+    wrap((1.0 - static_cast<double>(v)) * height - 0.5, height, y0, y1, fy);
+    const auto at = [&](int x, int y) {
+        return texels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                      static_cast<std::size_t>(x)];
+    };
+    const std::array<QRgb, 4> t = {at(x0, y0), at(x1, y0), at(x0, y1), at(x1, y1)};
+    const std::array<float, 4> w = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+    return weightedMean(t, w);
+}
+
+std::array<float, 4> bilinearSample(const RasterTexture::Level& level, float u, float v) {
+    return bilinearSample(level.width, level.height, level.texels.data(), u, v);
+}
+
+// The next smaller level of a chain: half the size (rounded down, at least 1), each texel the
+// alpha-weighted mean of the texels of `from` that its area covers.
+RasterTexture::Level halve(int width, int height, const QRgb* from) {
+    RasterTexture::Level level;
+    level.width = std::max(1, width / 2);
+    level.height = std::max(1, height / 2);
+    level.texels.resize(static_cast<std::size_t>(level.width) *
+                        static_cast<std::size_t>(level.height));
+    // Texel i covers [i * size / smaller, (i + 1) * size / smaller) of the larger level: two
+    // texels, or three where an odd size leaves one over.
+    const auto span = [](int i, int size, int smaller) {
+        const int first = i * size / smaller;
+        const int last = ((i + 1) * size + smaller - 1) / smaller - 1;
+        return std::pair<int, int>(first, std::min(last, size - 1));
+    };
+    std::vector<QRgb> covered;
+    std::vector<float> weights;
+    for (int y = 0; y < level.height; ++y) {
+        const auto [top, bottom] = span(y, height, level.height);
+        for (int x = 0; x < level.width; ++x) {
+            const auto [left, right] = span(x, width, level.width);
+            covered.clear();
+            for (int j = top; j <= bottom; ++j) {
+                for (int i = left; i <= right; ++i)
+                    covered.push_back(from[static_cast<std::size_t>(j) * width + i]);
+            }
+            weights.assign(covered.size(), 1.0f / static_cast<float>(covered.size()));
+            const std::array<float, 4> mean = weightedMean(covered, weights);
+            const auto channel = [](float value) {
+                return static_cast<int>(std::lround(std::clamp(value, 0.0f, 1.0f) * 255.0f));
+            };
+            level.texels[static_cast<std::size_t>(y) * level.width + x] =
+                qRgba(channel(mean[0]), channel(mean[1]), channel(mean[2]), channel(mean[3]));
+        }
+    }
+    return level;
+}
+
 }  // namespace
 
 std::shared_ptr<const RasterTexture> RasterTexture::fromImage(const QImage& image) {
@@ -791,47 +939,46 @@ std::shared_ptr<const RasterTexture> RasterTexture::fromImage(const QImage& imag
     }
     texture->translucent = std::any_of(texture->texels.begin(), texture->texels.end(),
                                        [](QRgb texel) { return qAlpha(texel) < 255; });
+    int levelWidth = texture->width;
+    int levelHeight = texture->height;
+    const QRgb* levelTexels = texture->texels.data();
+    while (levelWidth > 1 || levelHeight > 1) {
+        texture->smaller.push_back(halve(levelWidth, levelHeight, levelTexels));
+        const RasterTexture::Level& made = texture->smaller.back();
+        levelWidth = made.width;
+        levelHeight = made.height;
+        levelTexels = made.texels.data();
+    }
     return texture;
 }
 
 std::array<float, 4> RasterTexture::sample(float u, float v) const {
-    if (!std::isfinite(u) || !std::isfinite(v)) {
-        u = 0;
-        v = 0;
+    return bilinearSample(width, height, texels.data(), u, v);
+}
+
+std::array<float, 4> RasterTexture::sample(float u, float v, float footprint) const {
+    if (!(footprint > 1.0f) || smaller.empty() || !std::isfinite(footprint))
+        return sample(u, v);
+    const float level = std::log2(footprint);
+    const auto lastLevel = static_cast<float>(smaller.size());
+    if (level >= lastLevel)
+        return bilinearSample(smaller.back(), u, v);
+    const int finer = static_cast<int>(level);
+    const float toCoarser = level - static_cast<float>(finer);
+    const std::array<float, 4> a =
+        finer == 0 ? sample(u, v)
+                   : bilinearSample(smaller[static_cast<std::size_t>(finer - 1)], u, v);
+    const std::array<float, 4> b = bilinearSample(smaller[static_cast<std::size_t>(finer)], u, v);
+    // Colours weighted by alpha, as within a level.
+    std::array<float, 4> mixed;
+    mixed[3] = a[3] + (b[3] - a[3]) * toCoarser;
+    const float wa = (1 - toCoarser) * a[3];
+    const float wb = toCoarser * b[3];
+    for (std::size_t c = 0; c < 3; ++c) {
+        mixed[c] =
+            wa + wb > 0 ? (wa * a[c] + wb * b[c]) / (wa + wb) : a[c] + (b[c] - a[c]) * toCoarser;
     }
-    // Texel space: texel (i, j) has its centre at (i, j); then wrapped into [0, size).
-    const auto wrap = [](double position, int size, int& low, int& high, float& weight) {
-        position -= size * std::floor(position / size);
-        low = std::min(static_cast<int>(position), size - 1);
-        weight = static_cast<float>(std::clamp(position - low, 0.0, 1.0));
-        high = low + 1 == size ? 0 : low + 1;
-    };
-    int x0 = 0;
-    int x1 = 0;
-    int y0 = 0;
-    int y1 = 0;
-    float fx = 0;
-    float fy = 0;
-    wrap(static_cast<double>(u) * width - 0.5, width, x0, x1, fx);
-    wrap((1.0 - static_cast<double>(v)) * height - 0.5, height, y0, y1, fy);
-    const auto at = [this](int x, int y) {
-        return texels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                      static_cast<std::size_t>(x)];
-    };
-    const QRgb t00 = at(x0, y0);
-    const QRgb t10 = at(x1, y0);
-    const QRgb t01 = at(x0, y1);
-    const QRgb t11 = at(x1, y1);
-    const float w00 = (1 - fx) * (1 - fy);
-    const float w10 = fx * (1 - fy);
-    const float w01 = (1 - fx) * fy;
-    const float w11 = fx * fy;
-    const auto mix = [&](int (*channel)(QRgb)) {
-        return (w00 * static_cast<float>(channel(t00)) + w10 * static_cast<float>(channel(t10)) +
-                w01 * static_cast<float>(channel(t01)) + w11 * static_cast<float>(channel(t11))) /
-               255.0f;
-    };
-    return {mix(qRed), mix(qGreen), mix(qBlue), mix(qAlpha)};
+    return mixed;
 }
 
 void Bounds::add(const QVector3D& point) {

@@ -28,6 +28,10 @@ namespace orvanta::render_window {
 // them; outside [0, 1] the picture repeats. Texel (i, j) (column i, row j from the top) has its
 // centre at ((i + 0.5) / width, 1 - (j + 0.5) / height); between centres the four nearest texels
 // are blended bilinearly, across the edges with those of the opposite edge.
+//
+// Where a pixel covers many texels, a smaller copy of the picture is sampled instead (a mip chain),
+// so that a far or slanted texture shows the mean of what lies under each pixel rather than a
+// texel picked out of it (moire).
 struct RasterTexture {
     int width = 0;
     int height = 0;
@@ -35,11 +39,28 @@ struct RasterTexture {
     // Some texel's alpha is below 255.
     bool translucent = false;
 
-    // The picture of `image`, in any format; null for a null image.
+    // A smaller copy of the picture: each level half the size of the one before (rounded down, at
+    // least one texel a side), each texel the mean of the texels of the level before that it
+    // covers, colours weighted by their alpha (a transparent texel adds no colour). The last level
+    // is 1 x 1. Same texel conventions as the picture itself.
+    struct Level {
+        int width = 0;
+        int height = 0;
+        std::vector<QRgb> texels;
+    };
+    // Levels 1, 2, ...: the picture itself is level 0. Made by fromImage; empty for a 1 x 1
+    // picture (or when texels were set by hand, and then only level 0 is sampled).
+    std::vector<Level> smaller;
+
+    // The picture of `image`, in any format, with its smaller levels; null for a null image.
     static std::shared_ptr<const RasterTexture> fromImage(const QImage& image);
     // The bilinear, repeating sample at (u, v), each channel 0 to 1, alpha last; a non-finite
     // coordinate reads as 0. The texture must not be empty.
     std::array<float, 4> sample(float u, float v) const;
+    // The sample at (u, v) for a pixel that covers `footprint` texels of the picture along its
+    // longer side: up to 1 (or not finite), sample(u, v); above, the bilinear samples of the two
+    // levels around log2(footprint) blended linearly (the last level beyond the chain's end).
+    std::array<float, 4> sample(float u, float v, float footprint) const;
 };
 
 // One triangle mesh placed in the world. The arrays belong to the caller and are only read during
@@ -51,7 +72,8 @@ struct RasterTexture {
 // normals go through its inverse transpose. The colour's alpha is the opacity: see render().
 //
 // Texturing: with a non-empty `texture` and `frontUVs` (2 floats per vertex, like `backUVs`), each
-// pixel takes the texture's sample (RasterTexture::sample) at the (u, v) interpolated
+// pixel takes the texture's sample (RasterTexture::sample, with the pixel's footprint in texels
+// from the rate at which (u, v) changes across the image there) at the (u, v) interpolated
 // perspective-correctly across the triangle: from `frontUVs` where the triangle shows its front
 // face (the side its counter-clockwise winding faces, placed by toWorld's inverse transpose), from
 // `backUVs` where it shows its back (from `frontUVs` when `backUVs` is null). The texel's colour

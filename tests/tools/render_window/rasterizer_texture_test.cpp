@@ -1,12 +1,14 @@
 // Texture mapping in the render window's rasteriser: texels at known pixels, repeat wrapping,
 // bilinear filtering, perspective correctness on a slanted quad, back-face UVs, modulation by the
-// mesh colour and translucent texels. Expected colours come from the test's own geometry: each
-// pixel's point on the surface found by casting a ray with Qt's matrices, its texture coordinates
-// from the quad's mapping, and the texel colours from textures made to give a known answer
-// (gradients, whose bilinear samples are the gradient itself).
+// mesh colour, translucent texels, and the smaller levels that far textures are sampled from.
+// Expected colours come from the test's own geometry: each pixel's point on the surface found by
+// casting a ray with Qt's matrices, its texture coordinates from the quad's mapping, and the texel
+// colours from textures made to give a known answer (gradients, whose bilinear samples are the
+// gradient itself).
 #include <QColor>
 #include <QImage>
 #include <QMatrix4x4>
+#include <QString>
 #include <QVector4D>
 
 #include <cmath>
@@ -333,6 +335,171 @@ TEST(RasterTextureTest, TranslucentTexelsBlendOverWhatLiesBehind) {
     expectColour(
         faint, 8, 8,
         QColor(qRound(255 * b + 100 * (1 - b)), qRound(100 * (1 - b)), qRound(100 * (1 - b))), 1);
+}
+
+// The texture's levels as (width, height, texels) from level 0 on.
+struct ExpectedLevel {
+    int width;
+    int height;
+    std::vector<QRgb> texels;
+};
+
+TEST(RasterTextureTest, SmallerLevelsAverageWhatTheyCoverWeightingColoursByAlpha) {
+    struct Case {
+        const char* name;
+        std::vector<ExpectedLevel> levels;  // the first one is the picture
+    };
+    const QRgb black = qRgb(0, 0, 0);
+    const std::vector<Case> cases = {
+        {"4 x 2 halves to 2 x 1, then 1 x 1",
+         {{4,
+           2,
+           {qRgb(0, 0, 0), qRgb(100, 0, 0), qRgb(0, 200, 0), qRgb(0, 0, 40), qRgb(20, 0, 0),
+            qRgb(0, 0, 0), qRgb(0, 0, 0), qRgb(0, 40, 0)}},
+          {2, 1, {qRgb(30, 0, 0), qRgb(0, 60, 10)}},
+          {1, 1, {qRgb(15, 30, 5)}}}},
+        {"an odd side's texel left over goes into the last texel: 3 x 3 to 1 x 1",
+         {{3, 3, {black, black, black, black, black, black, black, black, qRgb(90, 180, 45)}},
+          {1, 1, {qRgb(10, 20, 5)}}}},
+        {"a transparent texel lends no colour",
+         {{2, 1, {qRgba(255, 0, 0, 255), qRgba(0, 0, 0, 0)}}, {1, 1, {qRgba(255, 0, 0, 128)}}}},
+        {"transparent texels only: colours averaged plainly",
+         {{2, 1, {qRgba(200, 0, 0, 0), qRgba(0, 100, 0, 0)}}, {1, 1, {qRgba(100, 50, 0, 0)}}}},
+        {"a single texel has no smaller level", {{1, 1, {qRgb(1, 2, 3)}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ExpectedLevel& picture = c.levels.front();
+        const auto made = texture(picture.width, picture.height, picture.texels);
+        ASSERT_TRUE(made);
+        ASSERT_EQ(made->smaller.size(), c.levels.size() - 1);
+        for (std::size_t i = 1; i < c.levels.size(); ++i) {
+            const RasterTexture::Level& level = made->smaller[i - 1];
+            EXPECT_EQ(level.width, c.levels[i].width) << "level " << i;
+            EXPECT_EQ(level.height, c.levels[i].height) << "level " << i;
+            ASSERT_EQ(level.texels.size(), c.levels[i].texels.size()) << "level " << i;
+            for (std::size_t t = 0; t < level.texels.size(); ++t) {
+                EXPECT_EQ(QColor::fromRgba(level.texels[t]),
+                          QColor::fromRgba(c.levels[i].texels[t]))
+                    << "level " << i << ", texel " << t;
+            }
+        }
+    }
+}
+
+TEST(RasterTextureTest, TheFootprintChoosesAndBlendsTheLevels) {
+    // The first case of the test above: level 1 is (30, 0, 0) | (0, 60, 10), level 2 (15, 30, 5).
+    const auto t = texture(4, 2,
+                           {qRgb(0, 0, 0), qRgb(100, 0, 0), qRgb(0, 200, 0), qRgb(0, 0, 40),
+                            qRgb(20, 0, 0), qRgb(0, 0, 0), qRgb(0, 0, 0), qRgb(0, 40, 0)});
+    const auto expectRgb = [](const std::array<float, 4>& got, float r, float g, float b) {
+        EXPECT_NEAR(got[0] * 255, r, 0.01);
+        EXPECT_NEAR(got[1] * 255, g, 0.01);
+        EXPECT_NEAR(got[2] * 255, b, 0.01);
+        EXPECT_NEAR(got[3], 1, 1e-6);
+    };
+    // Up to one texel a pixel, the picture itself.
+    for (float footprint : {0.0f, 0.5f, 1.0f, std::nanf("")})
+        EXPECT_EQ(t->sample(0.3f, 0.6f, footprint), t->sample(0.3f, 0.6f)) << footprint;
+    // At level 1's texel centre (u 0.25), footprint 2 is level 1, 2^1.5 halfway to level 2, 4 and
+    // beyond the last level.
+    expectRgb(t->sample(0.25f, 0.5f, 2), 30, 0, 0);
+    expectRgb(t->sample(0.25f, 0.5f, std::pow(2.0f, 1.5f)), 22.5f, 15, 2.5f);
+    expectRgb(t->sample(0.25f, 0.5f, 4), 15, 30, 5);
+    expectRgb(t->sample(0.9f, 0.1f, 1e9f), 15, 30, 5);
+}
+
+TEST(RasterTextureTest, BilinearSamplesTakeNoColourFromTransparentTexels) {
+    const auto t = texture(2, 1, {qRgba(255, 0, 0, 255), qRgba(0, 0, 0, 0)});
+    // Halfway between the two texel centres.
+    const std::array<float, 4> got = t->sample(0.5f, 0.5f);
+    EXPECT_NEAR(got[0], 1, 1e-6);
+    EXPECT_NEAR(got[1], 0, 1e-6);
+    EXPECT_NEAR(got[2], 0, 1e-6);
+    EXPECT_NEAR(got[3], 0.5, 1e-6);
+}
+
+// `side` x `side` texels, black and white in turn: a check per texel.
+std::shared_ptr<const RasterTexture> checkerboard(int side) {
+    std::vector<QRgb> texels;
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x)
+            texels.push_back((x + y) % 2 == 0 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+    }
+    return texture(side, side, texels);
+}
+
+TEST(RasterTextureTest, APixelOverManyTexelsShowsTheirMean) {
+    // 64 x 64 checks on 8 x 8 pixels: each pixel over 8 x 8 texels, half of them white.
+    const Quad quad = flatQuad(0, 1, 0, 1, 0, 0, 1, 0, 1);
+    const QImage image =
+        render({quad.mesh(checkerboard(64))}, overUnitSquare(), {}, QSize(8, 8), kBackground);
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x)
+            expectColour(image, x, y, QColor(128, 128, 128), 2);
+    }
+}
+
+TEST(RasterTextureTest, AFloorShowsItsChecksNearAndTheirMeanFarAway) {
+    // A floor 40 long, 4 checks to a unit each way, seen from a low eye: near the eye a check
+    // spans pixels, towards the horizon a pixel spans many checks.
+    const QSize size(160, 120);
+    const Quad floor = flatQuad(-1, 1, -1, 39, 0, 0, 0.5f, 0, 10);
+    RasterCamera camera;
+    camera.eye = {0, -2, 1};
+    camera.target = {0, 2, 0};
+    camera.up = {0, 0, 1};
+    camera.fieldOfViewDegrees = 60;
+    const QImage image = render({floor.mesh(checkerboard(16))}, camera, {}, size, kBackground, 1);
+    ASSERT_EQ(image.size(), size);
+
+    QMatrix4x4 projection;
+    projection.perspective(camera.fieldOfViewDegrees, 160.0f / 120.0f, 0.01f, 100.0f);
+    QMatrix4x4 view;
+    view.lookAt(camera.eye, camera.target, camera.up);
+    const QMatrix4x4 inverse = (projection * view).inverted();
+    // Where the ray through image point (x, y) meets the floor's plane; false when it does not.
+    const auto hit = [&](float x, float y, QVector3D& at) {
+        const float nx = x / 160 * 2 - 1;
+        const float ny = 1 - y / 120 * 2;
+        const QVector3D a = (inverse * QVector4D(nx, ny, -1, 1)).toVector3DAffine();
+        const QVector3D b = (inverse * QVector4D(nx, ny, 1, 1)).toVector3DAffine();
+        if (!(a.z() > 0 && b.z() < 0))
+            return false;
+        at = a + (b - a) * (a.z() / (a.z() - b.z()));
+        return true;
+    };
+    const QVector3D toEye = (camera.eye - camera.target).normalized();
+    const float white = 255 * (0.25f + 0.75f * std::abs(toEye.z()));
+    int nearDark = 0, nearLight = 0, far = 0, farNotGrey = 0;
+    QString firstNotGrey;
+    for (int py = 0; py < 120; ++py) {
+        for (int px = 8; px < 152; ++px) {
+            QVector3D centre, right, below;
+            if (!hit(px + 0.5f, py + 0.5f, centre) || !hit(px + 1.5f, py + 0.5f, right) ||
+                !hit(px + 0.5f, py + 1.5f, below))
+                continue;
+            if (std::abs(centre.x()) > 0.95f || centre.y() < -0.9f || centre.y() > 38)
+                continue;
+            // Checks (texels) per pixel along the pixel's longer side.
+            const float footprint =
+                4 * std::max((right - centre).length(), (below - centre).length());
+            const int grey = qGray(image.pixel(px, py));
+            if (footprint < 0.25f) {
+                nearDark += grey < 0.15f * white;
+                nearLight += grey > 0.85f * white;
+            } else if (footprint > 2) {
+                ++far;
+                if (std::abs(grey - white / 2) > 0.1f * white && farNotGrey++ == 0)
+                    firstNotGrey = QStringLiteral("%1 at %2,%3").arg(grey).arg(px).arg(py);
+            }
+        }
+    }
+    EXPECT_GT(nearDark, 100) << "near the eye the checks stay sharp";
+    EXPECT_GT(nearLight, 100);
+    EXPECT_GT(far, 100) << "the far part of the floor was not in view";
+    EXPECT_EQ(farNotGrey, 0) << "of " << far << " far pixels, expected grey " << white / 2
+                             << ", first " << firstNotGrey.toStdString();
 }
 
 }  // namespace

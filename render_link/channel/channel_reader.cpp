@@ -5,6 +5,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -53,6 +54,32 @@ void MessageChannel::readerLoop() {
         if (m_peer->data->wait(m_options.waitTimeoutMs) && !m_closing.load())
             drain();
     }
+}
+
+bool MessageChannel::deliverPeerLeftovers(int timeoutMs, const std::function<bool()>& giveUp) {
+    if (!m_running.load() || m_closing.load() || !m_peer || !m_peer->base || !m_peer->data)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock<std::mutex> lock(m_passMutex);
+    ++m_passWaiters;
+    // The peer has ended, so a pass begun from now on sees every record it wrote; one that leaves
+    // none behind has delivered them all.
+    const std::uint64_t before = m_passesBegun.load();
+    m_peer->data->set();
+    bool delivered = false;
+    for (;;) {
+        if (m_passesEnded.load() > before && m_passLeftNothing.load()) {
+            delivered = true;
+            break;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline || m_closing.load() || (giveUp && giveUp()))
+            break;
+        constexpr auto kSlice = std::chrono::milliseconds(5);
+        m_passEnded.wait_until(lock, std::min(deadline, now + kSlice));
+    }
+    --m_passWaiters;
+    return delivered;
 }
 
 // A block of at least `bytes` (never empty, so that even a zero-length payload is handed over at
@@ -146,6 +173,19 @@ void MessageChannel::letBurstGather(const Segment& segment) const {
 }
 
 void MessageChannel::drain() {
+    // Ends the pass on every way out, and wakes a thread in deliverPeerLeftovers().
+    struct PassEnd {
+        MessageChannel& channel;
+        std::uint64_t pass;
+        ~PassEnd() {
+            channel.m_passLeftNothing.store(load64(channel.m_peer->base) == 0);
+            channel.m_passesEnded.store(pass);
+            if (channel.m_passWaiters.load() == 0)
+                return;
+            { std::lock_guard<std::mutex> guard(channel.m_passMutex); }
+            channel.m_passEnded.notify_all();
+        }
+    } passEnd{*this, m_passesBegun.fetch_add(1) + 1};
     Segment& segment = *m_peer;
     letBurstGather(segment);
     PartialMessage partial;

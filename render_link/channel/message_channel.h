@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -139,6 +140,14 @@ public:
     // takes none a send that would wait for room goes on giving up at once. Any thread, also from
     // the observer's onError().
     void abandonPeer(bool ended = true);
+
+    // The peer's process has ended: wakes the reader and waits until it has delivered every whole
+    // message the peer wrote before it ended. Gives up after `timeoutMs`, when the channel closes,
+    // or when `giveUp()` (asked every few milliseconds; may be empty) says so. Returns whether
+    // everything was delivered: false also when the reader is not running, or when the peer left a
+    // message it did not finish (continued in chunks), which never completes. Any thread but the
+    // reader's.
+    bool deliverPeerLeftovers(int timeoutMs, const std::function<bool()>& giveUp);
 
     // Creating side, once the peer has attached: removes the names of the segments, events and
     // locks while both sides keep using them, so that the system frees them when the last of the
@@ -317,6 +326,14 @@ private:
     std::atomic<std::uint64_t> m_peerGeneration{0};  // advanced by abandonPeer()
     std::atomic<bool> m_peerStalled{false};
     std::thread m_reader;
+    // Passes of the reader over the peer's segment, begun and ended (drain()); a thread in
+    // deliverPeerLeftovers() waits under m_passMutex for one begun after its call to end.
+    std::atomic<std::uint64_t> m_passesBegun{0};
+    std::atomic<std::uint64_t> m_passesEnded{0};
+    std::atomic<bool> m_passLeftNothing{false};  // the last pass ended with no record left
+    std::atomic<int> m_passWaiters{0};
+    std::mutex m_passMutex;
+    std::condition_variable m_passEnded;
 
     // Reader thread only: the complete messages of the last drain, each placed in m_batch as
     // ChannelOptions::placement says, and the message arriving in chunks. Each is reused from

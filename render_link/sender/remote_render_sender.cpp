@@ -59,6 +59,9 @@ constexpr auto kStateReplyLimit = std::chrono::seconds(3);
 // The echo sent to a render window counted as stalled: its answer tells that it runs again.
 constexpr char kStallProbe[] = "stalled?";
 constexpr auto kStallProbePeriod = std::chrono::milliseconds(500);
+// How long the end of a render window waits for the messages it wrote before it ended to be
+// delivered. They take microseconds; only a message it left unfinished waits this long.
+constexpr int kLeftoverDeliveryMs = 2000;
 // A large scene payload keeps its buffer for the next one up to this size.
 constexpr std::size_t kRetainedPayloadBytes = 64u << 20;
 
@@ -139,6 +142,8 @@ struct XelRemoteRenderSender::Private {
     std::mutex watchMutex;
     std::unique_ptr<xel::platform::ProcessWatch> watch;
     std::thread watchThread;
+    // Set by stopWatch(): the watch thread stops waiting for what the ended process wrote.
+    std::atomic<bool> watchCancelled{false};
     std::chrono::steady_clock::time_point startedAt;
 
     // The channel of the render window last started. Replaced by restartRender(), closed when
@@ -283,6 +288,7 @@ void XelRemoteRenderSender::Private::probeStalledRender() {
 
 void XelRemoteRenderSender::Private::stopWatch() {
     std::unique_lock<std::mutex> lock(watchMutex);
+    watchCancelled.store(true);
     if (watch)
         watch->cancel();
     std::thread finished = std::move(watchThread);
@@ -361,12 +367,16 @@ long long XelRemoteRenderSender::startRender(const wchar_t* program, long long m
     // segment that nobody drains: its end counts as its "EXIT", and its channel goes with it.
     std::lock_guard<std::mutex> guard(d->watchMutex);
     d->renderGone.store(false);
+    d->watchCancelled.store(false);
     d->startedAt = std::chrono::steady_clock::now();
     d->watch = std::make_unique<xel::platform::ProcessWatch>(pid);
     d->watchThread = std::thread([this, watch = d->watch.get()] {
         if (!watch->waitForEnd())
             return;  // cancelled
         d->renderGone.store(true);
+        // What it wrote before it ended (its "EXIT", an answer, a request) still arrives.
+        d->link()->deliverPeerLeftovers(kLeftoverDeliveryMs,
+                                        [this] { return d->watchCancelled.load(); });
         onRenderExit();
         d->link()->close();
     });

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <future>
 #include <map>
 #include <sstream>
 
@@ -379,6 +380,41 @@ TEST_F(ChannelProcesses, ThePeerKilledTheSurvivorWorksAndARestartedPeerAttaches)
     EXPECT_EQ(restarted->readLine(), line({"between", 16, 2}));
     sendAndExpect(channel, *restarted, {{"after", 4, 3}});
     peerSendsAndExpect(*restarted, seen, 0, "back", 5, 1, 3);
+}
+
+TEST_F(ChannelProcesses, WhatAPeerWroteBeforeItEndedIsDeliveredBeforeItsEndIsActedOn) {
+    MessageChannel channel(&seen, id);
+    channel.run();
+    auto peer = startPeer(id, kSegmentBytes, "ready 0");
+    ASSERT_EQ(peer->ask("run"), "ok");
+    // The reader holds what it takes until the peer has ended: it is all still to be delivered.
+    seen.pauseDelivery();
+    ASSERT_EQ(peer->ask("send last 32 1 3"), "ok");
+    EXPECT_EQ(peer->ask("quit"), "bye");
+    ASSERT_EQ(peer->waitForExit(), 0);
+    ASSERT_TRUE(seen.messages().empty());
+
+    // Held up, the wait gives up: when told to, and at its time limit.
+    EXPECT_FALSE(channel.deliverPeerLeftovers(60000, [] { return true; }));
+    EXPECT_FALSE(channel.deliverPeerLeftovers(50, nullptr));
+
+    auto delivered = std::async(std::launch::async,
+                                [&] { return channel.deliverPeerLeftovers(60000, nullptr); });
+    seen.resumeDelivery();
+    ASSERT_TRUE(delivered.get());
+    // Every message was handed over by the time the wait ended.
+    const auto messages = seen.messages();
+    ASSERT_EQ(messages.size(), 3u);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        const auto bytes = pattern(32, 1 + i);
+        EXPECT_EQ(messages[i].type, "last");
+        EXPECT_EQ(digest(messages[i].data.data(), messages[i].data.size()),
+                  digest(bytes.data(), bytes.size()));
+    }
+    // Nothing left: at once.
+    EXPECT_TRUE(channel.deliverPeerLeftovers(60000, nullptr));
+    channel.close();
+    EXPECT_FALSE(channel.deliverPeerLeftovers(60000, nullptr));
 }
 
 TEST_F(ChannelProcesses, ANewSessionDoesNotInheritAKilledCreatorsSegments) {

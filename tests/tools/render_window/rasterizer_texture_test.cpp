@@ -212,40 +212,63 @@ TEST(RasterTextureTest, TexelColourIsModulatedByTheMeshColourAndLight) {
     }
 }
 
+// A low eye over the plane z = 0, looking along +Y at a 160 x 120 image, and where the ray through
+// a point of the image meets that plane, found with Qt's matrices.
+struct LowEyeOverFloor {
+    const QSize size{160, 120};
+    RasterCamera camera;
+    QMatrix4x4 toClip;  // projection * view
+    QMatrix4x4 fromClip;
+
+    LowEyeOverFloor() {
+        camera.eye = {0, -2, 1};
+        camera.target = {0, 2, 0};
+        camera.up = {0, 0, 1};
+        camera.fieldOfViewDegrees = 60;
+        QMatrix4x4 projection;
+        projection.perspective(camera.fieldOfViewDegrees,
+                               static_cast<float>(size.width()) / size.height(), 0.01f, 100.0f);
+        QMatrix4x4 view;
+        view.lookAt(camera.eye, camera.target, camera.up);
+        toClip = projection * view;
+        fromClip = toClip.inverted();
+    }
+    // Where the ray through image point (x, y) (pixels, y down) meets the plane; false when it
+    // does not.
+    bool hit(float x, float y, QVector3D& at) const {
+        const float nx = x / size.width() * 2 - 1;
+        const float ny = 1 - y / size.height() * 2;
+        const QVector3D a = (fromClip * QVector4D(nx, ny, -1, 1)).toVector3DAffine();
+        const QVector3D b = (fromClip * QVector4D(nx, ny, 1, 1)).toVector3DAffine();
+        if (!(a.z() > 0 && b.z() < 0))
+            return false;
+        at = a + (b - a) * (a.z() / (a.z() - b.z()));
+        return true;
+    }
+    // The headlight's factor on the plane.
+    float shade() const {
+        const QVector3D toEye = (camera.eye - camera.target).normalized();
+        return 0.25f + 0.75f * std::abs(toEye.z());
+    }
+};
+
 TEST(RasterTextureTest, SlantedQuadIsMappedPerspectiveCorrectly) {
     // A long floor seen from a low eye: the far half of the floor is squeezed into a few rows, so
     // interpolating UVs linearly on screen would be far off.
-    const QSize size(160, 120);
+    const LowEyeOverFloor floor;
     const Quad quad = flatQuad(-1, 1, -1, 9, 0, 0.25f, 0.75f, 0.25f, 0.75f);
-    RasterCamera camera;
-    camera.eye = {0, -2, 1};
-    camera.target = {0, 2, 0};
-    camera.up = {0, 0, 1};
-    camera.fieldOfViewDegrees = 60;
-    const QImage image = render({quad.mesh(gradient())}, camera, {}, size, kBackground, 1);
-    ASSERT_EQ(image.size(), size);
+    const QImage image =
+        render({quad.mesh(gradient())}, floor.camera, {}, floor.size, kBackground, 1);
+    ASSERT_EQ(image.size(), floor.size);
 
-    QMatrix4x4 projection;
-    projection.perspective(camera.fieldOfViewDegrees, 160.0f / 120.0f, 0.01f, 100.0f);
-    QMatrix4x4 view;
-    view.lookAt(camera.eye, camera.target, camera.up);
-    const QMatrix4x4 inverse = (projection * view).inverted();
-    const QVector3D toEye = (camera.eye - camera.target).normalized();
-    const float shade = 0.25f + 0.75f * std::abs(toEye.z());
+    const float shade = floor.shade();
     int checked = 0;
     float largestAffineError = 0;
-    for (int py = 0; py < 120; py += 3) {
-        for (int px = 2; px < 160; px += 7) {
-            // The ray through the pixel's centre, met with the plane z = 0.
-            const float nx = (px + 0.5f) / 160 * 2 - 1;
-            const float ny = 1 - (py + 0.5f) / 120 * 2;
-            const QVector4D nearPoint = inverse * QVector4D(nx, ny, -1, 1);
-            const QVector4D farPoint = inverse * QVector4D(nx, ny, 1, 1);
-            const QVector3D a = nearPoint.toVector3DAffine();
-            const QVector3D b = farPoint.toVector3DAffine();
-            if (!(a.z() > 0 && b.z() < 0))
+    for (int py = 0; py < floor.size.height(); py += 3) {
+        for (int px = 2; px < floor.size.width(); px += 7) {
+            QVector3D hit;
+            if (!floor.hit(px + 0.5f, py + 0.5f, hit))
                 continue;
-            const QVector3D hit = a + (b - a) * (a.z() / (a.z() - b.z()));
             const float s = (hit.x() + 1) / 2;  // 0 to 1 across the quad
             const float t = (hit.y() + 1) / 10;
             // Well inside, so that no pixel on the quad's border is taken.
@@ -259,10 +282,11 @@ TEST(RasterTextureTest, SlantedQuadIsMappedPerspectiveCorrectly) {
             ++checked;
             // What screen-linear interpolation between the quad's near and far edges would give
             // along this column's v, for comparison.
-            const QVector4D nearEdge = projection * view * QVector4D(hit.x(), -1, 0, 1);
-            const QVector4D farEdge = projection * view * QVector4D(hit.x(), 9, 0, 1);
+            const QVector4D nearEdge = floor.toClip * QVector4D(hit.x(), -1, 0, 1);
+            const QVector4D farEdge = floor.toClip * QVector4D(hit.x(), 9, 0, 1);
             const float yNear = nearEdge.y() / nearEdge.w();
             const float yFar = farEdge.y() / farEdge.w();
+            const float ny = 1 - (py + 0.5f) / floor.size.height() * 2;
             const float affineT = (ny - yNear) / (yFar - yNear);
             largestAffineError = std::max(largestAffineError, std::abs(affineT - t));
         }
@@ -443,41 +467,19 @@ TEST(RasterTextureTest, APixelOverManyTexelsShowsTheirMean) {
 TEST(RasterTextureTest, AFloorShowsItsChecksNearAndTheirMeanFarAway) {
     // A floor 40 long, 4 checks to a unit each way, seen from a low eye: near the eye a check
     // spans pixels, towards the horizon a pixel spans many checks.
-    const QSize size(160, 120);
+    const LowEyeOverFloor view;
     const Quad floor = flatQuad(-1, 1, -1, 39, 0, 0, 0.5f, 0, 10);
-    RasterCamera camera;
-    camera.eye = {0, -2, 1};
-    camera.target = {0, 2, 0};
-    camera.up = {0, 0, 1};
-    camera.fieldOfViewDegrees = 60;
-    const QImage image = render({floor.mesh(checkerboard(16))}, camera, {}, size, kBackground, 1);
-    ASSERT_EQ(image.size(), size);
-
-    QMatrix4x4 projection;
-    projection.perspective(camera.fieldOfViewDegrees, 160.0f / 120.0f, 0.01f, 100.0f);
-    QMatrix4x4 view;
-    view.lookAt(camera.eye, camera.target, camera.up);
-    const QMatrix4x4 inverse = (projection * view).inverted();
-    // Where the ray through image point (x, y) meets the floor's plane; false when it does not.
-    const auto hit = [&](float x, float y, QVector3D& at) {
-        const float nx = x / 160 * 2 - 1;
-        const float ny = 1 - y / 120 * 2;
-        const QVector3D a = (inverse * QVector4D(nx, ny, -1, 1)).toVector3DAffine();
-        const QVector3D b = (inverse * QVector4D(nx, ny, 1, 1)).toVector3DAffine();
-        if (!(a.z() > 0 && b.z() < 0))
-            return false;
-        at = a + (b - a) * (a.z() / (a.z() - b.z()));
-        return true;
-    };
-    const QVector3D toEye = (camera.eye - camera.target).normalized();
-    const float white = 255 * (0.25f + 0.75f * std::abs(toEye.z()));
+    const QImage image =
+        render({floor.mesh(checkerboard(16))}, view.camera, {}, view.size, kBackground, 1);
+    ASSERT_EQ(image.size(), view.size);
+    const float white = 255 * view.shade();
     int nearDark = 0, nearLight = 0, far = 0, farNotGrey = 0;
     QString firstNotGrey;
-    for (int py = 0; py < 120; ++py) {
-        for (int px = 8; px < 152; ++px) {
+    for (int py = 0; py < view.size.height(); ++py) {
+        for (int px = 8; px < view.size.width() - 8; ++px) {
             QVector3D centre, right, below;
-            if (!hit(px + 0.5f, py + 0.5f, centre) || !hit(px + 1.5f, py + 0.5f, right) ||
-                !hit(px + 0.5f, py + 1.5f, below))
+            if (!view.hit(px + 0.5f, py + 0.5f, centre) || !view.hit(px + 1.5f, py + 0.5f, right) ||
+                !view.hit(px + 0.5f, py + 1.5f, below))
                 continue;
             if (std::abs(centre.x()) > 0.95f || centre.y() < -0.9f || centre.y() > 38)
                 continue;

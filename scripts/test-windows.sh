@@ -49,7 +49,10 @@ fi
 #   platform, asked for on their command line (Wine does not pass QT_* variables on);
 # - each process costs seconds unless a persistent server runs, and Wine's background services keep
 #   the output pipe of the process that starts them: the server is started and warmed up with its
-#   output sent elsewhere, before anything whose output is read.
+#   output sent elsewhere, before anything whose output is read;
+# - a program Wine could not start (a DLL that did not load) fails silently, as if it had failed
+#   itself: scripts/wine-run.sh shows Wine's reason and starts it once more, and the restarts are
+#   listed at the end.
 source "$here/scripts/wine-env.sh"
 if [ ! -f "$WINEPREFIX/.orvanta-null-graphics" ]; then
   mkdir -p "$WINEPREFIX"

@@ -173,7 +173,8 @@ protected:
     // The render window announced itself ("INIT", after a 100 ms pause, or a stalled render window
     // answered again) or ended ("EXIT", its process ended, or it took nothing for the channel's
     // stall limit while a send waited for it). Called on the reader thread, on the process watch's
-    // thread, or on the thread whose send found the render window stalled.
+    // thread, or on the thread whose send found the render window stalled. An ended process's end
+    // comes after the messages it wrote before it ended (unless one of them never completes).
     virtual void onRenderInit();
     virtual void onRenderExit();
     virtual void onRenderDataSaved();

@@ -375,10 +375,16 @@ long long XelRemoteRenderSender::startRender(const wchar_t* program, long long m
             return;  // cancelled
         d->renderGone.store(true);
         // What it wrote before it ended (its "EXIT", an answer, a request) still arrives.
-        d->link()->deliverPeerLeftovers(kLeftoverDeliveryMs,
-                                        [this] { return d->watchCancelled.load(); });
+        const std::shared_ptr<xel::MessageChannel> channel = d->link();
+        if (!channel->deliverPeerLeftovers(kLeftoverDeliveryMs,
+                                           [this] { return d->watchCancelled.load(); }) &&
+            !d->watchCancelled.load() && channel->isRunning())
+            qWarning(
+                "Render window on queue %d ended; what it wrote last did not all arrive "
+                "within %d ms and is dropped",
+                channel->queueId(), kLeftoverDeliveryMs);
         onRenderExit();
-        d->link()->close();
+        channel->close();
     });
     return 0;  // the detached process is not tracked by the process object
 }

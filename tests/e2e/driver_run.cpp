@@ -79,4 +79,13 @@ std::set<std::string> channelLeftovers(std::int64_t driverPid, std::int64_t wind
     return found;
 }
 
+QString printedDigest(const QStringList& output, const char* step, const char* side) {
+    const QString prefix =
+        QStringLiteral("digest %1 %2: ").arg(QLatin1String(step), QLatin1String(side));
+    for (const QString& line : output)
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size());
+    return QString();
+}
+
 }  // namespace orvanta::e2e

@@ -52,6 +52,10 @@ private:
     std::unique_ptr<xel::platform::ProcessWatch> m_renderWindow;
 };
 
+// The scene digest the driver printed after `step` (as "export") for `side` ("host" or "window"),
+// from its output; a null string when there is none.
+QString printedDigest(const QStringList& output, const char* step, const char* side);
+
 // Prints the render window's log when the test has failed by the time it goes.
 struct LogOnFailure {
     const LogFollower& log;

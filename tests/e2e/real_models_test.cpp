@@ -26,15 +26,6 @@ using namespace orvanta::e2e;
 
 const QString kModels = QStringLiteral("/usr/share/assimp/models/");
 
-// The host's digest of a step as the driver printed it, or a null string.
-QString hostDigest(const QStringList& output, const char* step) {
-    const QString prefix = QStringLiteral("digest %1 host: ").arg(QLatin1String(step));
-    for (const QString& line : output)
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size());
-    return QString();
-}
-
 // The first digest the window logged after the export's transaction, or a null string.
 QString windowExportDigest(const QStringList& lines) {
     bool ended = false;
@@ -101,7 +92,7 @@ TEST_P(RealModel, ArrivesWholeAndIsShown) {
 
     // The window's scene, as its own digest sums it up, is the host's.
     const QStringList lines = log.lines();
-    const QString host = hostDigest(output, "export");
+    const QString host = printedDigest(output, "export", "host");
     ASSERT_FALSE(host.isEmpty());
     EXPECT_EQ(windowExportDigest(lines), host);
     EXPECT_TRUE(lines.contains(QLatin1String(kExportedLinePrefix) + picture));

@@ -28,22 +28,6 @@ const QString kModels = QStringLiteral("/usr/share/assimp/models/glTF2/");
 // The Cesium logo on every face of a white box: sky blue above, grass green below, white between.
 const QString kBoxFolder = kModels + QStringLiteral("BoxTextured-glTF/");
 
-QString hostDigest(const QStringList& output) {
-    const QString prefix = QStringLiteral("digest export host: ");
-    for (const QString& line : output)
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size());
-    return QString();
-}
-
-QString windowDigest(const QStringList& output) {
-    const QString prefix = QStringLiteral("digest export window: ");
-    for (const QString& line : output)
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size());
-    return QString();
-}
-
 // The first line starting with `prefix`, or a null string.
 QString lineStarting(const QStringList& lines, const QString& prefix) {
     for (const QString& line : lines)
@@ -117,9 +101,9 @@ protected:
         result.exitCode = run.exitCode();
         result.log = log.lines();
         EXPECT_EQ(result.exitCode, 0) << result.output.join(QLatin1Char('\n')).toStdString();
-        const QString host = hostDigest(result.output);
+        const QString host = printedDigest(result.output, "export", "host");
         EXPECT_FALSE(host.isEmpty());
-        EXPECT_EQ(windowDigest(result.output), host);
+        EXPECT_EQ(printedDigest(result.output, "export", "window"), host);
         EXPECT_TRUE(result.log.contains(QLatin1String(kExportedLinePrefix) + result.picture));
         if (run.renderWindow()) {
             EXPECT_TRUE(run.renderWindow()->waitForEnd());

@@ -14,6 +14,7 @@
 #include "tests/support/file_lines.h"
 #include "tests/support/image_checks.h"
 #include "tests/support/scoped_variable.h"
+#include "tests/tools/render_window/render_test_scenes.h"
 #include "tools/render_window/render_log.h"
 #include "tools/render_window/scene_export.h"
 #include "tools/render_window/scene_store.h"
@@ -31,14 +32,7 @@ class SceneExporterFiles : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_folder.isValid());
-        const float positions[] = {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0};
-        const float normals[] = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
-        const float uvs[8] = {};
-        const bool flags[4] = {};
-        const int indices[] = {0, 1, 2, 0, 2, 3};
-        m_store.addMesh(
-            "Model", "root",
-            SceneMesh::fromArrays("0", positions, normals, uvs, uvs, flags, indices, 6, 4, "", ""));
+        test::addFlatSquare(m_store);
     }
 
     void start(const QByteArray& size, const QByteArray& snapshots = QByteArray()) {

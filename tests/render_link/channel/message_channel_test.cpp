@@ -6,7 +6,6 @@
 
 #include <QSharedMemory>
 
-#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -468,13 +467,16 @@ class CorruptSegment : public ChannelPair, public ::testing::WithParamInterface<
 TEST_P(CorruptSegment, IsSurvived) {
     open();
     runBoth();
-    // The count (offset 0) last: the running reader acts on a count, never on a record it does not
-    // cover, so it must not see the count before the words of the records are in place.
-    auto words = GetParam().words;
-    std::sort(words.begin(), words.end(),
-              [](const auto& a, const auto& b) { return a.first > b.first; });
-    for (const auto& [offset, value] : words)
+    // Written as a peer writes its segment, under the segment's lock: the running reader clears
+    // the count under it (its first pass starts as the channel connects), and a count written
+    // outside the lock could land between its load and its clear and be lost.
+    auto lock = platform::InterProcessMutex::open(
+        std::to_string(id) + "_SenderLock", platform::InterProcessMutex::OpenMode::OpenExisting);
+    ASSERT_TRUE(lock);
+    ASSERT_EQ(lock->lock(), platform::InterProcessMutex::LockResult::Locked);
+    for (const auto& [offset, value] : GetParam().words)
         setSenderWord(offset, value);
+    lock->unlock();
     auto dataEvent = platform::NamedEvent::open(std::to_string(id) + "_SenderData",
                                                 platform::NamedEvent::ResetMode::Auto,
                                                 platform::NamedEvent::OpenMode::OpenOrCreate);

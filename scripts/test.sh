@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets everything up and runs the whole test suite: plain, then under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the channel and threading tests under ThreadSanitizer, then the
-# fuzz step: the libFuzzer targets replay their seed and regression inputs, and each fuzzes for
-# 15 s; last the Windows build, cross-built with mingw-w64, and its tests under Wine.
+# UndefinedBehaviorSanitizer, then the channel, threading and end-to-end tests under
+# ThreadSanitizer (the end-to-end tests run the plug-in, the render window and the host driver built
+# with it, each in its own process), then the fuzz step: the libFuzzer targets replay their seed and
+# regression inputs, and each fuzzes for 15 s; last the Windows build, cross-built with mingw-w64,
+# and its tests under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -20,7 +22,7 @@ for flavour in release asan tsan; do
   "$root/scripts/build.sh" "$flavour"
   stage "$flavour: test"
   label=()
-  [ "$flavour" = tsan ] && label=(-L "channel|threading")
+  [ "$flavour" = tsan ] && label=(-L "channel|threading|e2e")
   (cd "$root/build/$flavour" && ctest -j "$jobs" --output-on-failure "${label[@]}")
   if [ "$flavour" = release ]; then
     stage "release: install, and build an outside program against the installed package"

@@ -5,7 +5,7 @@
 //     run | send TYPE SIZE SEED COUNT | async TYPE SIZE SEED COUNT | idle | expect N | quit
 //     slow MICROSECONDS (hold each message that long) | sync-echoes (answer "echo" with a
 //     synchronous "echores"), both before run | await TYPE N (answers "got N" once N messages of
-//     TYPE arrived)
+//     TYPE arrived) | pause (the handler holds the next message until resume) | resume
 //   xel_test_peer lock NAME            locks the named inter-process mutex, answers "locked", and
 //                                      unlocks and ends on the next input line
 //   xel_test_peer QUEUE_ID MAIN_HANDLE PARENT_HANDLE SESSION_PATH
@@ -82,6 +82,12 @@ int runChannel(long queueId, std::size_t segmentBytes) {
             int microseconds = 0;
             in >> microseconds;
             observer.delayEachMessage(microseconds);
+            say("ok");
+        } else if (command == "pause") {
+            observer.pauseDelivery();
+            say("ok");
+        } else if (command == "resume") {
+            observer.resumeDelivery();
             say("ok");
         } else if (command == "sync-echoes") {
             observer.answerEchoesOn(channel.get(), true);

@@ -67,8 +67,14 @@ protected:
         std::memcpy(&value, static_cast<const char*>(senderView->constData()) + offset, 8);
         return value;
     }
+    // Any writer of the creator's segment holds this lock; the reader clears the count under it.
     void setSenderWord(std::size_t offset, std::uint64_t value) {
         std::memcpy(static_cast<char*>(senderView->data()) + offset, &value, 8);
+    }
+    std::unique_ptr<platform::InterProcessMutex> senderLock() const {
+        return platform::InterProcessMutex::open(
+            std::to_string(id) + "_SenderLock",
+            platform::InterProcessMutex::OpenMode::OpenExisting);
     }
 
     const qint32 id = test::uniqueQueueId(1);
@@ -307,8 +313,7 @@ TEST_F(ChannelPair, ASendGivesUpOnASegmentLockThePeerHoldsForTheStallLimit) {
     open(kSmall, options);
     runBoth();
     // The peer's reader stopped while it held the lock of the creator's segment.
-    auto lock = platform::InterProcessMutex::open(
-        std::to_string(id) + "_SenderLock", platform::InterProcessMutex::OpenMode::OpenExisting);
+    auto lock = senderLock();
     ASSERT_TRUE(lock);
     std::mutex held;
     std::condition_variable changed;
@@ -470,8 +475,7 @@ TEST_P(CorruptSegment, IsSurvived) {
     // Written as a peer writes its segment, under the segment's lock: the running reader clears
     // the count under it (its first pass starts as the channel connects), and a count written
     // outside the lock could land between its load and its clear and be lost.
-    auto lock = platform::InterProcessMutex::open(
-        std::to_string(id) + "_SenderLock", platform::InterProcessMutex::OpenMode::OpenExisting);
+    auto lock = senderLock();
     ASSERT_TRUE(lock);
     ASSERT_EQ(lock->lock(), platform::InterProcessMutex::LockResult::Locked);
     for (const auto& [offset, value] : GetParam().words)

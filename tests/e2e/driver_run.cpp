@@ -43,6 +43,14 @@ QStringList DriverRun::errors() {
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+std::string DriverRun::transcript(const QStringList& output) {
+    QStringList all = output;
+    const QStringList written = errors();
+    if (!written.isEmpty())
+        all << QStringLiteral("--- the driver's standard error ---") << written;
+    return all.join(QLatin1Char('\n')).toStdString();
+}
+
 int DriverRun::exitCode() const {
     return m_driver.exitStatus() == QProcess::NormalExit ? m_driver.exitCode() : -1;
 }

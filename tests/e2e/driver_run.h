@@ -37,6 +37,9 @@ public:
     // What the driver wrote to its standard output, resp. its standard error, by lines.
     QStringList output();
     QStringList errors();
+    // For a failure's message: `output` (taken from output()), then what the driver wrote to its
+    // standard error, where a sanitizer's report goes.
+    std::string transcript(const QStringList& output);
     // The exit code, -1 after a crash.
     int exitCode() const;
     std::int64_t driverPid() const { return m_driverPid; }

@@ -73,7 +73,7 @@ TEST(ModelExport, TheRenderWindowHoldsTheHostsModelAfterTheExportAndEveryEdit) {
     ASSERT_TRUE(run.finish()) << "the driver did not end";
     const QStringList output = run.output();
     const QStringList lines = log.lines();
-    EXPECT_EQ(run.exitCode(), 0) << output.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(run.exitCode(), 0) << run.transcript(output);
     ASSERT_FALSE(lines.isEmpty());
 
     // The view the render window exported after the export's digests agreed: a PNG file.

@@ -88,7 +88,7 @@ TEST_P(RealModel, ArrivesWholeAndIsShown) {
         run.watchRenderWindow(renderWindowPid(log));
     ASSERT_TRUE(run.finish()) << "the driver did not end";
     const QStringList output = run.output();
-    EXPECT_EQ(run.exitCode(), 0) << output.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(run.exitCode(), 0) << run.transcript(output);
 
     // The window's scene, as its own digest sums it up, is the host's.
     const QStringList lines = log.lines();

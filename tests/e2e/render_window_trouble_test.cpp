@@ -111,7 +111,7 @@ TEST_P(RenderWindowTrouble, TheViewGetsTheWholeSceneAgainAndNothingIsLeftBehind)
     ASSERT_TRUE(run.finish()) << "the driver did not end; it said:\n"
                               << run.output().join(QLatin1Char('\n')).toStdString();
     const QStringList output = run.output();
-    EXPECT_EQ(run.exitCode(), 0) << output.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(run.exitCode(), 0) << run.transcript(output);
     EXPECT_TRUE(output.contains(QStringLiteral("host: the scene digests after the resync agree")));
 
     // The host's export returned: at once past a dead render window, within the stall limit (and
